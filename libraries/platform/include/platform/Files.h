@@ -1,0 +1,19 @@
+// File-system services of the platform: folders, the program's own path and
+// the system folder where the install log lives.
+#pragma once
+
+#include <string>
+
+namespace platform {
+
+// Creates the folder and any missing parents; true when it exists afterwards.
+bool MakeDirectories(const char* path);
+// The full path of the running program, and the folder that holds it.
+std::string ProgramPath();
+std::string ProgramDirectory();
+bool SetCurrentDirectoryTo(const char* path);
+// The Windows directory (GetWindowsDirectoryA) on Windows; on Linux the
+// folder named by ZEQ_WINDOWS_DIR, else /var/log. Empty when unavailable.
+std::string SystemLogDirectory();
+
+}  // namespace platform

@@ -1,0 +1,80 @@
+// Sockets of the platform: Winsock 2 on Windows, BSD sockets on Linux.
+// Addresses are IPv4 values in network byte order (first octet in the lowest
+// byte) and ports are in host byte order, as everywhere in the system.
+// Functions that fail return -1 (or kInvalidSocket) and leave the reason in
+// LastSocketError(): a WSA error code on Windows, errno on Linux.
+#pragma once
+
+#include <cstdint>
+
+namespace platform {
+
+using SocketHandle = std::uintptr_t;
+constexpr SocketHandle kInvalidSocket = ~SocketHandle{0};
+
+// The layout of sockaddr_in on both platforms: family, port (network order),
+// address (network order), eight zero bytes.
+struct SocketAddressIn {
+  std::uint16_t family;
+  std::uint16_t port;
+  std::uint32_t address;
+  std::uint8_t zero[8];
+};
+static_assert(sizeof(SocketAddressIn) == 16);
+
+// Error codes the portable code names; Windows values, mapped from errno on Linux.
+constexpr int kErrorTimedOut = 10060;      // WSAETIMEDOUT
+constexpr int kErrorWouldBlock = 10035;    // WSAEWOULDBLOCK
+constexpr int kErrorShutdown = 10058;      // WSAESHUTDOWN
+constexpr int kErrorConnReset = 10054;     // WSAECONNRESET
+constexpr int kErrorMessageSize = 10040;   // WSAEMSGSIZE
+
+// Starts the socket layer (WSAStartup on Windows); 0 or the error code.
+int StartSockets(int major, int minor);
+void CleanupSockets();
+int LastSocketError();
+// The C library's error number (errno), which some callers report.
+int CurrentErrno();
+void SetErrno(int value);
+
+SocketHandle OpenTcpSocket();
+SocketHandle OpenUdpSocket();
+// A raw IPv4 socket for UDP on which the caller writes the IPv4 header.
+SocketHandle OpenRawUdpSocket();
+int CloseSocket(SocketHandle socket);
+// Shuts down both directions; a receive blocked on the socket returns.
+int ShutdownSocket(SocketHandle socket);
+
+int Connect(SocketHandle socket, std::uint32_t address, std::uint16_t port);
+int Bind(SocketHandle socket, std::uint32_t address, std::uint16_t port);
+int Listen(SocketHandle socket, int backlog);
+SocketHandle Accept(SocketHandle socket, SocketAddressIn* from);
+// The address and port the socket is bound to.
+int GetLocalAddress(SocketHandle socket, std::uint32_t* address, std::uint16_t* port);
+
+// Byte counts, or -1 on failure. Recv returns 0 when the peer closed.
+int Send(SocketHandle socket, const void* data, int length);
+int Recv(SocketHandle socket, void* data, int length);
+int SendTo(SocketHandle socket, const void* data, int length, std::uint32_t address,
+           std::uint16_t port);
+int RecvFrom(SocketHandle socket, void* data, int length, SocketAddressIn* from);
+
+int SetNonBlocking(SocketHandle socket, bool nonBlocking);
+// 1 when readable, 0 on time-out, -1 on failure.
+int WaitReadable(SocketHandle socket, int timeoutMs);
+// Keep-alive with the first probe after idleMs without traffic and further
+// probes every intervalMs.
+int SetKeepAlive(SocketHandle socket, unsigned idleMs, unsigned intervalMs);
+int SetNoDelay(SocketHandle socket, bool on);
+int SetBroadcast(SocketHandle socket, bool on);
+int SetReuseAddress(SocketHandle socket, bool on);
+int SetHeaderIncluded(SocketHandle socket, bool on);
+int SetReceiveBufferSize(SocketHandle socket, int bytes);
+int GetReceiveBufferSize(SocketHandle socket, int* bytes);
+
+// Dotted-quad text of an address ("192.168.1.10").
+void FormatAddress(std::uint32_t address, char* text, int size);
+// Parses a dotted quad; false when the text is not one.
+bool ParseAddress(const char* text, std::uint32_t* address);
+
+}  // namespace platform

@@ -1,0 +1,67 @@
+// The queue behind the Linux completion port, shared by the port itself and
+// by the overlapped socket operations that complete on it.
+#pragma once
+
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+
+#include "platform/CompletionPort.h"
+
+namespace platform {
+
+struct Completion {
+  Overlapped* overlapped = nullptr;
+  void* key = nullptr;
+  unsigned long bytes = 0;
+  unsigned long error = 0;
+};
+
+struct CompletionPort {
+  // False once the port is closed.
+  bool Push(const Completion& completion) {
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      if (closed) return false;
+      queue.push_back(completion);
+    }
+    ready.notify_one();
+    return true;
+  }
+
+  // Waits for a completion; false when the port was closed.
+  bool Pop(Completion* completion) {
+    std::unique_lock<std::mutex> lock(mutex);
+    ++waiters;
+    ready.wait(lock, [this] { return closed || !queue.empty(); });
+    const bool got = !closed && !queue.empty();
+    if (got) {
+      *completion = queue.front();
+      queue.pop_front();
+    }
+    if (--waiters == 0 && closed) drained.notify_all();
+    return got;
+  }
+
+  // Wakes every waiter and returns once none is left inside Pop.
+  void Close() {
+    std::unique_lock<std::mutex> lock(mutex);
+    closed = true;
+    ready.notify_all();
+    drained.wait(lock, [this] { return waiters == 0; });
+  }
+
+  std::mutex mutex;
+  std::condition_variable ready;
+  std::condition_variable drained;
+  std::deque<Completion> queue;
+  int waiters = 0;
+  bool closed = false;
+};
+
+// Socket association, kept by the overlapped operations (a socket's pending
+// operations complete on the port it is associated with).
+bool AssociateSocket(CompletionPort* port, SocketHandle socket, void* key);
+void DissociatePort(CompletionPort* port);
+
+}  // namespace platform

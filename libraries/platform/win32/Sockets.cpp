@@ -1,0 +1,185 @@
+// Windows sockets: Winsock 2. Error codes are the WSA codes themselves.
+#include "platform/Sockets.h"
+
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <mstcpip.h>
+#include <windows.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace platform {
+
+namespace {
+
+SOCKET Native(SocketHandle socket) { return static_cast<SOCKET>(socket); }
+
+SocketHandle Wrap(SOCKET socket) {
+  return socket == INVALID_SOCKET ? kInvalidSocket : static_cast<SocketHandle>(socket);
+}
+
+sockaddr_in MakeAddress(std::uint32_t address, std::uint16_t port) {
+  sockaddr_in result{};
+  result.sin_family = AF_INET;
+  result.sin_port = htons(port);
+  result.sin_addr.s_addr = address;
+  return result;
+}
+
+int SetIntOption(SocketHandle socket, int level, int name, int value) {
+  return setsockopt(Native(socket), level, name, reinterpret_cast<const char*>(&value),
+                    sizeof value) == 0
+             ? 0
+             : -1;
+}
+
+}  // namespace
+
+int StartSockets(int major, int minor) {
+  WSADATA data;
+  return WSAStartup(MAKEWORD(major, minor), &data);
+}
+
+void CleanupSockets() { WSACleanup(); }
+
+int LastSocketError() { return WSAGetLastError(); }
+
+int CurrentErrno() { return errno; }
+
+void SetErrno(int value) { errno = value; }
+
+SocketHandle OpenTcpSocket() { return Wrap(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP)); }
+
+SocketHandle OpenUdpSocket() { return Wrap(socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP)); }
+
+SocketHandle OpenRawUdpSocket() { return Wrap(socket(AF_INET, SOCK_RAW, IPPROTO_UDP)); }
+
+int CloseSocket(SocketHandle socket) { return closesocket(Native(socket)) == 0 ? 0 : -1; }
+
+int ShutdownSocket(SocketHandle socket) { return shutdown(Native(socket), SD_BOTH) == 0 ? 0 : -1; }
+
+int Connect(SocketHandle socket, std::uint32_t address, std::uint16_t port) {
+  const sockaddr_in target = MakeAddress(address, port);
+  return connect(Native(socket), reinterpret_cast<const sockaddr*>(&target), sizeof target) == 0
+             ? 0
+             : -1;
+}
+
+int Bind(SocketHandle socket, std::uint32_t address, std::uint16_t port) {
+  const sockaddr_in local = MakeAddress(address, port);
+  return bind(Native(socket), reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0 ? 0
+                                                                                            : -1;
+}
+
+int Listen(SocketHandle socket, int backlog) { return listen(Native(socket), backlog) == 0 ? 0 : -1; }
+
+SocketHandle Accept(SocketHandle socket, SocketAddressIn* from) {
+  sockaddr_in peer{};
+  int length = sizeof peer;
+  const SOCKET accepted = accept(Native(socket), reinterpret_cast<sockaddr*>(&peer), &length);
+  if (accepted != INVALID_SOCKET && from != nullptr) std::memcpy(from, &peer, sizeof *from);
+  return Wrap(accepted);
+}
+
+int GetLocalAddress(SocketHandle socket, std::uint32_t* address, std::uint16_t* port) {
+  sockaddr_in local{};
+  int length = sizeof local;
+  if (getsockname(Native(socket), reinterpret_cast<sockaddr*>(&local), &length) != 0) return -1;
+  if (address != nullptr) *address = local.sin_addr.s_addr;
+  if (port != nullptr) *port = ntohs(local.sin_port);
+  return 0;
+}
+
+int Send(SocketHandle socket, const void* data, int length) {
+  return send(Native(socket), static_cast<const char*>(data), length, 0);
+}
+
+int Recv(SocketHandle socket, void* data, int length) {
+  return recv(Native(socket), static_cast<char*>(data), length, 0);
+}
+
+int SendTo(SocketHandle socket, const void* data, int length, std::uint32_t address,
+           std::uint16_t port) {
+  const sockaddr_in target = MakeAddress(address, port);
+  return sendto(Native(socket), static_cast<const char*>(data), length, 0,
+                reinterpret_cast<const sockaddr*>(&target), sizeof target);
+}
+
+int RecvFrom(SocketHandle socket, void* data, int length, SocketAddressIn* from) {
+  sockaddr_in peer{};
+  int peerLength = sizeof peer;
+  const int received = recvfrom(Native(socket), static_cast<char*>(data), length, 0,
+                                reinterpret_cast<sockaddr*>(&peer), &peerLength);
+  if (received >= 0 && from != nullptr) std::memcpy(from, &peer, sizeof *from);
+  return received;
+}
+
+int SetNonBlocking(SocketHandle socket, bool nonBlocking) {
+  u_long mode = nonBlocking ? 1 : 0;
+  return ioctlsocket(Native(socket), FIONBIO, &mode) == 0 ? 0 : -1;
+}
+
+int WaitReadable(SocketHandle socket, int timeoutMs) {
+  fd_set readable;
+  FD_ZERO(&readable);
+  FD_SET(Native(socket), &readable);
+  timeval timeout{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+  const int result = select(0, &readable, nullptr, nullptr, &timeout);
+  if (result == SOCKET_ERROR) return -1;
+  return result == 0 ? 0 : 1;
+}
+
+int SetKeepAlive(SocketHandle socket, unsigned idleMs, unsigned intervalMs) {
+  tcp_keepalive values{1, idleMs, intervalMs};
+  DWORD returned = 0;
+  return WSAIoctl(Native(socket), SIO_KEEPALIVE_VALS, &values, sizeof values, nullptr, 0,
+                  &returned, nullptr, nullptr) == 0
+             ? 0
+             : -1;
+}
+
+int SetNoDelay(SocketHandle socket, bool on) {
+  return SetIntOption(socket, IPPROTO_TCP, TCP_NODELAY, on ? 1 : 0);
+}
+
+int SetBroadcast(SocketHandle socket, bool on) {
+  return SetIntOption(socket, SOL_SOCKET, SO_BROADCAST, on ? 1 : 0);
+}
+
+int SetReuseAddress(SocketHandle socket, bool on) {
+  return SetIntOption(socket, SOL_SOCKET, SO_REUSEADDR, on ? 1 : 0);
+}
+
+int SetHeaderIncluded(SocketHandle socket, bool on) {
+  return SetIntOption(socket, IPPROTO_IP, IP_HDRINCL, on ? 1 : 0);
+}
+
+int SetReceiveBufferSize(SocketHandle socket, int bytes) {
+  return SetIntOption(socket, SOL_SOCKET, SO_RCVBUF, bytes);
+}
+
+int GetReceiveBufferSize(SocketHandle socket, int* bytes) {
+  int length = sizeof *bytes;
+  return getsockopt(Native(socket), SOL_SOCKET, SO_RCVBUF, reinterpret_cast<char*>(bytes),
+                    &length) == 0
+             ? 0
+             : -1;
+}
+
+void FormatAddress(std::uint32_t address, char* text, int size) {
+  in_addr value{};
+  value.s_addr = address;
+  if (size > 0 && inet_ntop(AF_INET, &value, text, static_cast<size_t>(size)) == nullptr) {
+    text[0] = '\0';
+  }
+}
+
+bool ParseAddress(const char* text, std::uint32_t* address) {
+  in_addr parsed{};
+  if (inet_pton(AF_INET, text, &parsed) != 1) return false;
+  *address = parsed.s_addr;
+  return true;
+}
+
+}  // namespace platform

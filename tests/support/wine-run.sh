@@ -1,0 +1,20 @@
+#!/bin/sh
+# Runs a Windows test executable under wine inside a private network
+# namespace. The wine prefix lives in the build tree and is made once; its
+# first start takes seconds, so every test run reuses it.
+set -e
+here=$(cd "$(dirname "$0")" && pwd)
+exe=$1
+shift
+build=$(cd "$(dirname "$exe")" && while [ ! -f CMakeCache.txt ] && [ "$PWD" != / ]; do cd ..; done; pwd)
+export WINEPREFIX="${ZEQ_WINEPREFIX:-$build/wineprefix}"
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+(
+  flock 9
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    wineboot --init >/dev/null 2>&1 || true
+    wineserver --wait || true
+  fi
+) 9>"$build/.wineprefix.lock"
+exec "$here/netns-run.sh" wine "$exe" "$@"

@@ -2,6 +2,7 @@
 // slash POSIX asks for; the creator removes the name when it closes.
 #include "platform/SharedMemory.h"
 
+#include <errno.h>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -30,14 +31,20 @@ bool MapDescriptor(int descriptor, std::size_t size, SharedBlock* block) {
 }  // namespace
 
 bool CreateSharedBlock(const char* name, std::size_t size, SharedBlock* block) {
+  // As with a Windows mapping, creating a block that exists already opens it;
+  // only the process that made the name removes it again.
   const std::string path = PosixName(name);
-  const int descriptor = shm_open(path.c_str(), O_CREAT | O_RDWR, 0600);
-  if (descriptor < 0) return false;
+  const int descriptor = shm_open(path.c_str(), O_CREAT | O_EXCL | O_RDWR, 0600);
+  if (descriptor < 0) return errno == EEXIST && OpenSharedBlock(name, size, block);
   if (ftruncate(descriptor, static_cast<off_t>(size)) != 0) {
     close(descriptor);
+    shm_unlink(path.c_str());
     return false;
   }
-  if (!MapDescriptor(descriptor, size, block)) return false;
+  if (!MapDescriptor(descriptor, size, block)) {
+    shm_unlink(path.c_str());
+    return false;
+  }
   block->created = true;
   return true;
 }

@@ -1,0 +1,27 @@
+#!/bin/sh
+# Installs what a fresh Debian 12 machine lacks for building and testing both
+# platforms: compilers (native, clang for the fuzzers, mingw-w64 for
+# Windows), CMake and Ninja, GoogleTest and Google Benchmark, ncurses, wine,
+# and the network tools the tests use inside their private namespaces.
+set -eu
+
+packages="g++ clang cmake ninja-build libgtest-dev googletest libbenchmark-dev libncurses-dev
+  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 iproute2 util-linux
+  busybox inetutils-telnetd python3"
+
+missing=""
+for package in $packages; do
+  dpkg -s "$package" >/dev/null 2>&1 || missing="$missing $package"
+done
+if [ -z "$missing" ]; then
+  exit 0
+fi
+if [ "$(id -u)" != 0 ]; then
+  echo "setup: missing packages:$missing (run as root to install them)" >&2
+  exit 1
+fi
+echo "setup: installing$missing"
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+# shellcheck disable=SC2086
+apt-get install -y -qq --no-install-recommends $missing >/dev/null

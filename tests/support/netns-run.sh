@@ -1,13 +1,20 @@
 #!/bin/sh
 # Runs a test command inside a private network namespace in which only the
 # loopback interface is up, so that nothing a test sends can reach a real
-# network. Without the privilege to make one, the command runs as it is with
-# ZEQ_NO_NETNS=1, and the tests that need the namespace skip (CI runs as root,
-# where such a skip counts as a failure).
+# network. Native tests also get a private /dev/shm, so that programs run in
+# parallel never see each other's named shared memory (wine keeps its own
+# state there and is left with the system's). Without the privilege to make
+# a namespace, the command runs as it is with ZEQ_NO_NETNS=1 and the tests
+# that need one skip (CI runs as root, where such a skip counts as a failure).
 if [ "${ZEQ_IN_NETNS:-}" = 1 ]; then
   exec "$@"
 fi
-if unshare --net --fork -- true 2>/dev/null; then
-  exec unshare --net --fork -- sh -c 'ip link set lo up && ZEQ_IN_NETNS=1 exec "$@"' netns-run "$@"
+if unshare --net --mount --fork -- true 2>/dev/null; then
+  exec unshare --net --mount --fork -- sh -c '
+    ip link set lo up || exit 1
+    if [ "${ZEQ_KEEP_SHM:-}" != 1 ]; then
+      mount --make-rprivate / && mount -t tmpfs -o mode=1777 tmpfs /dev/shm || exit 1
+    fi
+    ZEQ_IN_NETNS=1 exec "$@"' netns-run "$@"
 fi
 ZEQ_NO_NETNS=1 exec "$@"

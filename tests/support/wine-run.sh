@@ -17,4 +17,4 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
     wineserver --wait || true
   fi
 ) 9>"$build/.wineprefix.lock"
-exec "$here/netns-run.sh" wine "$exe" "$@"
+ZEQ_KEEP_SHM=1 exec "$here/netns-run.sh" wine "$exe" "$@"

@@ -13,8 +13,7 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 (
   flock 9
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    wineboot --init >/dev/null 2>&1 || true
-    wineserver --wait || true
+    ZEQ_KEEP_SHM=1 "$here/netns-run.sh" sh -c 'wineboot --init; wineserver --wait' >/dev/null 2>&1 || true
   fi
 ) 9>"$build/.wineprefix.lock"
 ZEQ_KEEP_SHM=1 exec "$here/netns-run.sh" wine "$exe" "$@"

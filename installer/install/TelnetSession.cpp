@@ -1,0 +1,196 @@
+// The telnet session's connection, receive thread and prompt waits.
+//
+// Handle lifetime: Disconnect (any thread) only shuts the socket down and
+// marks the session as having no socket; a pending recv then returns at once.
+// The handle itself is closed on the job thread, and only after the receive
+// thread has ended, so neither the receive thread's recv nor the job's send
+// can ever reach a different connection that reused the handle number.
+#include "install/TelnetSession.h"
+
+#include <cstdio>
+
+#include "install/TelnetProtocol.h"
+
+namespace {
+
+constexpr unsigned kKeepAliveIdleMs = 30000;
+constexpr unsigned kKeepAliveIntervalMs = 5000;
+
+class SessionGuard {
+ public:
+  explicit SessionGuard(platform::RecursiveMutex& mutex) : mutex_(mutex) { mutex_.Lock(); }
+  ~SessionGuard() { mutex_.Unlock(); }
+  SessionGuard(const SessionGuard&) = delete;
+  SessionGuard& operator=(const SessionGuard&) = delete;
+
+ private:
+  platform::RecursiveMutex& mutex_;
+};
+
+// Diagnostics go to standard output only; flushed at once because the
+// receive thread writes them and the program may be ended at any time.
+void PrintDiagnostic(const char* format, int value) {
+  std::printf(format, value);
+  std::fflush(stdout);
+}
+
+}  // namespace
+
+TelnetSession::TelnetSession(const std::string& userName, const std::string& password)
+    : userName_(userName), password_(password) {}
+
+TelnetSession::~TelnetSession() {
+  Disconnect(0);
+  release_connection();
+}
+
+int TelnetSession::Connect(std::uint32_t address, std::uint16_t port) {
+  Disconnect(0);
+  release_connection();
+  const platform::SocketHandle socket = platform::OpenTcpSocket();
+  if (socket == platform::kInvalidSocket) {
+    Disconnect(platform::CurrentErrno());
+    return 0;
+  }
+  {
+    // Published before the blocking connect, so that a cancel can abort it.
+    SessionGuard guard(lock_);
+    socket_ = socket;
+    openHandle_ = socket;
+  }
+  if (platform::Connect(socket, address, port) != 0) {
+    Disconnect(platform::CurrentErrno());
+    release_connection();
+    return 0;
+  }
+  if (!has_socket()) {
+    // Disconnected while the connect was under way.
+    release_connection();
+    return 0;
+  }
+  // Failures here are ignored: the session works without them, only less
+  // well (a dead unit is noticed later; small messages may be delayed).
+  platform::SetKeepAlive(socket, kKeepAliveIdleMs, kKeepAliveIntervalMs);
+  platform::SetNoDelay(socket, true);
+  receiveThread_ = platform::StartThread(receive_thread, this, 0, &receiveThreadId_);
+  if (receiveThread_ == nullptr) {
+    // Without a receive thread nothing would ever fill the response buffer
+    // and every wait would last until a cancel.
+    Disconnect(platform::CurrentErrno());
+    release_connection();
+    return 0;
+  }
+  return 1;
+}
+
+int TelnetSession::Send(const std::string& line) {
+  platform::SocketHandle socket;
+  {
+    SessionGuard guard(lock_);
+    socket = socket_;
+  }
+  if (socket == platform::kInvalidSocket) return 0;
+  const std::string text = line + "\n";
+  const int sent = platform::Send(socket, text.data(), static_cast<int>(text.size()));
+  if (sent < 0) {
+    Disconnect(platform::CurrentErrno());
+    return -1;
+  }
+  return sent;
+}
+
+int TelnetSession::WaitFor(const std::string& expected, std::string& result,
+                           const std::string& failure) {
+  for (;;) {
+    {
+      // One poll holds the lock throughout, so the bytes a match discards
+      // are exactly those the searched copy held.
+      SessionGuard guard(lock_);
+      if (socket_ == platform::kInvalidSocket) return 0;
+      const std::string copy = responseBuffer_;
+      const std::size_t at = copy.find(expected);
+      if (at != std::string::npos) {
+        result = copy.substr(0, at);
+        responseBuffer_.clear();
+        return 1;
+      }
+      if (!failure.empty() && copy.find(failure) != std::string::npos) {
+        result = failure;
+        responseBuffer_.clear();
+        return -1;
+      }
+    }
+    platform::SleepMilliseconds(1);
+  }
+}
+
+void TelnetSession::Disconnect(int error) {
+  SessionGuard guard(lock_);
+  if (socket_ == platform::kInvalidSocket) return;
+  if (error != 0) PrintDiagnostic("Disconnected error %d\n", error);
+  // Shutting down wakes a recv pending on the receive thread; the handle is
+  // closed later by release_connection.
+  platform::ShutdownSocket(socket_);
+  socket_ = platform::kInvalidSocket;
+}
+
+bool TelnetSession::isConnected() { return has_socket(); }
+
+std::string TelnetSession::getResponseBuffer() {
+  SessionGuard guard(lock_);
+  return responseBuffer_;
+}
+
+void* TelnetSession::receive_thread(void* session) {
+  static_cast<TelnetSession*>(session)->ReceiveLoop();
+  return reinterpret_cast<void*>(std::uintptr_t{1});
+}
+
+void TelnetSession::ReceiveLoop() {
+  // The handle stays open until this thread has ended (release_connection).
+  const platform::SocketHandle socket = openHandle_;
+  TelnetProtocol protocol;
+  while (has_socket()) {
+    std::uint8_t byte = 0;
+    if (platform::Recv(socket, &byte, 1) <= 0) break;
+    const TelnetStep step = protocol.Feed(byte);
+    if (step.hasData) append_response(step.data);
+    if (step.unknownCommand >= 0) PrintDiagnostic("unknown command %d\n", step.unknownCommand);
+    if (step.replyLength > 0 && send_if_connected(socket, step.reply, step.replyLength) < 0) {
+      Disconnect(platform::CurrentErrno());
+    }
+    if (step.announcement != nullptr &&
+        send_if_connected(socket, step.announcement, step.announcementLength) < 0) {
+      Disconnect(platform::CurrentErrno());
+    }
+  }
+  Disconnect(platform::CurrentErrno());
+}
+
+bool TelnetSession::has_socket() {
+  SessionGuard guard(lock_);
+  return socket_ != platform::kInvalidSocket;
+}
+
+void TelnetSession::append_response(std::uint8_t byte) {
+  SessionGuard guard(lock_);
+  responseBuffer_.push_back(static_cast<char>(byte));
+}
+
+int TelnetSession::send_if_connected(platform::SocketHandle socket, const void* data, int length) {
+  if (!has_socket()) return 0;
+  return platform::Send(socket, data, length);
+}
+
+void TelnetSession::release_connection() {
+  if (receiveThread_ != nullptr) {
+    platform::WaitThread(receiveThread_);
+    platform::CloseThread(receiveThread_);
+    receiveThread_ = nullptr;
+    receiveThreadId_ = 0;
+  }
+  if (openHandle_ != platform::kInvalidSocket) {
+    platform::CloseSocket(openHandle_);
+    openHandle_ = platform::kInvalidSocket;
+  }
+}

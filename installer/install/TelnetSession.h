@@ -1,0 +1,74 @@
+// One telnet connection to a unit's shell, owned by one install job. The
+// session connects, keeps the connection alive, runs a receive thread that
+// answers option negotiation and collects every other byte into the response
+// buffer, sends command lines, and lets the job wait for a prompt. Disconnect
+// may come from any thread (the job, the receive thread, a cancel from the
+// main thread); the login dialogue built on top is in RemoteShell.h.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "platform/Sockets.h"
+#include "platform/Sync.h"
+#include "platform/Threads.h"
+
+class TelnetSession {
+ public:
+  TelnetSession(const std::string& userName, const std::string& password);
+  // Disconnects, then waits without time limit for the receive thread.
+  ~TelnetSession();
+  TelnetSession(const TelnetSession&) = delete;
+  TelnetSession& operator=(const TelnetSession&) = delete;
+
+  // Address in network byte order, port in host order. 1 when connected,
+  // 0 otherwise (also when the receive thread cannot be started).
+  int Connect(std::uint32_t address, std::uint16_t port);
+  // Sends line + "\n" in one send: the accepted byte count, 0 without a
+  // connection, -1 when sending failed (the session is then disconnected).
+  int Send(const std::string& line);
+  // Waits without time limit: 1 when expected arrived (result: everything
+  // before it), -1 when a non-empty failure text arrived (result: that text),
+  // 0 when the connection is gone. A match empties the response buffer.
+  int WaitFor(const std::string& expected, std::string& result, const std::string& failure);
+  // Closes the connection if one is open; any thread, any number of times.
+  void Disconnect(int error);
+
+  const std::string& getUserName() const { return userName_; }
+  const std::string& getPassword() const { return password_; }
+  int getLoginStage() const { return loginStage_.load(); }
+  void setLoginStage(int stage) { loginStage_.store(stage); }
+  const std::string& getLoginPrompt() const { return loginPrompt_; }
+  const std::string& getPasswordPrompt() const { return passwordPrompt_; }
+  const std::string& getShellPrompt() const { return shellPrompt_; }
+  bool isConnected();
+  // A copy of what has been received and not yet consumed by a match.
+  std::string getResponseBuffer();
+
+ private:
+  static void* receive_thread(void* session);
+  void ReceiveLoop();
+  bool has_socket();
+  void append_response(std::uint8_t byte);
+  int send_if_connected(platform::SocketHandle socket, const void* data, int length);
+  void release_connection();
+
+  const std::string userName_;
+  const std::string password_;
+  // The connection as the session sees it: kInvalidSocket from the moment of
+  // Disconnect. Guarded by lock_.
+  platform::SocketHandle socket_ = platform::kInvalidSocket;
+  // The handle behind it, which Disconnect only shuts down. It is closed on
+  // the job thread once the receive thread has ended (next Connect, or
+  // destruction), so no recv or send can reach a reused handle.
+  platform::SocketHandle openHandle_ = platform::kInvalidSocket;
+  std::atomic<int> loginStage_{0};
+  const std::string loginPrompt_ = "\nlogin:";
+  const std::string passwordPrompt_ = "password:";
+  const std::string shellPrompt_ = "\n# ";
+  std::string responseBuffer_;  // guarded by lock_
+  platform::RecursiveMutex lock_;
+  platform::ThreadHandle* receiveThread_ = nullptr;
+  unsigned long receiveThreadId_ = 0;
+};

@@ -105,8 +105,8 @@ std::string BuildProbeResponse(const UnitConfig& unit, std::uint16_t servicePort
   response[24] = static_cast<char>(480 & 0xFF);
   response[25] = static_cast<char>(480 >> 8);
   const std::string third = unit.hasVersion ? unit.group + '\x1F' + unit.version : unit.group;
-  for (const std::string& text : {std::string("Tarvo"), MacText(unit.mac), third,
-                                  std::string("unitsim")}) {
+  for (const std::string& text :
+       {std::string("Tarvo"), MacText(unit.mac), third, std::string("unitsim")}) {
     response += text;
     response += '\0';
   }

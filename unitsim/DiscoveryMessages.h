@@ -19,7 +19,7 @@ constexpr std::uint32_t kReplyWord = 0x80010001u;
 struct QueryInfo {
   std::uint32_t word = 0;
   int mode = 0;
-  std::string names;  // the record's element names, comma-separated, in index order
+  std::string names;    // the record's element names, comma-separated, in index order
   bool allNull = true;  // every element is a VT_NULL name
 };
 

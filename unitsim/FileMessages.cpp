@@ -23,7 +23,8 @@ std::uint16_t Le16(const std::uint8_t* bytes) {
 }
 
 std::uint32_t Le32(const std::uint8_t* bytes) {
-  return bytes[0] | (bytes[1] << 8) | (bytes[2] << 16) | (static_cast<std::uint32_t>(bytes[3]) << 24);
+  return bytes[0] | (bytes[1] << 8) | (bytes[2] << 16) |
+         (static_cast<std::uint32_t>(bytes[3]) << 24);
 }
 
 bool CheckValueMatches(const std::uint8_t* message, std::size_t length) {

@@ -31,7 +31,9 @@ bool WriteAll(int fd, const char* data, std::size_t length) {
   return true;
 }
 
-bool Stores(ReplyFault fault) { return fault != ReplyFault::kErrorFlag && fault != ReplyFault::kStatus; }
+bool Stores(ReplyFault fault) {
+  return fault != ReplyFault::kErrorFlag && fault != ReplyFault::kStatus;
+}
 
 }  // namespace
 
@@ -67,8 +69,9 @@ FileService::Next FileService::HandleMessage(const std::string& message) {
   const bool checkOk = CheckValueMatches(bytes, message.size());
   if (bytes[6] == kTypeErrorNotice && message.size() == 12) {
     // The installer could not read a local file; it waits for no reply.
-    log_.Event("fs_error_notice", unit_.name).Int("error", Le32(bytes + 8)).Bool("check_ok",
-                                                                                   checkOk);
+    log_.Event("fs_error_notice", unit_.name)
+        .Int("error", Le32(bytes + 8))
+        .Bool("check_ok", checkOk);
     return Next::kGoOn;
   }
   if (!checkOk) {
@@ -171,8 +174,10 @@ FileService::Next FileService::FinishPut(const PutRequest& put, int putNumber,
   std::uint8_t trailer[5];
   if (!RecvExact(fd_, trailer, sizeof trailer, &pacer_)) {
     unlink(temp.c_str());
-    log_.Event("file", unit_.name).Str("name", put.name).Str("crc", "no trailer").Bool("stored",
-                                                                                      false);
+    log_.Event("file", unit_.name)
+        .Str("name", put.name)
+        .Str("crc", "no trailer")
+        .Bool("stored", false);
     return Next::kClose;
   }
   const std::uint32_t sent = Le32(trailer + 1);
@@ -200,8 +205,10 @@ FileService::Next FileService::FinishPut(const PutRequest& put, int putNumber,
       .Str("path", stored ? local : std::string())
       .Bool("spoilt_reply", spoil);
   std::uint32_t status = 0;
-  if (!crcOk) status = kStatusBadFileCheck;
-  else if (!stored && !spoil) status = kStatusCannotStore;
+  if (!crcOk)
+    status = kStatusBadFileCheck;
+  else if (!stored && !spoil)
+    status = kStatusCannotStore;
   return Reply(kReplyToTrailer, 0, status, spoil) ? Next::kGoOn : Next::kClose;
 }
 

@@ -201,9 +201,12 @@ UnitConfig DefaultUnit() {
 
 std::string ParseFault(const std::string& value, UnitConfig* unit) {
   long long status = 0;
-  if (value == "crc") unit->replyFault = ReplyFault::kBadCheckValue;
-  else if (value == "len13") unit->replyFault = ReplyFault::kLength13;
-  else if (value == "errflag") unit->replyFault = ReplyFault::kErrorFlag;
+  if (value == "crc")
+    unit->replyFault = ReplyFault::kBadCheckValue;
+  else if (value == "len13")
+    unit->replyFault = ReplyFault::kLength13;
+  else if (value == "errflag")
+    unit->replyFault = ReplyFault::kErrorFlag;
   else if (value.compare(0, 7, "status:") == 0 &&
            ParseNumber(value.substr(7), 1, 0xFFFFFFFFLL, &status)) {
     unit->replyFault = ReplyFault::kStatus;
@@ -215,10 +218,14 @@ std::string ParseFault(const std::string& value, UnitConfig* unit) {
 }
 
 std::string ParseMissingPrompt(const std::string& value, UnitConfig* unit) {
-  if (value.empty() || value == "login") unit->missingPrompt = MissingPrompt::kLogin;
-  else if (value == "password") unit->missingPrompt = MissingPrompt::kPassword;
-  else if (value == "shell") unit->missingPrompt = MissingPrompt::kShell;
-  else return "bad no-prompt " + value;
+  if (value.empty() || value == "login")
+    unit->missingPrompt = MissingPrompt::kLogin;
+  else if (value == "password")
+    unit->missingPrompt = MissingPrompt::kPassword;
+  else if (value == "shell")
+    unit->missingPrompt = MissingPrompt::kShell;
+  else
+    return "bad no-prompt " + value;
   return "";
 }
 
@@ -257,27 +264,36 @@ bool ApplyIdentity(const std::string& key, const std::string& value, UnitConfig*
 bool ApplyTelnetKnob(const std::string& key, const std::string& value, bool hasValue,
                      UnitConfig* unit, std::string* error) {
   long long number = 0;
-  if (key == "telnet-opts") *error = ParseNegotiation(value, &unit->negotiation);
-  else if (key == "refuse-password") unit->refusePassword = true;
-  else if (key == "capital-password") unit->capitalPassword = true;
-  else if (key == "bare-login") unit->bareLogin = true;
+  if (key == "telnet-opts")
+    *error = ParseNegotiation(value, &unit->negotiation);
+  else if (key == "refuse-password")
+    unit->refusePassword = true;
+  else if (key == "capital-password")
+    unit->capitalPassword = true;
+  else if (key == "bare-login")
+    unit->bareLogin = true;
   else if (key == "banner") {
     unit->hasBanner = true;
     unit->banner = hasValue ? value : "Tarvo unit";
-  } else if (key == "no-prompt") *error = ParseMissingPrompt(value, unit);
+  } else if (key == "no-prompt")
+    *error = ParseMissingPrompt(value, unit);
   else if (key == "exit") {
     if (!ParseNumber(value, -2147483647LL, 2147483647LL, &number)) *error = "bad exit " + value;
     unit->exitStatus = static_cast<int>(number);
-  } else if (key == "restart-on-install") unit->restartOnInstall = true;
-  else return false;
+  } else if (key == "restart-on-install")
+    unit->restartOnInstall = true;
+  else
+    return false;
   return true;
 }
 
 bool ApplyFileKnob(const std::string& key, const std::string& value, UnitConfig* unit,
                    std::string* error) {
   long long number = 0;
-  if (key == "fs-silent") unit->fileSilent = true;
-  else if (key == "fs-fault") *error = ParseFault(value, unit);
+  if (key == "fs-silent")
+    unit->fileSilent = true;
+  else if (key == "fs-fault")
+    *error = ParseFault(value, unit);
   else if (key == "fs-fault-at") {
     if (value != "request" && value != "trailer") *error = "bad fs-fault-at " + value;
     unit->faultAtTrailer = value == "trailer";
@@ -290,8 +306,10 @@ bool ApplyFileKnob(const std::string& key, const std::string& value, UnitConfig*
   } else if (key == "rate") {
     if (!ParseNumber(value, 1, 1LL << 40, &number)) *error = "bad rate " + value;
     unit->rateLimit = number;
-  } else if (key == "no-echo") unit->noEcho = true;
-  else return false;
+  } else if (key == "no-echo")
+    unit->noEcho = true;
+  else
+    return false;
   return true;
 }
 
@@ -375,28 +393,38 @@ std::string ParseControl(const std::string& value, Options* options) {
 std::string ApplyOption(ParseState& state, const std::string& name, const std::string& value,
                         Options* options) {
   long long count = 0;
-  if (name == "log") options->logPath = value;
-  else if (name == "control") return ParseControl(value, options);
-  else if (name == "root") options->root = value;
-  else if (name == "telnet-port") return ParsePort(value, &options->telnetPort);
-  else if (name == "file-port") return ParsePort(value, &options->filePort);
-  else if (name == "query-port") return ParsePort(value, &options->queryPort);
-  else if (name == "probe-port") return ParsePort(value, &options->probePort);
-  else if (name == "config") return ReadConfigFile(state, value, options);
+  if (name == "log")
+    options->logPath = value;
+  else if (name == "control")
+    return ParseControl(value, options);
+  else if (name == "root")
+    options->root = value;
+  else if (name == "telnet-port")
+    return ParsePort(value, &options->telnetPort);
+  else if (name == "file-port")
+    return ParsePort(value, &options->filePort);
+  else if (name == "query-port")
+    return ParsePort(value, &options->queryPort);
+  else if (name == "probe-port")
+    return ParsePort(value, &options->probePort);
+  else if (name == "config")
+    return ReadConfigFile(state, value, options);
   else if (name == "defaults") {
     state.defaults = DefaultUnit();
     state.defaultsNode = value.find("node=") != std::string::npos;
     state.defaultsMac = value.find("mac=") != std::string::npos;
     state.defaultsMask = value.find("mask=") != std::string::npos;
     return ApplyUnitSpec(value, &state.defaults);
-  } else if (name == "unit") return AddUnit(state, value, options);
+  } else if (name == "unit")
+    return AddUnit(state, value, options);
   else if (name == "units") {
     if (!ParseNumber(value, 1, 60000, &count)) return "bad --units " + value;
     for (long long i = 0; i < count; ++i) {
       const std::string error = AddUnit(state, "", options);
       if (!error.empty()) return error;
     }
-  } else return "unknown option --" + name;
+  } else
+    return "unknown option --" + name;
   return "";
 }
 

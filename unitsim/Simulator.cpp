@@ -4,6 +4,7 @@
 #include <arpa/inet.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -104,7 +105,8 @@ int Simulator::Run() {
 void Simulator::Refuse(const std::string& problem) {
   log_.Open(options_.logPath);
   log_.Event("error").Str("text", problem);
-  if (options_.hasControl && ConnectControl().empty()) SendText(controlFd_, "error " + problem + "\n");
+  if (options_.hasControl && ConnectControl().empty())
+    SendText(controlFd_, "error " + problem + "\n");
 }
 
 std::string Simulator::Setup() {
@@ -127,16 +129,18 @@ std::string Simulator::OpenUnit(int index) {
   unitSockets_.emplace_back();
   for (const std::uint16_t port : ports) {
     const int fd = OpenSocket(SOCK_DGRAM, unit->config.address, port);
-    if (fd < 0) return "cannot bind UDP " + unit->name + ":" + std::to_string(port) + ": " +
-                       std::strerror(errno);
+    if (fd < 0)
+      return "cannot bind UDP " + unit->name + ":" + std::to_string(port) + ": " +
+             std::strerror(errno);
     udp_.push_back({fd, port, index, unit->config.address});
     unitSockets_.back()[port] = fd;
   }
   for (const bool telnet : {true, false}) {
     const std::uint16_t port = telnet ? options_.telnetPort : options_.filePort;
     const int fd = OpenSocket(SOCK_STREAM, unit->config.address, port);
-    if (fd < 0) return "cannot listen on TCP " + unit->name + ":" + std::to_string(port) + ": " +
-                       std::strerror(errno);
+    if (fd < 0)
+      return "cannot listen on TCP " + unit->name + ":" + std::to_string(port) + ": " +
+             std::strerror(errno);
     listeners_.push_back({fd, index, telnet});
   }
   if (unit->config.noEcho) {
@@ -222,8 +226,10 @@ void Simulator::Loop() {
     }
     for (std::size_t i = 2; i < polled.size(); ++i) {
       if (polled[i].revents == 0) continue;
-      if (i < firstListener) OnDatagram(udp_[i - 2]);
-      else OnAccept(listeners_[i - firstListener]);
+      if (i < firstListener)
+        OnDatagram(udp_[i - 2]);
+      else
+        OnAccept(listeners_[i - firstListener]);
     }
   }
 }
@@ -244,12 +250,14 @@ void Simulator::OnDatagram(const UdpSocket& socket) {
   for (;;) {
     sockaddr_in from{};
     socklen_t fromLength = sizeof from;
-    const ssize_t got = recvfrom(socket.fd, data, sizeof data, 0,
-                                 reinterpret_cast<sockaddr*>(&from), &fromLength);
+    const ssize_t got =
+        recvfrom(socket.fd, data, sizeof data, 0, reinterpret_cast<sockaddr*>(&from), &fromLength);
     if (got < 0) return;
     const auto length = static_cast<std::size_t>(got);
-    if (socket.port == options_.queryPort) OnQueryPort(socket, data, length, from);
-    else OnProbe(socket, data, length, from);
+    if (socket.port == options_.queryPort)
+      OnQueryPort(socket, data, length, from);
+    else
+      OnProbe(socket, data, length, from);
   }
 }
 
@@ -310,9 +318,8 @@ void Simulator::OnProbe(const UdpSocket& socket, const std::uint8_t* data, std::
     const UnitRuntime& unit = *units_[static_cast<std::size_t>(target)];
     const std::string response = BuildProbeResponse(unit.config, socket.port);
     const bool sent = sendto(unitSockets_[static_cast<std::size_t>(target)].at(socket.port),
-                             response.data(), response.size(), 0,
-                             reinterpret_cast<sockaddr*>(&to), sizeof to) ==
-                      static_cast<ssize_t>(response.size());
+                             response.data(), response.size(), 0, reinterpret_cast<sockaddr*>(&to),
+                             sizeof to) == static_cast<ssize_t>(response.size());
     log_.Event("probe", unit.name)
         .Str("from", Endpoint(from))
         .Str("via", via)
@@ -352,16 +359,21 @@ void Simulator::OnAccept(const Listener& listener) {
   for (;;) {
     sockaddr_in peer{};
     socklen_t peerLength = sizeof peer;
-    const int fd = accept4(listener.fd, reinterpret_cast<sockaddr*>(&peer), &peerLength,
-                           SOCK_CLOEXEC);
+    const int fd =
+        accept4(listener.fd, reinterpret_cast<sockaddr*>(&peer), &peerLength, SOCK_CLOEXEC);
     if (fd < 0) return;
+    // Prompts and replies are small writes that must not wait for an ACK.
+    const int on = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     UnitRuntime& unit = *units_[static_cast<std::size_t>(listener.unit)];
     const char* service = listener.telnet ? "telnet" : "file";
     log_.Event("connect", unit.name).Str("service", service).Str("peer", Endpoint(peer));
     const bool telnet = listener.telnet;
     connections_.Start(fd, [this, &unit, telnet, service, peer](int connection) {
-      if (telnet) TelnetService(unit, log_, connection).Run();
-      else FileService(unit, log_, connection).Run();
+      if (telnet)
+        TelnetService(unit, log_, connection).Run();
+      else
+        FileService(unit, log_, connection).Run();
       log_.Event("disconnect", unit.name).Str("service", service).Str("peer", Endpoint(peer));
     });
   }

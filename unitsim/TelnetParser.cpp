@@ -39,8 +39,10 @@ TelnetItem TelnetParser::Feed(std::uint8_t byte) {
       state_ = kText;
       break;
     case kInSub:
-      if (byte == kIac) state_ = kInSubIac;
-      else sub_ += static_cast<char>(byte);
+      if (byte == kIac)
+        state_ = kInSubIac;
+      else
+        sub_ += static_cast<char>(byte);
       break;
     case kInSubIac:
       if (byte == kIac) {

@@ -48,11 +48,14 @@ bool TelnetService::ReadByte(std::uint8_t* byte) {
 
 void TelnetService::LogItem(const TelnetItem& item) {
   if (item.kind == TelnetItem::kOption) {
-    log_.Event("telnet_option", unit_.name).Str("verb", VerbName(item.byte)).Int("option",
-                                                                              item.option);
+    log_.Event("telnet_option", unit_.name)
+        .Str("verb", VerbName(item.byte))
+        .Int("option", item.option);
   } else if (item.kind == TelnetItem::kSubnegotiation) {
     auto line = log_.Event("telnet_subneg", unit_.name);
-    line.Int("option", item.option).Str("data", item.payload).Bool("closed_by_se", item.byte == kSe);
+    line.Int("option", item.option)
+        .Str("data", item.payload)
+        .Bool("closed_by_se", item.byte == kSe);
     if (item.option == 24 && !item.payload.empty() && item.payload[0] == 0) {
       line.Str("ttype", item.payload.substr(1));
     }
@@ -145,8 +148,9 @@ void TelnetService::Shell() {
     }
     if (outcome.action == ShellOutcome::kExit) return;
     if (outcome.action == ShellOutcome::kRanScript) {
-      log_.Event("install", unit_.name).Str("path", outcome.scriptPath).Int("status",
-                                                                          outcome.status);
+      log_.Event("install", unit_.name)
+          .Str("path", outcome.scriptPath)
+          .Int("status", outcome.status);
     }
     if (!Send(outcome.output)) return;
   }

@@ -79,12 +79,18 @@ ShellOutcome UnitShell::Run(const std::string& line) {
   std::string command;
   std::string args;
   SplitFirstWord(outcome.expanded, &command, &args);
-  if (command == "ditto") Ditto(args, &outcome);
-  else if (command == "chmod") Chmod(args, &outcome);
-  else if (command == "textto") Textto(args, &outcome);
-  else if (command == "echo") outcome.output = args + "\r\n";
-  else if (command == "exit") outcome.action = ShellOutcome::kExit;
-  else if (command.find('/') != std::string::npos) RunScript(command, &outcome);
+  if (command == "ditto")
+    Ditto(args, &outcome);
+  else if (command == "chmod")
+    Chmod(args, &outcome);
+  else if (command == "textto")
+    Textto(args, &outcome);
+  else if (command == "echo")
+    outcome.output = args + "\r\n";
+  else if (command == "exit")
+    outcome.action = ShellOutcome::kExit;
+  else if (command.find('/') != std::string::npos)
+    RunScript(command, &outcome);
   else {
     outcome.output = "sh: " + command + ": not found\r\n";
     outcome.status = 127;

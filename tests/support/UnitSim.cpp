@@ -3,10 +3,13 @@
 // that: string, number, true, false and null values, no nesting.
 #include "UnitSim.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -133,7 +136,14 @@ bool ParseSimEvent(const std::string& line, SimEvent* event) {
 
 UnitSim::UnitSim() : control_(platform::kInvalidSocket) {}
 
-UnitSim::~UnitSim() { Stop(); }
+UnitSim::~UnitSim() {
+  Stop();
+  // A failed test keeps the simulator's log and files for a look afterwards.
+  if (!folder_.empty() && !::testing::Test::HasFailure()) {
+    std::error_code ignored;
+    std::filesystem::remove_all(folder_, ignored);
+  }
+}
 
 void UnitSim::AddUnit(const SimUnit& unit) { units_.push_back(unit.Spec()); }
 

@@ -9,7 +9,8 @@
 // "error TEXT"), and ends when the connection closes. So Stop() only closes
 // it, and a test that crashes leaves no simulator behind. unitsim's last event
 // is "exit", which is how Stop() sees the end where waiting for the process
-// is not possible.
+// is not possible. Its folder (log and stored files, under the build's
+// test-scratch) is removed at destruction unless the test has failed.
 //
 //   testsupport::UnitSim sim;
 //   sim.AddUnit(testsupport::SimUnit("127.0.0.2").Group("North").Knob("exit=3"));

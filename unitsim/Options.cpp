@@ -79,6 +79,9 @@ percent-decoded (%2C is a comma, %0D%0A a line end).
   fs-fault-put=K      spoil only the K-th put of the unit (default: every put)
   fs-close-after=N    close the connection once N bytes of file data arrived
   rate=N              read file data at no more than N bytes per second
+  (The unit's own reply statuses: 1 bad check value and 2 malformed message,
+  both with the error flag set; 3 the data did not match the trailer; 4 the
+  file could not be stored, for example a remote path with "..".)
  echo:
   no-echo             ICMP echo to the unit gets no reply (a blackhole rule for
                       its ICMP replies; only inside a private network namespace,
@@ -87,6 +90,28 @@ percent-decoded (%2C is a comma, %0D%0A a line end).
 Shell of a unit after login as root/qorvane: ditto -k /dev/con1, chmod +x PATH,
 textto PATH (turns CR LF into LF), echo ARGS, PATH (runs the install script:
 exit status from exit=N), exit; $rsa, ${rsa} and $? are expanded.
+
+Event log (--log): one JSON object per line with "t" (ms since start), "event"
+and mostly "unit" (the unit's address); strings are bytes, with every byte
+outside printable ASCII written as \u00XX:
+  ready {units, pid}, exit {reason}, error {text}
+  query {from, via, length, mode, names, all_null, reply_length, reply_to, sent}
+  probe {from, via, port, reply_to, reply_length, sent}
+  udp_ignored {to, from, length, reason}, broadcast_bind_failed {address, port}
+  route {from, via, length, ok, MAC, Mode, RemoteIP, presence_mode, names;
+         or problem}
+  connect, disconnect {service: telnet or file, peer}
+  telnet_option {verb, option}, telnet_command {command},
+  telnet_subneg {option, data, closed_by_se, ttype or width and height}
+  telnet_line {stage: user, password, command or no-*-prompt, text,
+               end: LF, CRLF, CR or CRNUL}
+  login {user, ok}, command {text, expanded, status, output},
+  install {path, status}, restart {path}
+  put {put, name, size, mode, modified, options, reserved_zero, spoilt_reply}
+  file {put, name, size, crc: ok, bad, incomplete or no trailer,
+        trailer_vs_data, trailer_zero_byte, stored, path, spoilt_reply}
+  fs_protocol_error {problem}, fs_error_notice {error, check_ok},
+  fs_silent, fs_silent_end {received}, close_mid_file {name, received}
 
 Exit codes: 0 after a clean stop, 1 when the units could not be set up, 2 on
 a command-line error.

@@ -57,7 +57,16 @@ SocketHandle OpenRawUdpSocket() { return Wrap(socket(AF_INET, SOCK_RAW, IPPROTO_
 
 int CloseSocket(SocketHandle socket) { return closesocket(Native(socket)) == 0 ? 0 : -1; }
 
-int ShutdownSocket(SocketHandle socket) { return shutdown(Native(socket), SD_BOTH) == 0 ? 0 : -1; }
+int ShutdownSocket(SocketHandle socket) {
+  const int result = shutdown(Native(socket), SD_BOTH) == 0 ? 0 : -1;
+  // shutdown alone leaves a recv that another thread has pending on the
+  // socket waiting (wine does, as do some providers); cancelling the
+  // handle's pending I/O makes it return now, as the interface promises.
+  const int error = WSAGetLastError();
+  CancelIoEx(reinterpret_cast<HANDLE>(Native(socket)), nullptr);
+  WSASetLastError(error);
+  return result;
+}
 
 int Connect(SocketHandle socket, std::uint32_t address, std::uint16_t port) {
   const sockaddr_in target = MakeAddress(address, port);

@@ -18,8 +18,9 @@ std::uint32_t Le32(const std::uint8_t* at) {
 }
 
 Bytes MakeReply(std::uint16_t length, std::uint8_t flag, std::uint32_t status) {
-  Bytes reply{0, 0, 0, 0, static_cast<std::uint8_t>(length), static_cast<std::uint8_t>(length >> 8),
-              0, flag};
+  Bytes reply{
+      0, 0,   0, 0, static_cast<std::uint8_t>(length), static_cast<std::uint8_t>(length >> 8),
+      0, flag};
   for (int i = 0; i < 4; ++i) reply.push_back(static_cast<std::uint8_t>(status >> (8 * i)));
   const std::uint32_t check = Crc32(reply.data() + 4, reply.size() - 4);
   for (int i = 0; i < 4; ++i) reply[i] = static_cast<std::uint8_t>(check >> (8 * i));

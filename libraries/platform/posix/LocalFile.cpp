@@ -22,10 +22,10 @@ int ToWindowsError(int error) {
     case EACCES:
     case EPERM:
     case EISDIR: return kFileErrorAccessDenied;
-    case EMFILE: return 4;           // ERROR_TOO_MANY_OPEN_FILES
-    case ENAMETOOLONG: return 206;   // ERROR_FILENAME_EXCED_RANGE
-    case EINVAL: return 87;          // ERROR_INVALID_PARAMETER
-    case EIO: return 1117;           // ERROR_IO_DEVICE
+    case EMFILE: return 4;          // ERROR_TOO_MANY_OPEN_FILES
+    case ENAMETOOLONG: return 206;  // ERROR_FILENAME_EXCED_RANGE
+    case EINVAL: return 87;         // ERROR_INVALID_PARAMETER
+    case EIO: return 1117;          // ERROR_IO_DEVICE
     default: return error;
   }
 }

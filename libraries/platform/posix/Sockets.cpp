@@ -150,6 +150,18 @@ int WaitReadable(SocketHandle socket, int timeoutMs) {
   return 1;
 }
 
+int WaitWritable(SocketHandle socket, int timeoutMs) {
+  pollfd entry{Fd(socket), POLLOUT, 0};
+  const int result = poll(&entry, 1, timeoutMs);
+  if (result < 0) return -1;
+  if (result == 0) return 0;
+  if (entry.revents & POLLNVAL) {
+    errno = EBADF;
+    return -1;
+  }
+  return 1;
+}
+
 int SetKeepAlive(SocketHandle socket, unsigned idleMs, unsigned intervalMs) {
   const int idleSeconds = static_cast<int>((idleMs + 999) / 1000);
   const int intervalSeconds = static_cast<int>((intervalMs + 999) / 1000);

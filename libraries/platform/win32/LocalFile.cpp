@@ -22,8 +22,9 @@ int LocalFile::Open(const std::u16string& path) {
     return kFileErrorInvalidName;
   }
   static_assert(sizeof(wchar_t) == sizeof(char16_t));
-  HANDLE file = CreateFileW(reinterpret_cast<const wchar_t*>(path.c_str()), GENERIC_READ,
-                            FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file =
+      CreateFileW(reinterpret_cast<const wchar_t*>(path.c_str()), GENERIC_READ, FILE_SHARE_READ,
+                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return static_cast<int>(GetLastError());
   handle_ = reinterpret_cast<std::intptr_t>(file);
   return 0;
@@ -36,9 +37,8 @@ int LocalFile::Examine(std::uint64_t* size, std::int64_t* modifiedUnixSeconds) {
       !GetFileTime(Native(handle_), nullptr, nullptr, &written)) {
     return static_cast<int>(GetLastError());
   }
-  const std::int64_t ticks =
-      static_cast<std::int64_t>((static_cast<std::uint64_t>(written.dwHighDateTime) << 32) |
-                                written.dwLowDateTime);
+  const std::int64_t ticks = static_cast<std::int64_t>(
+      (static_cast<std::uint64_t>(written.dwHighDateTime) << 32) | written.dwLowDateTime);
   *size = static_cast<std::uint64_t>(length.QuadPart);
   *modifiedUnixSeconds = ticks / 10000000 - kUnixEpochInFileSeconds;
   return 0;

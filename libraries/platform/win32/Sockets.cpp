@@ -139,6 +139,20 @@ int WaitReadable(SocketHandle socket, int timeoutMs) {
   return result == 0 ? 0 : 1;
 }
 
+int WaitWritable(SocketHandle socket, int timeoutMs) {
+  // A failed connection shows in the exception set, not the write set.
+  fd_set writable;
+  fd_set failed;
+  FD_ZERO(&writable);
+  FD_ZERO(&failed);
+  FD_SET(Native(socket), &writable);
+  FD_SET(Native(socket), &failed);
+  timeval timeout{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+  const int result = select(0, nullptr, &writable, &failed, &timeout);
+  if (result == SOCKET_ERROR) return -1;
+  return result == 0 ? 0 : 1;
+}
+
 int SetKeepAlive(SocketHandle socket, unsigned idleMs, unsigned intervalMs) {
   tcp_keepalive values{1, idleMs, intervalMs};
   DWORD returned = 0;

@@ -21,10 +21,10 @@ constexpr char kPathSeparator = '/';
 #endif
 
 // Windows error codes that portable code and tests name.
-constexpr int kFileErrorNotFound = 2;         // ERROR_FILE_NOT_FOUND
-constexpr int kFileErrorPathNotFound = 3;     // ERROR_PATH_NOT_FOUND
-constexpr int kFileErrorAccessDenied = 5;     // ERROR_ACCESS_DENIED
-constexpr int kFileErrorInvalidName = 123;    // ERROR_INVALID_NAME
+constexpr int kFileErrorNotFound = 2;       // ERROR_FILE_NOT_FOUND
+constexpr int kFileErrorPathNotFound = 3;   // ERROR_PATH_NOT_FOUND
+constexpr int kFileErrorAccessDenied = 5;   // ERROR_ACCESS_DENIED
+constexpr int kFileErrorInvalidName = 123;  // ERROR_INVALID_NAME
 
 class LocalFile {
  public:

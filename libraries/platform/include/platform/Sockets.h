@@ -62,6 +62,9 @@ int RecvFrom(SocketHandle socket, void* data, int length, SocketAddressIn* from)
 int SetNonBlocking(SocketHandle socket, bool nonBlocking);
 // 1 when readable, 0 on time-out, -1 on failure.
 int WaitReadable(SocketHandle socket, int timeoutMs);
+// 1 when a send would not block (or would fail at once), 0 on time-out, -1 on
+// failure.
+int WaitWritable(SocketHandle socket, int timeoutMs);
 // Keep-alive with the first probe after idleMs without traffic and further
 // probes every intervalMs.
 int SetKeepAlive(SocketHandle socket, unsigned idleMs, unsigned intervalMs);

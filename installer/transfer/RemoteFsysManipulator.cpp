@@ -1,0 +1,271 @@
+// The file service's exchanges over one TCP connection. The steps follow the
+// order of a put: open and examine the local file, request, reply, data,
+// trailer, final reply.
+#include "transfer/RemoteFsysManipulator.h"
+
+#include <algorithm>
+#include <chrono>
+#include <vector>
+
+#include "platform/LocalFile.h"
+#include "transfer/Crc32.h"
+#include "transfer/FileProtocol.h"
+
+namespace {
+
+// The longest single wait on the socket; see wait_for.
+constexpr int kWaitSliceMs = 100;
+
+int SocketErrorOrMinusOne() {
+  const int error = platform::LastSocketError();
+  return error != 0 ? error : -1;
+}
+
+int ErrnoOrMinusOne() {
+  const int error = platform::CurrentErrno();
+  return error != 0 ? error : -1;
+}
+
+}  // namespace
+
+// Holds the connection's handle for the length of one operation, so that a
+// concurrent Close leaves the handle open until the operation is done.
+class RemoteFsysManipulator::SocketUse {
+ public:
+  explicit SocketUse(RemoteFsysManipulator& owner)
+      : owner_(owner), socket_(owner.acquire_socket()) {}
+  ~SocketUse() {
+    if (socket_ != platform::kInvalidSocket) owner_.release_socket();
+  }
+  SocketUse(const SocketUse&) = delete;
+  SocketUse& operator=(const SocketUse&) = delete;
+  platform::SocketHandle socket() const { return socket_; }
+
+ private:
+  RemoteFsysManipulator& owner_;
+  platform::SocketHandle socket_;
+};
+
+void RemoteFsysManipulator::SetProgressInterface(RemoteFsysManipulatorProgressInterface* progress) {
+  progress_ = progress;
+}
+
+int RemoteFsysManipulator::Connect(std::uint32_t address) {
+  Close();
+  const platform::SocketHandle socket = platform::OpenTcpSocket();
+  if (socket == platform::kInvalidSocket) return SocketErrorOrMinusOne();
+  // Without it the trailer and small requests wait for acknowledgements.
+  platform::SetNoDelay(socket, true);
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    socket_ = socket;
+  }
+  int result;
+  {
+    SocketUse use(*this);
+    result = platform::Connect(socket, address, port_) == 0 ? 0 : SocketErrorOrMinusOne();
+    // A Close from another thread during the connect wins over its success.
+    if (result == 0 && !is_current(socket)) result = platform::kErrorShutdown;
+  }
+  // From here on no socket call blocks: sends and receives wait in slices
+  // (see wait_for), which a Close from another thread cuts short.
+  if (result == 0) platform::SetNonBlocking(socket, true);
+  if (result != 0) Close();
+  return result;
+}
+
+void RemoteFsysManipulator::Close() {
+  // Closing is cleanup: it must not change the error number that a failed
+  // receive reports.
+  const int savedErrno = platform::CurrentErrno();
+  platform::SocketHandle closeNow = platform::kInvalidSocket;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (socket_ == platform::kInvalidSocket) return;
+    platform::ShutdownSocket(socket_);
+    if (users_ == 0) {
+      closeNow = socket_;
+    } else {
+      retired_ = socket_;
+    }
+    socket_ = platform::kInvalidSocket;
+  }
+  if (closeNow != platform::kInvalidSocket) platform::CloseSocket(closeNow);
+  platform::SetErrno(savedErrno);
+}
+
+platform::SocketHandle RemoteFsysManipulator::acquire_socket() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (socket_ != platform::kInvalidSocket) ++users_;
+  return socket_;
+}
+
+void RemoteFsysManipulator::release_socket() {
+  platform::SocketHandle closeNow = platform::kInvalidSocket;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (--users_ == 0) std::swap(closeNow, retired_);
+  }
+  if (closeNow != platform::kInvalidSocket) {
+    const int savedErrno = platform::CurrentErrno();
+    platform::CloseSocket(closeNow);
+    platform::SetErrno(savedErrno);
+  }
+}
+
+bool RemoteFsysManipulator::is_current(platform::SocketHandle socket) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return socket_ == socket;
+}
+
+int RemoteFsysManipulator::PutFile(const std::u16string& localPath, const std::string& remoteName,
+                                   std::uint32_t options, std::uint8_t* buffer) {
+  const std::size_t requestSize = PutRequestSize(remoteName.size());
+  if (requestSize == 0) return kFileNameTooLong;
+  SocketUse use(*this);
+  const platform::SocketHandle socket = use.socket();
+
+  platform::LocalFile file;
+  std::uint64_t size64 = 0;
+  std::int64_t modified = 0;
+  int fileError = file.Open(localPath);
+  if (fileError == 0) fileError = file.Examine(&size64, &modified);
+  if (fileError != 0) return send_error_notice(socket, fileError);
+
+  const auto size = static_cast<std::uint32_t>(size64);
+  std::vector<std::uint8_t> request(requestSize);
+  BuildPutRequest({size, static_cast<std::uint32_t>(modified), static_cast<std::uint8_t>(options)},
+                  remoteName, request.data());
+  int result = send_message(socket, request.data(), static_cast<int>(request.size()));
+  std::uint32_t status = 0;
+  if (result == 0) result = receive_reply(socket, &status);
+  if (result != 0) return result;
+  if (status != 0) return static_cast<int>(status);
+
+  if (progress_ != nullptr) progress_->ReportProgress(0, size, 0);
+  std::uint32_t check = kCrc32Start;
+  result = send_file_data(socket, file, size, buffer, &check);
+  file.Close();
+  if (result != 0) return result;
+
+  BuildTrailer(check, buffer);
+  result = send_message(socket, buffer, static_cast<int>(kTrailerSize));
+  if (result == 0) result = receive_reply(socket, &status);
+  return result != 0 ? result : static_cast<int>(status);
+}
+
+// Tells the unit that the file could not be read and fails the put with the
+// system's error code: reporting the file as stored would let a unit end up
+// with an incomplete release that the installer shows as a success.
+int RemoteFsysManipulator::send_error_notice(platform::SocketHandle socket, int fileError) {
+  std::uint8_t notice[kErrorNoticeSize];
+  BuildErrorNotice(static_cast<std::uint32_t>(fileError), notice);
+  const int result = send_message(socket, notice, static_cast<int>(kErrorNoticeSize));
+  return result != 0 ? result : fileError;
+}
+
+// Sends the whole message in one send when the socket can take it; only when
+// the unit's window is full does the rest follow once it drains. 0, or the
+// socket layer's error code.
+int RemoteFsysManipulator::send_message(platform::SocketHandle socket, const std::uint8_t* message,
+                                        int length) {
+  int sent = 0;
+  do {
+    const int result = platform::Send(socket, message + sent, length - sent);
+    if (result >= 0) {
+      sent += result;
+    } else if (platform::LastSocketError() != platform::kErrorWouldBlock) {
+      return SocketErrorOrMinusOne();
+    } else if (wait_for(socket, kWritable, -1) < 0) {
+      return platform::kErrorShutdown;
+    }
+  } while (sent < length);
+  return 0;
+}
+
+// Sends the file's bytes in pieces through the caller's buffer and builds the
+// file's check value on the way. The loop runs at least once, so an empty
+// file sends one empty piece and reports (0, 0, 0).
+int RemoteFsysManipulator::send_file_data(platform::SocketHandle socket, platform::LocalFile& file,
+                                          std::uint32_t size, std::uint8_t* buffer,
+                                          std::uint32_t* check) {
+  std::uint32_t remaining = size;
+  do {
+    const auto piece = static_cast<int>(std::min<std::uint32_t>(remaining, kPieceSize));
+    const int got = file.Read(buffer, piece);
+    if (got != piece) {
+      const int error = got < 0 ? platform::LastFileError() : 0;
+      return error != 0 ? error : -1;
+    }
+    const int sent = send_message(socket, buffer, piece);
+    if (sent != 0) return sent;
+    *check = Crc32Update(*check, buffer, static_cast<std::size_t>(piece));
+    remaining -= static_cast<std::uint32_t>(piece);
+    if (progress_ != nullptr) {
+      progress_->ReportProgress(size - remaining, size, static_cast<std::uint32_t>(piece));
+    }
+  } while (remaining != 0);
+  return 0;
+}
+
+// Receives one 12-byte reply. A receive that fails, times out or meets a
+// closed connection is reported with the C library's error number, or -1;
+// starting it at 0 keeps an earlier, unrelated error out of the result.
+int RemoteFsysManipulator::receive_reply(platform::SocketHandle socket, std::uint32_t* status) {
+  platform::SetErrno(0);
+  constexpr int kHead = static_cast<int>(kReplyHeaderSize);
+  constexpr int kRest = static_cast<int>(kReplySize - kReplyHeaderSize);
+  std::uint8_t reply[kReplySize];
+  if (receive_exactly(socket, reply, kHead) != kHead) return ErrnoOrMinusOne();
+  const int header = CheckReplyHeader(reply);
+  if (header != 0) return header;
+  if (receive_exactly(socket, reply + kHead, kRest) != kRest) return ErrnoOrMinusOne();
+  return CheckReply(reply, status);
+}
+
+// Receives exactly count bytes with a fresh wait before each receive. Any
+// failure closes the connection; the result is then the failure's code, 0
+// when the unit closed the connection, or -1 for a failed receive.
+int RemoteFsysManipulator::receive_exactly(platform::SocketHandle socket, std::uint8_t* data,
+                                           int count) {
+  int received = 0;
+  while (received < count) {
+    const int ready = wait_for(socket, kReadable, receiveWaitMs_);
+    if (ready <= 0) {
+      const int error = ready == 0 ? platform::kErrorTimedOut : SocketErrorOrMinusOne();
+      Close();
+      return error;
+    }
+    const int got = platform::Recv(socket, data + received, count - received);
+    if (got < 0 && platform::LastSocketError() == platform::kErrorWouldBlock) continue;
+    if (got <= 0) {
+      Close();
+      return got;
+    }
+    received += got;
+  }
+  return count;
+}
+
+// Waits until the socket is readable or writable: 1 when it is, 0 when
+// timeoutMs ran out (never with -1), -1 when the wait failed or the
+// connection was closed meanwhile. The wait is cut into slices so that a
+// Close from another thread is noticed on every platform, also where shutting
+// a socket down does not wake a wait on it.
+int RemoteFsysManipulator::wait_for(platform::SocketHandle socket, Direction direction,
+                                    int timeoutMs) {
+  const auto start = std::chrono::steady_clock::now();
+  for (;;) {
+    int slice = kWaitSliceMs;
+    if (timeoutMs >= 0) {
+      const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(
+          std::chrono::steady_clock::now() - start);
+      if (waited.count() >= timeoutMs) return 0;
+      slice = static_cast<int>(std::min<long long>(timeoutMs - waited.count(), kWaitSliceMs));
+    }
+    const int ready = direction == kReadable ? platform::WaitReadable(socket, slice)
+                                             : platform::WaitWritable(socket, slice);
+    if (ready != 0) return ready;
+    if (!is_current(socket)) return -1;
+  }
+}

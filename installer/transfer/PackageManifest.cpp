@@ -1,0 +1,162 @@
+// The manifest reader. The file is read as bytes and cut into lines at LF
+// here rather than by a text-mode stream, which only Windows would give. The
+// CR of a CR-LF line end is white space to the word splitter, so CR-LF and LF
+// files read alike on both platforms. Local names are looked up by their
+// UTF-16 decoding, the same name the transfer opens later, so the check and
+// the copy always mean one file.
+#include "transfer/PackageManifest.h"
+
+#include <cstdio>
+
+#include "platform/LocalFile.h"
+
+namespace {
+
+constexpr std::string_view kWhiteSpace = " \t\n\v\f\r";
+
+std::vector<std::string_view> SplitWords(std::string_view line) {
+  std::vector<std::string_view> words;
+  std::size_t at = line.find_first_not_of(kWhiteSpace);
+  while (at != std::string_view::npos) {
+    const std::size_t end = line.find_first_of(kWhiteSpace, at);
+    words.push_back(line.substr(at, end == std::string_view::npos ? end : end - at));
+    at = line.find_first_not_of(kWhiteSpace, end);
+  }
+  return words;
+}
+
+// Decodes one code point starting at text[*at]; -1 for bytes that are not
+// UTF-8 (overlong forms, surrogates and values above U+10FFFF included).
+long NextCodePoint(std::string_view text, std::size_t* at) {
+  const auto lead = static_cast<unsigned char>(text[(*at)++]);
+  if (lead < 0x80) return lead;
+  int extra;
+  long code;
+  long least;
+  if ((lead & 0xE0) == 0xC0) {
+    extra = 1, code = lead & 0x1F, least = 0x80;
+  } else if ((lead & 0xF0) == 0xE0) {
+    extra = 2, code = lead & 0x0F, least = 0x800;
+  } else if ((lead & 0xF8) == 0xF0) {
+    extra = 3, code = lead & 0x07, least = 0x10000;
+  } else {
+    return -1;
+  }
+  for (; extra > 0; --extra) {
+    if (*at >= text.size()) return -1;
+    const auto next = static_cast<unsigned char>(text[(*at)++]);
+    if ((next & 0xC0) != 0x80) return -1;
+    code = (code << 6) | (next & 0x3F);
+  }
+  if (code < least || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return -1;
+  return code;
+}
+
+bool DecodeUtf8(std::string_view text, std::u16string* out) {
+  out->clear();
+  for (std::size_t at = 0; at < text.size();) {
+    const long code = NextCodePoint(text, &at);
+    if (code < 0) return false;
+    if (code < 0x10000) {
+      *out += static_cast<char16_t>(code);
+    } else {
+      *out += static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10));
+      *out += static_cast<char16_t>(0xDC00 + ((code - 0x10000) & 0x3FF));
+    }
+  }
+  return true;
+}
+
+// The state of one read: the remote directory set by the last "cd".
+struct Reader {
+  const LocalFileProbe& probe;
+  PackageManifest& manifest;
+  std::string directory;
+
+  void change_directory(const std::vector<std::string_view>& words) {
+    if (words.size() < 2) {
+      directory = "/";
+    } else if (words[1].front() == '/') {
+      directory = std::string(words[1]);
+    } else {
+      directory = "/" + std::string(words[1]);
+    }
+  }
+
+  // False when the local file is missing (or its name is not UTF-8).
+  bool send(const std::vector<std::string_view>& words) {
+    ManifestEntry entry;
+    if (words.size() < 2 || !DecodeUtf8(words[1], &entry.localPath)) return false;
+    if (!probe(entry.localPath, &entry.size)) return false;
+    entry.remotePath = directory + "/" + std::string(words.size() > 2 ? words[2] : "");
+    manifest.totalSize += entry.size;
+    manifest.entries.push_back(std::move(entry));
+    return true;
+  }
+
+  void auto_install(const std::vector<std::string_view>& words) {
+    manifest.autoInstall = 1;
+    if (words.size() > 1) {
+      manifest.installScript = std::string(words[1]);
+    } else if (manifest.installScript.empty()) {
+      manifest.installScript = kDefaultInstallScript;
+    }
+  }
+
+  // False when the read must stop with result 0.
+  bool line(std::string_view text) {
+    if (!text.empty() && text.front() == '#') return true;
+    const std::vector<std::string_view> words = SplitWords(text);
+    if (words.empty()) return true;
+    if (words[0] == "cd") change_directory(words);
+    if (words[0] == "send") return send(words);
+    if (words[0] == "auto_install") auto_install(words);
+    return true;
+  }
+};
+
+bool ProbeLocalFile(const std::u16string& localPath, std::uint32_t* size) {
+  platform::LocalFile file;
+  std::uint64_t size64 = 0;
+  std::int64_t modified = 0;
+  if (file.Open(localPath) != 0 || file.Examine(&size64, &modified) != 0) return false;
+  *size = static_cast<std::uint32_t>(size64);
+  return true;
+}
+
+bool ReadWholeFile(const char* name, std::string* text) {
+  std::FILE* file = std::fopen(name, "rb");
+  if (file == nullptr) return false;
+  char chunk[4096];
+  std::size_t got;
+  while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) text->append(chunk, got);
+  const bool failed = std::ferror(file) != 0;
+  std::fclose(file);
+  return !failed;
+}
+
+}  // namespace
+
+std::uint32_t ReadPackageManifestText(std::string_view text, const LocalFileProbe& probe,
+                                      PackageManifest& manifest) {
+  manifest.autoInstall = 0;
+  manifest.totalSize = 0;
+  Reader reader{probe, manifest, std::string()};
+  while (!text.empty()) {
+    const std::size_t end = text.find('\n');
+    std::string_view line = text.substr(0, end);
+    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+    // A NUL ends the line's text, as it ends a C string.
+    line = line.substr(0, line.find('\0'));
+    if (!reader.line(line)) return 0;
+  }
+  return manifest.totalSize;
+}
+
+std::uint32_t ReadPackageManifest(PackageManifest& manifest) {
+  manifest.autoInstall = 0;
+  manifest.totalSize = 0;
+  std::string text;
+  if (!ReadWholeFile(kManifestFileName, &text)) return 0;
+  return ReadPackageManifestText(text, ProbeLocalFile, manifest);
+}

@@ -1,0 +1,59 @@
+// ICMP echo of the platform. Windows uses the IP helper's echo functions
+// (IcmpCreateFile, IcmpSendEcho, IcmpCloseHandle), which need no raw socket
+// and no administrator right. Linux opens an ICMP datagram socket for each
+// echo, or a raw ICMP socket where the system does not allow datagram ones
+// (net.ipv4.ping_group_range); a socket per echo keeps the replies of pings
+// running at the same time on different threads apart.
+//
+// Results carry the Windows IP status codes on both platforms, so the caller
+// tests one set of values: 0 for an echo reply, kIpReqTimedOut when nothing
+// came back in time.
+#pragma once
+
+#include <cstdint>
+
+namespace platform {
+
+constexpr std::uint32_t kIpSuccess = 0;
+constexpr std::uint32_t kIpDestNetUnreachable = 11002;   // IP_DEST_NET_UNREACHABLE
+constexpr std::uint32_t kIpDestHostUnreachable = 11003;  // IP_DEST_HOST_UNREACHABLE
+constexpr std::uint32_t kIpReqTimedOut = 11010;          // IP_REQ_TIMED_OUT
+constexpr std::uint32_t kIpGeneralFailure = 11050;       // IP_GENERAL_FAILURE
+constexpr int kErrorInvalidHandle = 6;                   // ERROR_INVALID_HANDLE
+constexpr int kErrorInvalidParameter = 87;               // ERROR_INVALID_PARAMETER
+
+// One echo reply: the fields of the platform's ICMP_ECHO_REPLY that outlive
+// the call (the data pointer there points into the reply area, which does
+// not).
+struct IcmpEchoReply {
+  std::uint32_t address;        // the replying host, network byte order
+  std::uint32_t status;         // IP status, 0 = success
+  std::uint32_t roundTripTime;  // milliseconds
+  std::uint16_t dataSize;       // payload bytes in the reply
+  std::uint8_t ttl;             // the reply's time-to-live
+  std::uint8_t tos;
+  std::uint8_t flags;
+};
+
+struct IcmpEchoOptions {
+  std::uint8_t ttl;
+  std::uint8_t tos;
+  std::uint8_t flags;
+};
+
+struct IcmpHandle;
+
+// Opens the echo service; null on failure, with the reason in IcmpLastError().
+IcmpHandle* IcmpOpen();
+void IcmpClose(IcmpHandle* handle);
+// Sends one echo request carrying the payload to the address (network byte
+// order) and waits up to timeoutMs for its reply. Returns the number of
+// replies (0 or 1) with the first in *reply; with 0, IcmpLastError() holds
+// the reason (an IP status such as kIpReqTimedOut, or a system error code).
+// Safe to call from several threads at once on one handle.
+int IcmpEcho(IcmpHandle* handle, std::uint32_t address, const void* payload, std::uint16_t size,
+             const IcmpEchoOptions& options, unsigned timeoutMs, IcmpEchoReply* reply);
+// The calling thread's reason for the last failed IcmpOpen or IcmpEcho.
+int IcmpLastError();
+
+}  // namespace platform

@@ -49,21 +49,9 @@ TEST(TelnetProtocolTest, DoTerminalTypeIsAcceptedAndTheTypeAnnouncedUnasked) {
   EXPECT_EQ(outcome.response, "");
 }
 
-TEST(TelnetProtocolTest, EchoIsRefusedBothWays) {
-  EXPECT_EQ(Play(Bytes({255, 251, 1})).sent, Bytes({255, 254, 1}));
-  EXPECT_EQ(Play(Bytes({255, 253, 1})).sent, Bytes({255, 252, 1}));
-}
-
-TEST(TelnetProtocolTest, WontSuppressGoAheadIsAnsweredWithDo) {
-  EXPECT_EQ(Play(Bytes({255, 252, 3})).sent, Bytes({255, 253, 3}));
-}
-
-TEST(TelnetProtocolTest, DontWindowSizeGetsDoAndTheWindowSize) {
-  EXPECT_EQ(Play(Bytes({255, 254, 31})).sent, Bytes({255, 253, 31}) + kNaws);
-}
-
-// The whole reply table: each verb against a supported and an unsupported
-// option, and the unasked messages after every verb about 24 and 31.
+// The whole reply table (WILL 1 gets DONT 1, DO 1 gets WONT 1, WONT 3 gets
+// DO 3, DONT 31 gets DO 31 ...): each verb against the supported options and
+// unsupported ones, and the unasked messages after every verb about 24 and 31.
 TEST(TelnetProtocolTest, ReplyTableCoversEveryVerbAndOption) {
   struct Row {
     int received, option, replyVerb;
@@ -71,7 +59,8 @@ TEST(TelnetProtocolTest, ReplyTableCoversEveryVerbAndOption) {
   const Row rows[] = {{253, 3, 251}, {253, 24, 251}, {253, 31, 251}, {253, 5, 252},
                       {251, 3, 253}, {251, 24, 253}, {251, 31, 253}, {251, 5, 254},
                       {252, 3, 253}, {252, 24, 253}, {252, 31, 253}, {252, 0, 254},
-                      {254, 3, 253}, {254, 24, 253}, {254, 31, 253}, {254, 255, 254}};
+                      {254, 3, 253}, {254, 24, 253}, {254, 31, 253}, {254, 255, 254},
+                      {251, 1, 254}, {253, 1, 252}};
   for (const Row& row : rows) {
     std::string expected = Bytes({255, row.replyVerb, row.option});
     if (row.option == 24) expected += kXterm;
@@ -111,17 +100,6 @@ TEST(TelnetProtocolTest, OptionByteAfterAVerbIsNeverData) {
   const Outcome outcome = Play(Bytes({255, 253, 255, 'z'}));
   EXPECT_EQ(outcome.sent, Bytes({255, 252, 255}));
   EXPECT_EQ(outcome.response, "z");
-}
-
-TEST(TelnetProtocolTest, StateIsOneByteDataIacOrTheVerb) {
-  TelnetProtocol protocol;
-  EXPECT_EQ(protocol.getState(), TelnetProtocol::kStateData);
-  protocol.Feed(255);
-  EXPECT_EQ(protocol.getState(), TelnetProtocol::kStateIac);
-  protocol.Feed(254);
-  EXPECT_EQ(protocol.getState(), 254);
-  protocol.Feed(1);
-  EXPECT_EQ(protocol.getState(), TelnetProtocol::kStateData);
 }
 
 TEST(TelnetProtocolTest, PlainTextAndCarriageReturnsPassThrough) {

@@ -3,7 +3,8 @@
 // answers option negotiation and collects every other byte into the response
 // buffer, sends command lines, and lets the job wait for a prompt. Disconnect
 // may come from any thread (the job, the receive thread, a cancel from the
-// main thread); the login dialogue built on top is in RemoteShell.h.
+// main thread); Connect, Send, WaitFor and destruction belong to the job
+// thread that owns the session. The login dialogue is in RemoteShell.h.
 #pragma once
 
 #include <atomic>

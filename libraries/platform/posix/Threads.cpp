@@ -25,14 +25,16 @@ struct ThreadHandle {
 
 namespace {
 
+// Never destroyed: a detached thread may still be signalling while the
+// process runs its exit handlers.
 std::mutex& EndedMutex() {
-  static std::mutex mutex;
-  return mutex;
+  static auto* mutex = new std::mutex;
+  return *mutex;
 }
 
 std::condition_variable& EndedSignal() {
-  static std::condition_variable signal;
-  return signal;
+  static auto* signal = new std::condition_variable;
+  return *signal;
 }
 
 void Release(ThreadHandle* handle) {
@@ -45,10 +47,12 @@ struct EndMarker {
   ThreadHandle* handle;
   ~EndMarker() {
     {
+      // Signalled under the lock, so a waiter that sees the flag can never
+      // outrun the signal.
       std::lock_guard<std::mutex> lock(EndedMutex());
       handle->ended = true;
+      EndedSignal().notify_all();
     }
-    EndedSignal().notify_all();
     Release(handle);
   }
 };

@@ -66,10 +66,10 @@ int RemoteFsysManipulator::Connect(std::uint32_t address) {
     result = platform::Connect(socket, address, port_) == 0 ? 0 : SocketErrorOrMinusOne();
     // A Close from another thread during the connect wins over its success.
     if (result == 0 && !is_current(socket)) result = platform::kErrorShutdown;
+    // From here on no socket call blocks: sends and receives wait in slices
+    // (see wait_for), which a Close from another thread cuts short.
+    if (result == 0) platform::SetNonBlocking(socket, true);
   }
-  // From here on no socket call blocks: sends and receives wait in slices
-  // (see wait_for), which a Close from another thread cuts short.
-  if (result == 0) platform::SetNonBlocking(socket, true);
   if (result != 0) Close();
   return result;
 }

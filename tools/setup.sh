@@ -7,7 +7,7 @@ set -eu
 
 packages="g++ clang cmake ninja-build libgtest-dev googletest libbenchmark-dev libncurses-dev
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 iproute2 util-linux
-  busybox inetutils-telnetd python3"
+  inetutils-telnetd inetutils-inetd python3"
 
 missing=""
 for package in $packages; do

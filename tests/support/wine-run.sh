@@ -13,7 +13,10 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 (
   flock 9
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    ZEQ_KEEP_SHM=1 "$here/netns-run.sh" sh -c 'wineboot --init; wineserver --wait' >/dev/null 2>&1 || true
+    ZEQ_WINE=1 "$here/netns-run.sh" sh -c 'wineboot --init; wineserver --wait' >/dev/null 2>&1 || true
   fi
 ) 9>"$build/.wineprefix.lock"
-ZEQ_KEEP_SHM=1 exec "$here/netns-run.sh" wine "$exe" "$@"
+# Wine makes its sockets inside the wineserver, so each run needs a server
+# started in its own namespace: any server left by an earlier run is ended
+# first. Runs of one prefix therefore go one at a time (ctest -j 1).
+ZEQ_WINE=1 exec "$here/netns-run.sh" sh -c 'wineserver -k 2>/dev/null; wine "$@"; status=$?; wineserver -k 2>/dev/null; exit $status' wine-run "$exe" "$@"

@@ -1,6 +1,6 @@
 // Parsing of unitsim's command line and configuration file. Every unit is
-// built from the current defaults (--defaults) and its own SPEC; whatever a
-// SPEC leaves out gets a value derived from the unit's place in the list, so
+// built from the current defaults (--defaults) and its own DESC; whatever a
+// DESC leaves out gets a value derived from the unit's place in the list, so
 // that "--units 100" alone describes a hundred distinct units.
 #include "Options.h"
 
@@ -17,7 +17,7 @@ namespace {
 
 const char kHelp[] = R"(unitsim - simulated Tarvo units for tests, benchmarks and the demo
 
-usage: unitsim [options] (--unit SPEC | --units N)...
+usage: unitsim [options] (--unit DESC | --units N)...
 
 Each unit binds its own IPv4 address (127.0.0.2 and up in a loopback-only
 network namespace) and offers the unit services there: record query on UDP
@@ -39,15 +39,15 @@ options:
   --config FILE       read more options from FILE: one option per line, written
                       without the leading dashes ("unit addr=127.0.0.3,exit=2");
                       blank lines and lines starting with # are skipped
-  --defaults SPEC     the base of every later --unit and --units
-  --unit SPEC         add one unit
+  --defaults DESC     the base of every later --unit and --units
+  --unit DESC         add one unit
   --units N           add N units with consecutive addresses
   --help              print this text
 
 Without --control, "ready" is printed on standard output instead. The program
 ends cleanly on SIGTERM, SIGINT or the close of the control connection.
 
-SPEC: comma-separated key=value pairs and bare knob names. Values are
+DESC: comma-separated key=value pairs and bare knob names. Values are
 percent-decoded (%2C is a comma, %0D%0A a line end).
  identity:
   addr=A              the unit's address (default: after the previous unit's,
@@ -342,13 +342,13 @@ std::uint32_t DefaultNetmask(std::uint32_t address) {
   return (address & 0xFF) == kLoopbackNet ? htonl(0xFF000000u) : htonl(0xFFFFFF00u);
 }
 
-// Fills what neither the defaults nor the unit's SPEC said.
-void CompleteUnit(const ParseState& state, const std::string& spec, std::size_t ordinal,
+// Fills what neither the defaults nor the unit's DESC said.
+void CompleteUnit(const ParseState& state, const std::string& description, std::size_t ordinal,
                   UnitConfig* unit) {
-  const auto says = [&spec](const char* key) {
+  const auto says = [&description](const char* key) {
     const std::string needle = std::string(key) + "=";
-    return spec.compare(0, needle.size(), needle) == 0 ||
-           spec.find("," + needle) != std::string::npos;
+    return description.compare(0, needle.size(), needle) == 0 ||
+           description.find("," + needle) != std::string::npos;
   };
   if (!state.defaultsNode && !says("node")) unit->node = static_cast<int>(ordinal);
   if (!state.defaultsMask && !says("mask")) unit->netmask = DefaultNetmask(unit->address);
@@ -365,12 +365,12 @@ std::uint32_t NextAddress(const Options& options) {
   return htonl(ntohl(options.units.back().address) + 1);
 }
 
-std::string AddUnit(ParseState& state, const std::string& spec, Options* options) {
+std::string AddUnit(ParseState& state, const std::string& description, Options* options) {
   UnitConfig unit = state.defaults;
   unit.address = NextAddress(*options);
-  const std::string error = ApplyUnitSpec(spec, &unit);
+  const std::string error = ApplyUnitDescription(description, &unit);
   if (!error.empty()) return error;
-  CompleteUnit(state, spec, options->units.size() + 1, &unit);
+  CompleteUnit(state, description, options->units.size() + 1, &unit);
   options->units.push_back(unit);
   return "";
 }
@@ -439,7 +439,7 @@ std::string ApplyOption(ParseState& state, const std::string& name, const std::s
     state.defaultsNode = value.find("node=") != std::string::npos;
     state.defaultsMac = value.find("mac=") != std::string::npos;
     state.defaultsMask = value.find("mask=") != std::string::npos;
-    return ApplyUnitSpec(value, &state.defaults);
+    return ApplyUnitDescription(value, &state.defaults);
   } else if (name == "unit")
     return AddUnit(state, value, options);
   else if (name == "units") {
@@ -465,8 +465,8 @@ std::string CheckUnits(const Options& options) {
 
 }  // namespace
 
-std::string ApplyUnitSpec(const std::string& spec, UnitConfig* unit) {
-  std::stringstream items(spec);
+std::string ApplyUnitDescription(const std::string& description, UnitConfig* unit) {
+  std::stringstream items(description);
   std::string item;
   while (std::getline(items, item, ',')) {
     if (item.empty()) continue;

@@ -2,9 +2,9 @@
 // syntax is the help text in Options.cpp (printed by `unitsim --help`):
 //
 //   unitsim [--log PATH] [--control HOST:PORT] [--root DIR] [port options]
-//           [--config FILE] [--defaults SPEC] (--unit SPEC | --units N)...
+//           [--config FILE] [--defaults DESC] (--unit DESC | --units N)...
 //
-// A SPEC is a comma-separated list of key=value pairs and bare knob names,
+// A DESC is a comma-separated list of key=value pairs and bare knob names,
 // for example "addr=127.0.0.2,node=7,group=North,version=2.1,exit=3".
 #pragma once
 
@@ -34,8 +34,8 @@ struct Options {
 // Fills options from argv; returns an empty string or what is wrong.
 std::string ParseOptions(int argc, char** argv, Options* options);
 
-// Applies one SPEC to a unit; returns an empty string or what is wrong.
-std::string ApplyUnitSpec(const std::string& spec, UnitConfig* unit);
+// Applies one DESC to a unit; returns an empty string or what is wrong.
+std::string ApplyUnitDescription(const std::string& description, UnitConfig* unit);
 
 const char* HelpText();
 

@@ -91,7 +91,7 @@ std::atomic<int> instanceCounter{0};
 
 }  // namespace
 
-std::string SimUnit::Spec() const {
+std::string SimUnit::Description() const {
   std::vector<std::string> items;
   if (!address.empty()) items.push_back("addr=" + address);
   if (node != 0) items.push_back("node=" + std::to_string(node));
@@ -100,9 +100,9 @@ std::string SimUnit::Spec() const {
   if (!mac.empty()) items.push_back("mac=" + mac);
   if (!gateway.empty()) items.push_back("gw=" + gateway);
   items.insert(items.end(), knobs.begin(), knobs.end());
-  std::string spec;
-  for (const std::string& item : items) spec += (spec.empty() ? "" : ",") + item;
-  return spec;
+  std::string description;
+  for (const std::string& item : items) description += (description.empty() ? "" : ",") + item;
+  return description;
 }
 
 std::string SimEvent::Str(const std::string& key) const {
@@ -145,7 +145,7 @@ UnitSim::~UnitSim() {
   }
 }
 
-void UnitSim::AddUnit(const SimUnit& unit) { units_.push_back(unit.Spec()); }
+void UnitSim::AddUnit(const SimUnit& unit) { units_.push_back(unit.Description()); }
 
 void UnitSim::AddUnits(int count) {
   for (int i = 0; i < count; ++i) units_.push_back("");
@@ -187,9 +187,9 @@ bool UnitSim::Start(unsigned timeoutMs) {
   std::vector<std::string> arguments = {
       "--log", logPath_, "--root", filesRoot_, "--control", "127.0.0.1:" + std::to_string(port)};
   arguments.insert(arguments.end(), extra_.begin(), extra_.end());
-  for (const std::string& spec : units_) {
+  for (const std::string& description : units_) {
     arguments.push_back("--unit");
-    arguments.push_back(spec);
+    arguments.push_back(description);
   }
   process_ = platform::StartProcess(ProgramPath(), arguments, nullptr);
   if (process_ == nullptr) {

@@ -31,7 +31,7 @@ struct ProcessHandle;
 
 namespace testsupport {
 
-// One unit as the simulator's --unit SPEC describes it. Empty or zero fields
+// One unit as the simulator's --unit DESC describes it. Empty or zero fields
 // leave the simulator's defaults: the address after the previous unit's
 // (127.0.0.2 first), the node from the unit's place, group "Default", no
 // version, a MAC of 02:00 and the address, no gateway.
@@ -72,7 +72,7 @@ struct SimUnit {
   std::string gateway;
   std::vector<std::string> knobs;
 
-  std::string Spec() const;
+  std::string Description() const;
 };
 
 // One line of the event log. Values are kept as text: strings decoded to

@@ -35,6 +35,19 @@ int SetIntOption(SocketHandle socket, int level, int name, int value) {
   return setsockopt(Fd(socket), level, name, &value, sizeof value) == 0 ? 0 : -1;
 }
 
+// 1 when the socket is ready for `events`, 0 on time-out, -1 on failure.
+int WaitFor(SocketHandle socket, short events, int timeoutMs) {
+  pollfd entry{Fd(socket), events, 0};
+  const int result = poll(&entry, 1, timeoutMs);
+  if (result < 0) return -1;
+  if (result == 0) return 0;
+  if (entry.revents & POLLNVAL) {
+    errno = EBADF;
+    return -1;
+  }
+  return 1;
+}
+
 }  // namespace
 
 int StartSockets(int, int) { return 0; }
@@ -138,29 +151,9 @@ int SetNonBlocking(SocketHandle socket, bool nonBlocking) {
   return fcntl(Fd(socket), F_SETFL, wanted) == 0 ? 0 : -1;
 }
 
-int WaitReadable(SocketHandle socket, int timeoutMs) {
-  pollfd entry{Fd(socket), POLLIN, 0};
-  const int result = poll(&entry, 1, timeoutMs);
-  if (result < 0) return -1;
-  if (result == 0) return 0;
-  if (entry.revents & POLLNVAL) {
-    errno = EBADF;
-    return -1;
-  }
-  return 1;
-}
+int WaitReadable(SocketHandle socket, int timeoutMs) { return WaitFor(socket, POLLIN, timeoutMs); }
 
-int WaitWritable(SocketHandle socket, int timeoutMs) {
-  pollfd entry{Fd(socket), POLLOUT, 0};
-  const int result = poll(&entry, 1, timeoutMs);
-  if (result < 0) return -1;
-  if (result == 0) return 0;
-  if (entry.revents & POLLNVAL) {
-    errno = EBADF;
-    return -1;
-  }
-  return 1;
-}
+int WaitWritable(SocketHandle socket, int timeoutMs) { return WaitFor(socket, POLLOUT, timeoutMs); }
 
 int SetKeepAlive(SocketHandle socket, unsigned idleMs, unsigned intervalMs) {
   const int idleSeconds = static_cast<int>((idleMs + 999) / 1000);

@@ -6,6 +6,7 @@
 #include <ctime>
 #include <mutex>
 
+#include "platform/Clock.h"
 #include "platform/Files.h"
 #include "platform/LocalFile.h"
 #include "platform/Sockets.h"
@@ -48,10 +49,8 @@ std::FILE* OpenInstallLog() {
 
 void WriteLogTimestamp(std::FILE* file) {
   const std::time_t now = std::time(nullptr);
-  // localtime's result lives in a buffer other threads may reuse: copy it at once.
-  const std::tm* converted = std::localtime(&now);
-  if (converted == nullptr) return;
-  const std::tm local = *converted;
+  std::tm local{};
+  if (!platform::LocalTime(now, &local)) return;
   char stamp[40];
   if (std::strftime(stamp, sizeof stamp, "%y/%m/%d %H:%M:%S", &local) == 0) return;
   std::fputs(stamp, file);

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <ctime>
 
+#include "platform/Clock.h"
+
 namespace ZEQ {
 
 namespace {
@@ -25,7 +27,7 @@ const char* BaseName(const char* file) {
 void WritePrefix(FILE* stream, int level, const char* file, int line, int code) {
   const std::time_t now = std::time(nullptr);
   std::tm local{};
-  if (const std::tm* converted = std::localtime(&now)) local = *converted;
+  platform::LocalTime(now, &local);
   std::fprintf(stream, "%d,%d,%d/%d/%d %d:%d:%d,%d,%s,", level, code, local.tm_year + 1900,
                local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, line,
                BaseName(file));

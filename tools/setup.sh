@@ -7,7 +7,7 @@ set -eu
 
 packages="g++ clang cmake ninja-build libgtest-dev googletest libbenchmark-dev libncurses-dev
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 iproute2 util-linux
-  inetutils-telnetd inetutils-inetd python3"
+  inetutils-telnetd inetutils-inetd"
 
 missing=""
 for package in $packages; do
@@ -24,4 +24,4 @@ echo "setup: installing$missing"
 export DEBIAN_FRONTEND=noninteractive
 apt-get update -qq
 # shellcheck disable=SC2086
-apt-get install -y -qq --no-install-recommends $missing >/dev/null
+apt-get install -y -qq $missing >/dev/null

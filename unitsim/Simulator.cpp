@@ -261,20 +261,22 @@ void Simulator::OnDatagram(const UdpSocket& socket) {
   }
 }
 
+void Simulator::LogIgnored(const UdpSocket& socket, const std::string& via, std::size_t length,
+                           const sockaddr_in& from, const std::string& problem) {
+  log_.Event("udp_ignored")
+      .Str("to", via + ":" + std::to_string(socket.port))
+      .Str("from", Endpoint(from))
+      .Int("length", static_cast<long long>(length))
+      .Str("reason", problem);
+}
+
 void Simulator::OnQueryPort(const UdpSocket& socket, const std::uint8_t* data, std::size_t length,
                             const sockaddr_in& from) {
   if (length >= 4 && Le32(data) == kRouteWord) return OnRoute(socket, data, length, from);
   QueryInfo query;
   const std::string problem = ParseQuery(data, length, &query);
   const std::string via = AddressText(socket.bound);
-  if (!problem.empty()) {
-    log_.Event("udp_ignored")
-        .Str("to", via + ":" + std::to_string(socket.port))
-        .Str("from", Endpoint(from))
-        .Int("length", static_cast<long long>(length))
-        .Str("reason", problem);
-    return;
-  }
+  if (!problem.empty()) return LogIgnored(socket, via, length, from, problem);
   for (const int target : Targets(socket)) {
     const UnitRuntime& unit = *units_[static_cast<std::size_t>(target)];
     const std::string reply = BuildQueryReply(unit.config, from.sin_addr.s_addr);
@@ -302,14 +304,7 @@ void Simulator::OnProbe(const UdpSocket& socket, const std::uint8_t* data, std::
   std::uint16_t port = 0;
   const std::string problem = ParseProbe(data, length, &address, &port);
   const std::string via = AddressText(socket.bound);
-  if (!problem.empty()) {
-    log_.Event("udp_ignored")
-        .Str("to", via + ":" + std::to_string(socket.port))
-        .Str("from", Endpoint(from))
-        .Int("length", static_cast<long long>(length))
-        .Str("reason", problem);
-    return;
-  }
+  if (!problem.empty()) return LogIgnored(socket, via, length, from, problem);
   sockaddr_in to{};
   to.sin_family = AF_INET;
   to.sin_port = htons(port);

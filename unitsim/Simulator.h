@@ -58,6 +58,9 @@ class Simulator {
   void Loop();
   std::vector<int> Targets(const UdpSocket& socket) const;
   void OnDatagram(const UdpSocket& socket);
+  // Logs a datagram that the unit does not answer, with the reason.
+  void LogIgnored(const UdpSocket& socket, const std::string& via, std::size_t length,
+                  const sockaddr_in& from, const std::string& problem);
   void OnQueryPort(const UdpSocket& socket, const std::uint8_t* data, std::size_t length,
                    const sockaddr_in& from);
   void OnProbe(const UdpSocket& socket, const std::uint8_t* data, std::size_t length,

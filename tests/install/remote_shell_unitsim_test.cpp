@@ -33,11 +33,7 @@ class RemoteShellUnitSimTest : public testing::Test {
  protected:
   void SetUp() override {
     ZEQ_REQUIRE_NETNS();
-    if (!UnitSim::ProgramExists()) {
-      if (testsupport::RunningInCi()) FAIL() << "no unitsim at " << UnitSim::ProgramPath();
-      GTEST_SKIP() << "no unitsim at " << UnitSim::ProgramPath()
-                   << " (a Windows build names a Linux build's with -DZEQ_UNITSIM)";
-    }
+    ZEQ_REQUIRE_UNITSIM();
   }
 
   // Starts the units, each holding the install script as if the job had

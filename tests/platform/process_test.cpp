@@ -92,12 +92,7 @@ bool ReadUntil(platform::SocketHandle socket, const std::string& text, int timeo
 
 TEST(ProcessTest, SimulatedUnitStartsAndGreetsOverTelnet) {
   ZEQ_REQUIRE_NETNS();
-  if (!testsupport::UnitSim::ProgramExists()) {
-    if (testsupport::RunningInCi())
-      FAIL() << "no unitsim at " << testsupport::UnitSim::ProgramPath();
-    GTEST_SKIP() << "no unitsim at " << testsupport::UnitSim::ProgramPath()
-                 << " (a Windows build names a Linux build's with -DZEQ_UNITSIM)";
-  }
+  ZEQ_REQUIRE_UNITSIM();
   testsupport::UnitSim sim;
   sim.AddUnit(testsupport::SimUnit("127.0.0.2").Group("North"));
   ASSERT_TRUE(sim.Start()) << sim.Error();

@@ -25,6 +25,8 @@
 #include <string>
 #include <vector>
 
+#include "TestSupport.h"
+
 namespace platform {
 struct ProcessHandle;
 }
@@ -161,3 +163,15 @@ class UnitSim {
 };
 
 }  // namespace testsupport
+
+// Skips a test that needs the simulator when it is not there (a Windows
+// build names a Linux build's with -DZEQ_UNITSIM); in CI it fails instead.
+#define ZEQ_REQUIRE_UNITSIM()                                                          \
+  do {                                                                                 \
+    if (!testsupport::UnitSim::ProgramExists()) {                                      \
+      if (testsupport::RunningInCi())                                                  \
+        FAIL() << "no unitsim at " << testsupport::UnitSim::ProgramPath();             \
+      GTEST_SKIP() << "no unitsim at " << testsupport::UnitSim::ProgramPath()          \
+                   << " (a Windows build names a Linux build's with -DZEQ_UNITSIM)";   \
+    }                                                                                  \
+  } while (0)

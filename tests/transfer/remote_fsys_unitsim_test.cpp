@@ -45,11 +45,7 @@ class RemoteFsysUnitSimTest : public testing::Test {
  protected:
   void SetUp() override {
     ZEQ_REQUIRE_NETNS();
-    if (!UnitSim::ProgramExists()) {
-      if (testsupport::RunningInCi()) FAIL() << "no unitsim at " << UnitSim::ProgramPath();
-      GTEST_SKIP() << "no unitsim at " << UnitSim::ProgramPath()
-                   << " (a Windows build names a Linux build's with -DZEQ_UNITSIM)";
-    }
+    ZEQ_REQUIRE_UNITSIM();
     folder_ = testsupport::ScratchDirectory("remote_fsys_unitsim");
   }
 

@@ -61,6 +61,9 @@ percent-decoded (%2C is a comma, %0D%0A a line end).
   gw=A                gateway reported as "VXMGW" (default: none)
   rsa=PATH            what the shell expands $rsa to (default /rsa)
   probe-port=N        one more probe port for this unit (repeatable)
+ discovery knobs:
+  no-query            never answer the record query (logged as "silent")
+  no-probe            never answer the device-link probe (logged as "silent")
  telnet knobs:
   telnet-opts=LIST    the option negotiation sent on connect, '+'-separated:
                       willN, wontN, doN, dontN, ttype-send, xHEX (raw bytes)
@@ -98,6 +101,7 @@ outside printable ASCII written as \u00XX:
   query {from, via, length, mode, names, all_null, reply_length, reply_to, sent}
   probe {from, via, port, reply_to, reply_length, sent}
   udp_ignored {to, from, length, reason}, broadcast_bind_failed {address, port}
+  silent {service: query or probe, from}: a unit with no-query or no-probe
   route {from, via, length, ok, MAC, Mode, RemoteIP, presence_mode, names;
          or problem}
   connect, disconnect {service: telnet or file, peer}
@@ -280,6 +284,10 @@ bool ApplyIdentity(const std::string& key, const std::string& value, UnitConfig*
   } else if (key == "probe-port") {
     if (!ParseNumber(value, 1, 65535, &number)) *error = "bad probe-port " + value;
     unit->extraProbePorts.push_back(static_cast<std::uint16_t>(number));
+  } else if (key == "no-query") {
+    unit->answersQuery = false;
+  } else if (key == "no-probe") {
+    unit->answersProbe = false;
   } else {
     return false;
   }

@@ -270,6 +270,10 @@ void Simulator::LogIgnored(const UdpSocket& socket, const std::string& via, std:
       .Str("reason", problem);
 }
 
+void Simulator::LogSilent(const UnitRuntime& unit, const char* service, const sockaddr_in& from) {
+  log_.Event("silent", unit.name).Str("service", service).Str("from", Endpoint(from));
+}
+
 void Simulator::OnQueryPort(const UdpSocket& socket, const std::uint8_t* data, std::size_t length,
                             const sockaddr_in& from) {
   if (length >= 4 && Le32(data) == kRouteWord) return OnRoute(socket, data, length, from);
@@ -279,6 +283,10 @@ void Simulator::OnQueryPort(const UdpSocket& socket, const std::uint8_t* data, s
   if (!problem.empty()) return LogIgnored(socket, via, length, from, problem);
   for (const int target : Targets(socket)) {
     const UnitRuntime& unit = *units_[static_cast<std::size_t>(target)];
+    if (!unit.config.answersQuery) {
+      LogSilent(unit, "query", from);
+      continue;
+    }
     const std::string reply = BuildQueryReply(unit.config, from.sin_addr.s_addr);
     sockaddr_in to = from;
     to.sin_port = htons(options_.queryPort);
@@ -311,6 +319,10 @@ void Simulator::OnProbe(const UdpSocket& socket, const std::uint8_t* data, std::
   to.sin_addr.s_addr = address;
   for (const int target : Targets(socket)) {
     const UnitRuntime& unit = *units_[static_cast<std::size_t>(target)];
+    if (!unit.config.answersProbe) {
+      LogSilent(unit, "probe", from);
+      continue;
+    }
     const std::string response = BuildProbeResponse(unit.config, socket.port);
     const bool sent = sendto(unitSockets_[static_cast<std::size_t>(target)].at(socket.port),
                              response.data(), response.size(), 0, reinterpret_cast<sockaddr*>(&to),

@@ -61,6 +61,8 @@ class Simulator {
   // Logs a datagram that the unit does not answer, with the reason.
   void LogIgnored(const UdpSocket& socket, const std::string& via, std::size_t length,
                   const sockaddr_in& from, const std::string& problem);
+  // Logs a discovery message that a unit's knob tells it not to answer.
+  void LogSilent(const UnitRuntime& unit, const char* service, const sockaddr_in& from);
   void OnQueryPort(const UdpSocket& socket, const std::uint8_t* data, std::size_t length,
                    const sockaddr_in& from);
   void OnProbe(const UdpSocket& socket, const std::uint8_t* data, std::size_t length,

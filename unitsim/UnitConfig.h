@@ -37,6 +37,10 @@ struct UnitConfig {
   std::string rsa = "/rsa";
   // Probe ports this unit answers on besides the common one.
   std::vector<std::uint16_t> extraProbePorts;
+  // Discovery knobs: a unit that answers only one of the two discovery
+  // messages, as a unit with one of its responders off does.
+  bool answersQuery = true;
+  bool answersProbe = true;
 
   // Telnet knobs. The negotiation is the raw bytes the service sends first.
   std::string negotiation;

@@ -136,5 +136,33 @@ TEST_F(QueryTest, QueryEventNamesWhatWasAsked) {
             "ReplyTarvoProxy,ReplyTarvo,Node,IPAddress,NetMask,FromIP,MAC,Group,Version,VXMGW");
 }
 
+// A unit with no-query still answers the probe, one with no-probe still
+// answers the query, and each logs what it kept silent about.
+TEST_F(QueryTest, DiscoveryKnobsSilenceOneResponderEach) {
+  ASSERT_TRUE(Start({SimUnit("127.0.0.2").Knob("no-query"), SimUnit("127.0.0.3").Knob("no-probe")}))
+      << sim.Error();
+  ASSERT_TRUE(Listen());
+  Udp deviceLink;
+  ASSERT_TRUE(deviceLink.Bind("127.0.0.1", 0));
+  ASSERT_TRUE(deviceLink.SendTo(QueryDatagram(), "127.255.255.255", 55330));
+  ASSERT_TRUE(
+      deviceLink.SendTo(Probe(Ip("127.0.0.1"), deviceLink.port()), "127.255.255.255", 55329));
+  std::set<std::uint32_t> queryAnswers;
+  std::string reply;
+  platform::SocketAddressIn from{};
+  while (receiver.Receive(&reply, &from, 1000)) {
+    if (IsReply(reply)) queryAnswers.insert(from.address);
+  }
+  std::set<std::uint32_t> probeAnswers;
+  while (deviceLink.Receive(&reply, &from, 300)) probeAnswers.insert(from.address);
+  EXPECT_EQ(queryAnswers, (std::set<std::uint32_t>{Ip("127.0.0.3")}));
+  EXPECT_EQ(probeAnswers, (std::set<std::uint32_t>{Ip("127.0.0.2")}));
+  testsupport::SimEvent event;
+  ASSERT_TRUE(sim.WaitForEvent("silent", "127.0.0.2", 2000, &event));
+  EXPECT_EQ(event.Str("service"), "query");
+  ASSERT_TRUE(sim.WaitForEvent("silent", "127.0.0.3", 2000, &event));
+  EXPECT_EQ(event.Str("service"), "probe");
+}
+
 }  // namespace
 }  // namespace simtest

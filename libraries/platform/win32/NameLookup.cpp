@@ -1,0 +1,35 @@
+// Windows name lookups through Winsock: getservbyname, getaddrinfo
+// restricted to IPv4, and gethostname (see platform/NameLookup.h).
+#include "platform/NameLookup.h"
+
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+#include <cstring>
+
+namespace platform {
+
+std::uint16_t ServicePortByName(const char* name) {
+  const servent* entry = getservbyname(name, nullptr);
+  return entry != nullptr ? ntohs(static_cast<u_short>(entry->s_port)) : 0;
+}
+
+bool LookupHostAddress(const char* name, std::uint32_t* address) {
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  addrinfo* results = nullptr;
+  if (getaddrinfo(name, nullptr, &hints, &results) != 0 || results == nullptr) return false;
+  std::memcpy(address, &reinterpret_cast<const sockaddr_in*>(results->ai_addr)->sin_addr, 4);
+  freeaddrinfo(results);
+  return true;
+}
+
+bool LocalHostName(char* name, int size) {
+  if (size < 1) return false;
+  name[0] = '\0';
+  if (gethostname(name, size) != 0) return false;
+  name[size - 1] = '\0';
+  return name[0] != '\0';
+}
+
+}  // namespace platform

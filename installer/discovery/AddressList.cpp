@@ -23,7 +23,7 @@ bool HasLetter(const char* text) {
   return false;
 }
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+bool IsBlank(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
 
 // A decimal number after optional blanks, or kNoNumber when no digit follows.
 long ReadDecimal(const char* text) {

@@ -43,6 +43,7 @@ TEST(AddressListTest, LinesAreHostNamesOrDottedAddresses) {
       {"unit7.example:4000\n", true, "unit7.example", "0.0.0.0", 4000},
       {"unit7#4001\n", true, "unit7", "0.0.0.0", 4001},
       {"  unit7 \r\n", true, "unit7", "0.0.0.0", 0},  // looked up without the line end
+      {"\tunit7\v\f\n", true, "unit7", "0.0.0.0", 0},
       {"unit7:\n", true, "unit7", "0.0.0.0", 0},
       {"10.0.0.7 # spare\n", true, "10.0.0.7", "0.0.0.0", 0},
   };

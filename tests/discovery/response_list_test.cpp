@@ -7,8 +7,10 @@
 #include <cstring>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "DeviceLinkSocket.h"
 #include "DiscoveryTestSupport.h"
 #include "ResponseList.h"
 
@@ -177,6 +179,37 @@ TEST(ResponseListTest, GroupAndVersionAreTakenFromAtMost255Characters) {
   ASSERT_TRUE(unit.has_value());
   EXPECT_EQ(unit->group, std::string(255, 'g'));
   EXPECT_EQ(unit->version, "");
+}
+
+// The receive path of the device-link socket: what arrives is dispatched
+// by the same rule, a full-size answer included.
+TEST(DeviceLinkSocketTest, ReceivedDatagramsAreDispatched) {
+  ZEQ_REQUIRE_NETNS();
+  const discovery::DeviceLinkSocket deviceLink;
+  ASSERT_TRUE(deviceLink.listening());
+  const platform::SocketHandle unit = platform::OpenUdpSocket();
+  ASSERT_NE(unit, platform::kInvalidSocket);
+  Received full = Answer("10.0.0.7", 1, "G");
+  std::memset(full.buffer.data() + discovery::kResponseMinimum, 'A', 1500 - 26);
+  const Received second = Answer("10.0.0.8", 2, "G");
+  const std::string foreign = "\x02\x02 not an answer, though long enough";
+  const std::vector<std::pair<const void*, int>> datagrams = {
+      {"", 0},
+      {foreign.data(), static_cast<int>(foreign.size())},
+      {full.buffer.data(), 1500},
+      {second.buffer.data(), second.length}};
+  std::vector<int> values;
+  discovery::ResponseList list;
+  for (const auto& [bytes, length] : datagrams) {
+    ASSERT_EQ(platform::SendTo(unit, bytes, length, Address("127.0.0.1"), deviceLink.port()),
+              length);
+    ASSERT_EQ(platform::WaitReadable(deviceLink.handle(), 2000), 1);
+    values.push_back(deviceLink.Receive(&list));
+  }
+  platform::CloseSocket(unit);
+  EXPECT_EQ(values, (std::vector<int>{0, 0, 1, 2}));
+  EXPECT_EQ(list.At(0)->text1, std::string(1500 - 26, 'A'));
+  EXPECT_EQ(list.At(0)->text4, "");
 }
 
 }  // namespace

@@ -22,9 +22,11 @@ class HelperFolder {
     const std::string name = testing::UnitTest::GetInstance()->current_test_info()->name();
     folder_ = testsupport::ScratchDirectory("pathkeeper-" + name + "-" +
                                             std::to_string(platform::CurrentProcessId()));
-    std::filesystem::copy_file(ZEQ_PATHKEEPER,
-                               std::filesystem::path(folder_) / platform::kHelperProgramName,
-                               std::filesystem::copy_options::overwrite_existing);
+    // (The Windows runtime's copy does not overwrite, whatever it is told.)
+    const std::filesystem::path helper =
+        std::filesystem::path(folder_) / platform::kHelperProgramName;
+    std::filesystem::remove(helper);
+    std::filesystem::copy_file(ZEQ_PATHKEEPER, helper);
     std::filesystem::remove(std::filesystem::path(folder_) / "pathkeeper.log");
     previous_ = std::filesystem::current_path();
     std::filesystem::current_path(folder_);

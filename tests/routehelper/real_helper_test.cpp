@@ -18,6 +18,7 @@
 #include "../general/udp_test_network.h"
 #include "HelperFolder.h"
 #include "RouteRequestChannel.h"
+#include "platform/RouteTable.h"
 #include "platform/Threads.h"
 
 namespace {
@@ -165,39 +166,42 @@ TEST(RequestPipeTest, NameEndsInTheProcessNumber) {
   EXPECT_EQ(name.find("zeq"), name.size() - 7);
 }
 
-TEST(RequestPipeTest, SecondServerOnATakenNameIsRefused) {
-  const unsigned long number = 900000 + platform::CurrentProcessId() % 1000;
-  auto first = platform::MakeRequestPipeServer();
-  ASSERT_EQ(first->Create(number), 0);
+// Each test serves a name of its own, away from any installer's.
+class RequestPipeServedTest : public testing::Test {
+ protected:
+  void SetUp() override { ASSERT_EQ(server_->Create(number_), 0); }
+
+  const unsigned long self_ = platform::CurrentProcessId();
+  const unsigned long number_ = 900000 + self_ % 100000;
+  std::unique_ptr<platform::RequestPipeServer> server_ = platform::MakeRequestPipeServer();
+};
+
+TEST_F(RequestPipeServedTest, SecondServerOnATakenNameIsRefused) {
   auto second = platform::MakeRequestPipeServer();
-  EXPECT_NE(second->Create(number), 0);
+  EXPECT_NE(second->Create(number_), 0);
   EXPECT_FALSE(second->IsOpen());
   // Once the name is free again it can be served anew.
-  first->Close();
-  EXPECT_EQ(second->Create(number), 0);
+  server_->Close();
+  EXPECT_EQ(second->Create(number_), 0);
 }
 
-TEST(RequestPipeTest, EachEndRefusesAPeerOfTheWrongProcess) {
-  const unsigned long number = 910000 + platform::CurrentProcessId() % 1000;
-  const unsigned long self = platform::CurrentProcessId();
-  auto server = platform::MakeRequestPipeServer();
-  ASSERT_EQ(server->Create(number), 0);
-  platform::RequestPipeClient client;
-  EXPECT_EQ(client.Open(number, self + 1), platform::kPipeErrorAccessDenied);
-  ASSERT_EQ(client.Open(number, self), 0);
+TEST_F(RequestPipeServedTest, EachEndRefusesAPeerOfTheWrongProcess) {
   // The server waits for another process and turns this one away.
-  EXPECT_EQ(server->WaitForClient(self + 1, 200), 0);
-  EXPECT_EQ(server->Write("x", 1), 0);
+  platform::RequestPipeClient client;
+  ASSERT_EQ(client.Open(number_, self_), 0);
+  EXPECT_EQ(server_->WaitForClient(self_ + 1, 200), 0);
+  EXPECT_EQ(server_->Write("x", 1), 0);
+  // A client told to expect another server refuses this one.
+  auto other = platform::MakeRequestPipeServer();
+  ASSERT_EQ(other->Create(number_ + 1), 0);
+  platform::RequestPipeClient wary;
+  EXPECT_EQ(wary.Open(number_ + 1, self_ + 1), platform::kPipeErrorAccessDenied);
 }
 
-TEST(RequestPipeTest, WrittenBytesReachTheClientAndFlushWaitsForTheRead) {
-  const unsigned long number = 920000 + platform::CurrentProcessId() % 1000;
-  const unsigned long self = platform::CurrentProcessId();
-  auto server = platform::MakeRequestPipeServer();
-  ASSERT_EQ(server->Create(number), 0);
+TEST_F(RequestPipeServedTest, WrittenBytesReachTheClientAndFlushWaitsForTheRead) {
   platform::RequestPipeClient client;
-  ASSERT_EQ(client.Open(number, self), 0);
-  ASSERT_EQ(server->WaitForClient(self, 1000), 1);
+  ASSERT_EQ(client.Open(number_, self_), 0);
+  ASSERT_EQ(server_->WaitForClient(self_, 1000), 1);
   // The reader starts late; the flush cannot return before it has begun.
   std::atomic<bool> reading{false};
   bool read = false;
@@ -208,14 +212,27 @@ TEST(RequestPipeTest, WrittenBytesReachTheClientAndFlushWaitsForTheRead) {
     read = client.ReadExactly(bytes, 24);
   });
   char request[24] = {3};
-  EXPECT_EQ(server->Write(request, 24), 24);
-  EXPECT_TRUE(server->Flush());
+  EXPECT_EQ(server_->Write(request, 24), 24);
+  EXPECT_TRUE(server_->Flush());
   EXPECT_TRUE(reading.load());
   reader.join();
   EXPECT_TRUE(read);
-  server->Close();
+  server_->Close();
   char more[24];
   EXPECT_FALSE(client.ReadExactly(more, 24));
+}
+
+}  // namespace
+
+namespace {
+
+// The system's adapter list: the loopback adapter owns 127.0.0.1, nobody
+// owns an address of no link.
+TEST(SystemRouteTableTest, AdapterIndexIsFoundOnlyForAnOwnAddress) {
+  ZEQ_REQUIRE_NETNS();
+  const std::unique_ptr<platform::RouteTable> table = platform::MakeRouteTable();
+  EXPECT_NE(table->AdapterIndex(kLocal), platform::kNoInterfaceIndex);
+  EXPECT_EQ(table->AdapterIndex(0x0909A8C0u), platform::kNoInterfaceIndex);  // 192.168.9.9
 }
 
 }  // namespace

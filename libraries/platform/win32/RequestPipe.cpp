@@ -1,9 +1,11 @@
 // Windows request pipe: a byte-mode named pipe. Only the first instance of
 // the name may be created, remote clients are rejected and the security
 // descriptor grants access to the current user alone, so no other account
-// can serve or open it. Wine reports an existing name as
-// ERROR_ALREADY_EXISTS after a create that otherwise succeeds; that counts
-// as a failed create too. Both ends check the other's process id.
+// can serve or open it. Wine ignores the first-instance flag and creates
+// another instance of a taken name, sometimes reporting
+// ERROR_ALREADY_EXISTS; the create therefore also counts the instances of
+// the name and fails unless ours is the only one. Both ends check the
+// other's process id.
 //
 // The pipe is opened for overlapped use so that the wait for the helper can
 // be bounded; each call waits for its own operation to complete.
@@ -73,7 +75,10 @@ class NamedPipeServer : public RequestPipeServer {
         kBufferBytes, kBufferBytes, 0, security.Get());
     const DWORD error = GetLastError();
     if (pipe == INVALID_HANDLE_VALUE) return static_cast<int>(error);
-    if (error == ERROR_ALREADY_EXISTS) {
+    DWORD instances = 0;
+    if (error == ERROR_ALREADY_EXISTS ||
+        !GetNamedPipeHandleStateA(pipe, nullptr, &instances, nullptr, nullptr, nullptr, 0) ||
+        instances != 1) {
       CloseHandle(pipe);
       return kPipeErrorAlreadyExists;
     }

@@ -40,6 +40,17 @@ bool Contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
 }
 
+// Runs the helper in the current folder to its end: its exit code, or -1.
+int RunHelper(const std::vector<std::string>& arguments) {
+  platform::ProcessHandle* helper = platform::StartProcess("./pathkeeper", arguments, nullptr);
+  int code = -1;
+  if (helper != nullptr && platform::WaitProcess(helper, 10000) == 1) {
+    platform::ProcessExitCode(helper, &code);
+  }
+  platform::CloseProcess(helper);
+  return code;
+}
+
 const std::uint8_t kMac[6] = {0x00, 0x11, 0x22, 0x33, 0x44, 0x55};
 
 class RouteTableTest : public testing::Test {
@@ -165,27 +176,14 @@ TEST_F(RouteTableTest, HelperRefusesAPipeServedByAnotherProcess) {
   const unsigned long number = 930000 + platform::CurrentProcessId() % 1000;
   auto server = platform::MakeRequestPipeServer();
   ASSERT_EQ(server->Create(number), 0);
-  platform::ProcessHandle* helper =
-      platform::StartProcess("./pathkeeper", {std::to_string(number)}, nullptr);
-  ASSERT_NE(helper, nullptr);
-  ASSERT_EQ(platform::WaitProcess(helper, 10000), 1);
-  int code = -1;
-  EXPECT_TRUE(platform::ProcessExitCode(helper, &code));
-  platform::CloseProcess(helper);
-  EXPECT_EQ(code, 1);
+  EXPECT_EQ(RunHelper({std::to_string(number)}), 1);
   EXPECT_EQ(folder_->Log(),
             "Could not open named pipe zeq" + std::to_string(number) + ", error = 5\n");
 }
 
 TEST_F(RouteTableTest, HelperWithoutArgumentAnnouncesAndEndsAtOnce) {
   udptest::DatagramCapture capture(55330);
-  platform::ProcessHandle* helper = platform::StartProcess("./pathkeeper", {}, nullptr);
-  ASSERT_NE(helper, nullptr);
-  ASSERT_EQ(platform::WaitProcess(helper, 10000), 1);
-  int code = -1;
-  EXPECT_TRUE(platform::ProcessExitCode(helper, &code));
-  platform::CloseProcess(helper);
-  EXPECT_EQ(code, 0);
+  EXPECT_EQ(RunHelper({}), 0);
   const std::vector<udptest::Datagram> received = capture.Collect();
   ASSERT_EQ(received.size(), 3u);
   // MAC 01:01:01:01:01:01, mode 0, address 4.3.2.1.

@@ -14,7 +14,6 @@
 #include <time.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstring>
 
 namespace platform {

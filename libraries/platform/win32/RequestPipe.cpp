@@ -13,7 +13,6 @@
 
 #include <windows.h>
 
-#include <cstdio>
 #include <vector>
 
 namespace platform {

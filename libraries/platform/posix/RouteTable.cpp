@@ -114,9 +114,10 @@ class Netlink {
   // True once the answer is complete; *result is then its status.
   bool Consume(const std::uint8_t* data, std::size_t length, std::vector<Message>* rows,
                int* result) {
-    auto remaining = static_cast<int>(length);
-    for (auto* message = reinterpret_cast<const nlmsghdr*>(data); NLMSG_OK(message, remaining);
-         message = NLMSG_NEXT(message, remaining)) {
+    for (std::size_t offset = 0; offset + sizeof(nlmsghdr) <= length;) {
+      const auto* message = reinterpret_cast<const nlmsghdr*>(data + offset);
+      if (message->nlmsg_len < sizeof(nlmsghdr) || message->nlmsg_len > length - offset) break;
+      offset += NLMSG_ALIGN(message->nlmsg_len);
       if (message->nlmsg_seq != sequence_) continue;
       if (message->nlmsg_type == NLMSG_DONE) return true;
       if (message->nlmsg_type == NLMSG_ERROR) {

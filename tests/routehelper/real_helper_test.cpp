@@ -159,6 +159,18 @@ TEST_F(RealHelperTest, DestructionWithdrawsEveryAnnouncedRouteInOrder) {
   EXPECT_EQ(seen, (std::vector<std::string>{"1/0", "1/0", "2/0", "1/1", "2/1"}));
 }
 
+// Whoever holds the installer's pipe name first gets no helper to talk to:
+// the channel cannot create the pipe, logs it and starts nothing.
+TEST_F(RealHelperTest, TakenPipeNameIsLoggedAndNoHelperStarts) {
+  auto squatter = platform::MakeRequestPipeServer();
+  ASSERT_EQ(squatter->Create(platform::CurrentProcessId()), 0);
+  EXPECT_EQ(channel_->RemoveHostRoute(kMissing, kHostRouteMask), 0);
+  EXPECT_EQ(counts_->launches.load(), 0);
+  const std::string log = folder_->Log();
+  EXPECT_EQ(log.rfind("Could not create named pipe ", 0), 0u) << log;
+  EXPECT_NE(log, "Could not create named pipe 0\n");
+}
+
 TEST(RequestPipeTest, NameEndsInTheProcessNumber) {
   const std::string name = platform::RequestPipeName(4120);
   ASSERT_GE(name.size(), 7u);

@@ -114,6 +114,10 @@ int TerminateChildProcess(ProcessHandle* process) {
   return kill(process->pid, SIGTERM) == 0 ? 0 : -1;
 }
 
+unsigned long ProcessIdOf(ProcessHandle* process) {
+  return process != nullptr ? static_cast<unsigned long>(process->pid) : 0;
+}
+
 void CloseProcess(ProcessHandle* process) { delete process; }
 
 int LastProcessError() { return lastError; }

@@ -89,6 +89,10 @@ int TerminateChildProcess(ProcessHandle* process) {
   return TerminateProcess(process->process, 1) ? 0 : -1;
 }
 
+unsigned long ProcessIdOf(ProcessHandle* process) {
+  return process != nullptr ? GetProcessId(process->process) : 0;
+}
+
 void CloseProcess(ProcessHandle* process) {
   if (process == nullptr) return;
   CloseHandle(process->process);

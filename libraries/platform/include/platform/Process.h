@@ -29,6 +29,8 @@ bool ProcessExitCode(ProcessHandle* process, int* code);
 // Asks the process to end, best effort: SIGTERM on Linux, TerminateProcess
 // with exit code 1 on Windows. 0 when the request was made.
 int TerminateChildProcess(ProcessHandle* process);
+// The system's id of the process.
+unsigned long ProcessIdOf(ProcessHandle* process);
 // Releases the handle; a process still running goes on running.
 void CloseProcess(ProcessHandle* process);
 // errno on Linux, GetLastError() on Windows, of the last failed start.

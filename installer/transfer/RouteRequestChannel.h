@@ -1,0 +1,58 @@
+// The installer's side of the route requests: starts the elevated route
+// helper on first need, serves it a pipe, writes 24-byte requests into it and
+// remembers every route asked for, so that the routes can be removed again at
+// exit. One channel lives in the device table and all install jobs share it.
+//
+// Every operation runs under the channel's one lock, the flush included, so
+// at most one helper is ever started and requests never interleave in the
+// pipe. The pipe and the launcher are seams: the default constructor uses the
+// system's, tests pass their own. The four requests are virtual so that tests
+// of the install job can record them instead of starting a helper.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "RouteRequest.h"
+#include "platform/HelperLauncher.h"
+#include "platform/RequestPipe.h"
+
+class RouteRequestChannel {
+ public:
+  RouteRequestChannel();
+  // processId names the pipe and is the helper's argument.
+  RouteRequestChannel(std::unique_ptr<platform::RequestPipeServer> pipe,
+                      std::unique_ptr<platform::HelperLauncher> launcher, unsigned long processId);
+  virtual ~RouteRequestChannel();
+  RouteRequestChannel(const RouteRequestChannel&) = delete;
+  RouteRequestChannel& operator=(const RouteRequestChannel&) = delete;
+
+  // 1 when a connected helper is there (started now if need be), 0 otherwise.
+  int EnsureHelper();
+
+  // Addresses in network byte order; mac points to six bytes. Each returns
+  // non-zero when the request was written, 0 otherwise.
+  virtual int AddHostRoute(std::uint32_t destination, std::uint32_t mask, std::uint32_t nextHop,
+                           std::uint32_t interfaceAddress);
+  virtual int RemoveHostRoute(std::uint32_t destination, std::uint32_t mask);
+  virtual int AnnounceUnitRoute(std::uint32_t interfaceAddress, const std::uint8_t* mac);
+  virtual int WithdrawUnitRoute(std::uint32_t interfaceAddress, const std::uint8_t* mac);
+
+ private:
+  int send_request(const RouteRequest& request, bool remember);
+  int ensure_helper_locked();
+  void forget_ended_helper();
+  int launch_helper();
+  int wait_for_helper();
+  int write_request(const RouteRequest& request);
+  std::string helper_path() const;
+
+  std::unique_ptr<platform::RequestPipeServer> pipe_;
+  std::unique_ptr<platform::HelperLauncher> launcher_;
+  unsigned long processId_;
+  std::vector<RouteRequest> requests_;
+  std::mutex lock_;
+};

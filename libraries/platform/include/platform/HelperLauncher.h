@@ -1,0 +1,47 @@
+// Starts the route helper, with administrator rights when the system asks
+// for them, and keeps the one helper process it started so that the caller
+// can ask whether it still runs. Windows launches through ShellExecuteEx,
+// which fails with 740 when the program's manifest asks for elevation and
+// the caller has none; the caller then launches again with the verb "runas".
+// Linux answers the same way: a root caller starts the helper directly, any
+// other gets 740 and then starts it through pkexec (the polkit action ships
+// with the package). One launch sequence so serves both.
+//
+// An interface, because elevation can be declined only on a real desktop:
+// tests substitute a launcher that answers as they need.
+#pragma once
+
+#include <memory>
+#include <string>
+
+namespace platform {
+
+constexpr int kErrorElevationRequired = 740;  // ERROR_ELEVATION_REQUIRED
+
+// The helper program's file name.
+#ifdef _WIN32
+constexpr const char* kHelperProgramName = "pathkeeper.exe";
+#else
+constexpr const char* kHelperProgramName = "pathkeeper";
+#endif
+
+class HelperLauncher {
+ public:
+  virtual ~HelperLauncher() = default;
+  // Starts `program` with one parameter string in `directory`; verb is null
+  // or "runas". 0 or the system's error code. The started process replaces
+  // any remembered one (which the caller forgets first).
+  virtual int Launch(const char* verb, const std::string& program, const std::string& parameter,
+                     const std::string& directory) = 0;
+  virtual bool HasProcess() const = 0;
+  // True while the remembered process runs; false when it has ended or its
+  // state cannot be read. *exitCode receives the exit code once it ended.
+  virtual bool IsRunning(int* exitCode) = 0;
+  virtual unsigned long ProcessId() const = 0;
+  // Releases the remembered process; the process itself is not touched.
+  virtual void Forget() = 0;
+};
+
+std::unique_ptr<HelperLauncher> MakeHelperLauncher();
+
+}  // namespace platform

@@ -1,0 +1,72 @@
+// The pipe that carries route requests from the installer to its route
+// helper. The installer owns the server end, named after its process id; the
+// elevated helper opens the client end and only reads. Because the helper
+// takes orders from whoever serves the name, both ends check the other:
+// the server creates the name only when nobody holds it and accepts only the
+// helper it launched, and the client accepts only the server whose process
+// id it was given.
+//
+// Windows: the named pipe "\\.\pipe\zeq%d" (first instance only, remote
+// clients rejected, access for the current user only). Linux: the abstract
+// Unix stream socket "zeq%d", with SO_PEERCRED for the process checks.
+//
+// The server is an interface so that tests of the route-request channel can
+// run without a helper process.
+#pragma once
+
+#include <memory>
+#include <string>
+
+namespace platform {
+
+// Windows error codes that the pipe reports on both platforms.
+constexpr int kPipeErrorAccessDenied = 5;     // ERROR_ACCESS_DENIED: the other end is not ours
+constexpr int kPipeErrorAlreadyExists = 183;  // ERROR_ALREADY_EXISTS: the name is taken
+
+// The pipe's name for a number: "\\.\pipe\zeq4120" or "zeq4120".
+std::string RequestPipeName(unsigned long number);
+
+class RequestPipeServer {
+ public:
+  virtual ~RequestPipeServer() = default;
+  // Creates the pipe named after `number`; 0 or the system's error code. A
+  // name that exists already fails.
+  virtual int Create(unsigned long number) = 0;
+  virtual bool IsOpen() const = 0;
+  // Waits up to timeoutMs for the process clientProcessId to connect: 1 once
+  // it has, 0 when it has not yet, -1 when waiting failed. Clients of other
+  // processes are turned away and the wait goes on.
+  virtual int WaitForClient(unsigned long clientProcessId, unsigned timeoutMs) = 0;
+  // Writes the bytes in one write to the connected client: the count
+  // written, 0 on failure.
+  virtual int Write(const void* data, int length) = 0;
+  // Returns once the client has read everything written: true then, false
+  // when there is no client or it went away.
+  virtual bool Flush() = 0;
+  virtual void Close() = 0;
+};
+
+std::unique_ptr<RequestPipeServer> MakeRequestPipeServer();
+
+// The helper's end: opened by name, then read until the server closes.
+class RequestPipeClient {
+ public:
+  RequestPipeClient() = default;
+  ~RequestPipeClient() { Close(); }
+  RequestPipeClient(const RequestPipeClient&) = delete;
+  RequestPipeClient& operator=(const RequestPipeClient&) = delete;
+
+  // Opens the existing pipe named after `number` and checks that its server
+  // is the process serverProcessId; 0 or the error code
+  // (kPipeErrorAccessDenied when another process serves the name).
+  int Open(unsigned long number, unsigned long serverProcessId);
+  // Reads exactly `length` bytes; false when the pipe closed or failed first.
+  bool ReadExactly(void* data, int length);
+  void Close();
+
+ private:
+  static constexpr long long kNoHandle = -1;
+  long long handle_ = kNoHandle;
+};
+
+}  // namespace platform

@@ -1,0 +1,112 @@
+// Windows routing table through IP Helper. The adapter list is read with a
+// first buffer of 144 bytes, grown once to the size the call asks for; the
+// interface metric comes from GetIpInterfaceEntry, looked up at run time
+// because older systems (and wine) lack it. The forwarding table is read
+// unsorted, its size asked for first.
+#include "platform/RouteTable.h"
+
+// winsock2 before windows.h, then the IP Helper headers.
+// clang-format off
+#include <winsock2.h>
+#include <ws2ipdef.h>
+#include <iphlpapi.h>
+#include <netioapi.h>
+// clang-format on
+
+#include <vector>
+
+namespace platform {
+
+namespace {
+
+constexpr ULONG kFirstAdapterBuffer = 144;
+
+using GetIpInterfaceEntryCall = DWORD(WINAPI*)(MIB_IPINTERFACE_ROW*);
+
+std::vector<BYTE> ReadAdapters() {
+  ULONG size = kFirstAdapterBuffer;
+  std::vector<BYTE> buffer(size);
+  ULONG result = GetAdaptersAddresses(
+      AF_INET, 0, nullptr, reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data()), &size);
+  if (result == ERROR_BUFFER_OVERFLOW) {
+    buffer.resize(size);
+    result = GetAdaptersAddresses(AF_INET, 0, nullptr,
+                                  reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data()), &size);
+  }
+  if (result != NO_ERROR) buffer.clear();
+  return buffer;
+}
+
+MIB_IPFORWARDROW ToSystemRow(const ForwardRow& row) {
+  MIB_IPFORWARDROW system{};
+  system.dwForwardDest = row.destination;
+  system.dwForwardMask = row.mask;
+  system.dwForwardPolicy = row.policy;
+  system.dwForwardNextHop = row.nextHop;
+  system.dwForwardIfIndex = row.interfaceIndex;
+  system.dwForwardType = row.type;
+  system.dwForwardProto = row.protocol;
+  system.dwForwardAge = row.age;
+  system.dwForwardNextHopAS = row.nextHopAs;
+  system.dwForwardMetric1 = row.metric1;
+  system.dwForwardMetric2 = row.metric2;
+  system.dwForwardMetric3 = row.metric3;
+  system.dwForwardMetric4 = row.metric4;
+  system.dwForwardMetric5 = row.metric5;
+  return system;
+}
+
+class IpHelperRouteTable : public RouteTable {
+ public:
+  std::uint32_t AdapterIndex(std::uint32_t address) override {
+    std::vector<BYTE> buffer = ReadAdapters();
+    if (buffer.empty()) return kNoInterfaceIndex;
+    for (auto* adapter = reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data()); adapter != nullptr;
+         adapter = adapter->Next) {
+      const IP_ADAPTER_UNICAST_ADDRESS* first = adapter->FirstUnicastAddress;
+      if (first == nullptr || first->Address.lpSockaddr == nullptr) continue;
+      const auto* in = reinterpret_cast<const sockaddr_in*>(first->Address.lpSockaddr);
+      if (in->sin_addr.s_addr == address) return adapter->IfIndex;
+    }
+    return kNoInterfaceIndex;
+  }
+
+  std::uint32_t InterfaceMetric(std::uint32_t interfaceIndex) override {
+    HMODULE library = LoadLibraryA("Iphlpapi");
+    if (library == nullptr) return 0;
+    auto call = reinterpret_cast<GetIpInterfaceEntryCall>(
+        reinterpret_cast<void*>(GetProcAddress(library, "GetIpInterfaceEntry")));
+    std::uint32_t metric = 0;
+    if (call != nullptr) {
+      MIB_IPINTERFACE_ROW row{};
+      row.Family = AF_INET;
+      row.InterfaceIndex = interfaceIndex;
+      if (call(&row) == NO_ERROR) metric = row.Metric;
+    }
+    FreeLibrary(library);
+    return metric;
+  }
+
+  int CreateRoute(const ForwardRow& row) override {
+    MIB_IPFORWARDROW system = ToSystemRow(row);
+    return static_cast<int>(CreateIpForwardEntry(&system));
+  }
+
+  void DeleteRoutes(std::uint32_t destination, std::uint32_t mask) override {
+    ULONG size = 0;
+    if (GetIpForwardTable(nullptr, &size, FALSE) != ERROR_INSUFFICIENT_BUFFER) return;
+    std::vector<BYTE> buffer(size);
+    auto* table = reinterpret_cast<MIB_IPFORWARDTABLE*>(buffer.data());
+    if (GetIpForwardTable(table, &size, FALSE) != NO_ERROR) return;
+    for (DWORD i = 0; i < table->dwNumEntries; ++i) {
+      MIB_IPFORWARDROW& row = table->table[i];
+      if (row.dwForwardDest == destination && row.dwForwardMask == mask) DeleteIpForwardEntry(&row);
+    }
+  }
+};
+
+}  // namespace
+
+std::unique_ptr<RouteTable> MakeRouteTable() { return std::make_unique<IpHelperRouteTable>(); }
+
+}  // namespace platform

@@ -138,7 +138,7 @@ class InstallJobTest : public testing::Test {
   int LogLines(const std::string& address) {
     const std::string log = ReadAll(InstallLogPath());
     int lines = 0;
-    const std::string needle = " " + address + " Install Started\n";
+    const std::string needle = " " + address + " Install Started";
     for (std::size_t at = log.find(needle); at != std::string::npos; at = log.find(needle, at + 1))
       ++lines;
     return lines;

@@ -4,9 +4,8 @@
 // method of a run object that lives on the job's stack, so the job keeps no
 // state outside its thread and its unit record.
 //
-// The outcome table differs from the inherited one in one place: an install
-// script that exits with 1 failed, and the unit now reads "Failed" rather
-// than "Success", so a failure is never shown as a success.
+// An install script that exits with 1 has failed: its unit reads "Failed"
+// with the state Failed, so a failure is never shown as "Success".
 #include "install/InstallJob.h"
 
 #include <array>

@@ -67,22 +67,22 @@ int RecordingChannel::RemoveHostRoute(std::uint32_t destination, std::uint32_t m
   return 1;
 }
 
-int RecordingChannel::AnnounceUnitRoute(std::uint32_t interfaceAddress, const std::uint8_t* mac) {
+int RecordingChannel::record_unit_route(const char* kind, std::uint32_t interfaceAddress,
+                                        const std::uint8_t* mac) {
   RouteCall call;
-  call.kind = "announce";
+  call.kind = kind;
   call.interfaceAddress = interfaceAddress;
   std::memcpy(call.mac.data(), mac, 6);
   record(call, 0, mac);
   return 1;
 }
 
+int RecordingChannel::AnnounceUnitRoute(std::uint32_t interfaceAddress, const std::uint8_t* mac) {
+  return record_unit_route("announce", interfaceAddress, mac);
+}
+
 int RecordingChannel::WithdrawUnitRoute(std::uint32_t interfaceAddress, const std::uint8_t* mac) {
-  RouteCall call;
-  call.kind = "withdraw";
-  call.interfaceAddress = interfaceAddress;
-  std::memcpy(call.mac.data(), mac, 6);
-  record(call, 0, mac);
-  return 1;
+  return record_unit_route("withdraw", interfaceAddress, mac);
 }
 
 std::vector<RouteCall> RecordingChannel::CallsFor(std::uint32_t unit, const std::uint8_t* mac) {

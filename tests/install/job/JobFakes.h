@@ -52,6 +52,7 @@ class RecordingChannel : public RouteRequestChannel {
 
  private:
   void record(RouteCall call, std::uint32_t unit, const std::uint8_t* mac);
+  int record_unit_route(const char* kind, std::uint32_t interfaceAddress, const std::uint8_t* mac);
 
   unit_table* table_ = nullptr;
   std::mutex mutex_;

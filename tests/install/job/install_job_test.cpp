@@ -309,8 +309,7 @@ TEST_F(InstallJobTest, PackageWithoutInstallLineEndsAtRebootRequired) {
   }
 }
 
-// Exit 1 is a failure and reads "Failed" (the inherited table showed
-// "Success" with the state Failed).
+// Exit 1 is a failure and reads "Failed", never "Success".
 TEST_F(InstallJobTest, ExitStatusOrRestartDecidesTheOutcome) {
   AddFile("first.bin", 1000);
   StartUnits({SimUnit("127.0.0.2").Knob("exit=0"), SimUnit("127.0.0.3").Knob("exit=1"),

@@ -2,7 +2,9 @@
 // 3 install state, 4 group, 5 version) and a direction (+1 or -1), shared by
 // the whole process and changed only on the main thread by a column click.
 // The device table keeps its display order with CompareForDisplay, so the
-// list can be drawn by index without sorting.
+// list can be drawn by index without sorting. Discovery threads insert into
+// that order while they hold the table lock, so a column click changes the
+// sort state under the same lock.
 #pragma once
 
 class tarvo_object;

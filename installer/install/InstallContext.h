@@ -6,10 +6,16 @@
 // waits for them).
 #pragma once
 
+#include "platform/Threads.h"
+
 struct PackageManifest;
 class unit_table;
 
 struct InstallContext {
   unit_table* table;
   const PackageManifest* manifest;
+  // How a job thread is started; tests put in a starter that fails.
+  platform::ThreadHandle* (*startThread)(platform::ThreadProc proc, void* argument,
+                                         unsigned stackSize,
+                                         unsigned long* threadId) = platform::StartThread;
 };

@@ -30,7 +30,7 @@ void StartOne(const InstallContext& context, tarvo_object* unit) {
   unit->cancelSeen = false;
   auto start = std::make_unique<JobStart>(JobStart{&context, unit});
   unsigned long threadId = 0;
-  platform::ThreadHandle* thread = platform::StartThread(RunJob, start.get(), 0, &threadId);
+  platform::ThreadHandle* thread = context.startThread(RunJob, start.get(), 0, &threadId);
   if (thread == nullptr) {
     table.JobEnded(unit);
     unit->setState(InstallState::Failed);

@@ -441,6 +441,27 @@ TEST_F(InstallJobTest, StarterSkipsUnitsThatAreNotPending) {
   EXPECT_EQ(LogLines("127.0.0.3"), 1);
 }
 
+// The second thread cannot be started: its unit fails at once, the others
+// go on.
+TEST_F(InstallJobTest, UnitWhoseThreadCannotStartFailsAndTheOthersGoOn) {
+  AddFile("first.bin", 1000);
+  StartUnits({SimUnit("127.0.0.2"), SimUnit("127.0.0.3"), SimUnit("127.0.0.4")});
+  const std::vector<tarvo_object*> units = {Add("127.0.0.2"), Add("127.0.0.3"), Add("127.0.0.4")};
+  static std::atomic<int> calls{0};
+  calls = 0;
+  context_.startThread = [](platform::ThreadProc proc, void* argument, unsigned stackSize,
+                            unsigned long* threadId) -> platform::ThreadHandle* {
+    if (++calls == 2) return nullptr;
+    return platform::StartThread(proc, argument, stackSize, threadId);
+  };
+  EXPECT_EQ(StartInstallJobs(context_), Address("127.0.0.4"));
+  WaitForAllJobs();
+  ExpectOutcome(units[0], InstallState::Finished, "Success");
+  ExpectOutcome(units[1], InstallState::Failed, "Failed");
+  ExpectOutcome(units[2], InstallState::Finished, "Success");
+  EXPECT_EQ(LogLines("127.0.0.3"), 0);
+}
+
 // Whatever the unit does, its job ends and leaves Running, so a next wave can
 // follow. Units that wait for ever are cancelled after a while, as the user
 // would.

@@ -2,10 +2,15 @@
 # every .cpp in its folder (platform-specific subfolders excluded), and a test
 # executable is every .cpp in one tests/ folder.
 
-# zeq_library(NAME DIR <dir> [DEPS <targets>...])
+# zeq_library(NAME DIR <dir> [DEPS <targets>...] [EXCLUDE <regex>])
+# EXCLUDE leaves out the folder's files whose names match, for a folder that
+# two libraries share.
 function(zeq_library name)
-  cmake_parse_arguments(ARG "" "DIR" "DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "" "DIR;EXCLUDE" "DEPS" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS ${ARG_DIR}/*.cpp)
+  if(ARG_EXCLUDE AND sources)
+    list(FILTER sources EXCLUDE REGEX "${ARG_EXCLUDE}")
+  endif()
   if(EXISTS ${ARG_DIR}/${ZEQ_PLATFORM})
     file(GLOB platform_sources CONFIGURE_DEPENDS ${ARG_DIR}/${ZEQ_PLATFORM}/*.cpp)
     list(APPEND sources ${platform_sources})
@@ -22,11 +27,11 @@ function(zeq_library name)
   target_link_libraries(${name} ${scope} ${ARG_DEPS})
 endfunction()
 
-# zeq_test(NAME DIR <dir> [LIBS <targets>...])
+# zeq_test(NAME DIR <dir> [LIBS <targets>...] [LABELS <labels>...])
 # Every test executable runs inside a private network namespace (and, in the
 # Windows build, under wine) through the target's emulator wrapper.
 function(zeq_test name)
-  cmake_parse_arguments(ARG "" "DIR" "LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "" "DIR" "LIBS;LABELS" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS ${ARG_DIR}/*.cpp)
   if(NOT sources)
     return()
@@ -38,9 +43,9 @@ function(zeq_test name)
     # One wine start per executable: starting wine for every single test
     # would cost seconds each.
     add_test(NAME ${name} COMMAND ${name})
-    set_tests_properties(${name} PROPERTIES TIMEOUT 900)
+    set_tests_properties(${name} PROPERTIES TIMEOUT 900 LABELS "${ARG_LABELS}")
   else()
     gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST
-      PROPERTIES TIMEOUT 300 ENVIRONMENT "ZEQ_BUILD_DIR=${CMAKE_BINARY_DIR}")
+      PROPERTIES TIMEOUT 300 ENVIRONMENT "ZEQ_BUILD_DIR=${CMAKE_BINARY_DIR}" LABELS "${ARG_LABELS}")
   endif()
 endfunction()

@@ -1,0 +1,27 @@
+// Failure class names and the transcript's password masking.
+#include "discovery/JobReport.h"
+
+const char* FailureClassName(FailureClass failure) {
+  switch (failure) {
+    case FailureClass::Unreachable: return "unreachable";
+    case FailureClass::Login: return "login";
+    case FailureClass::Copy: return "copy";
+    case FailureClass::Script: return "script";
+    case FailureClass::ConnectionClosed: return "connection closed";
+    case FailureClass::Cancelled: return "cancelled";
+    case FailureClass::None: break;
+  }
+  return "";
+}
+
+void JobTranscript::Add(const char* mark, const std::string& text) {
+  std::string line = mark + text;
+  if (!secret_.empty()) {
+    static const std::string kMask = "********";
+    for (std::size_t at = line.find(secret_); at != std::string::npos;
+         at = line.find(secret_, at + kMask.size())) {
+      line.replace(at, secret_.size(), kMask);
+    }
+  }
+  lines_.push_back(std::move(line));
+}

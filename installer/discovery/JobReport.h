@@ -1,0 +1,58 @@
+// What one install job leaves behind for the run report: when each of its
+// thirteen steps started and ended, the bytes it sent, the unit's version
+// before the run, the install error, a failure class, and a transcript of its
+// telnet dialogue. The job fills a report of its own as it goes and hands it
+// to its unit record under the table lock when it ends, so the report never
+// shows a half-written state.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <ctime>
+#include <optional>
+#include <string>
+#include <vector>
+
+using NullableText = std::optional<std::string>;
+
+enum class FailureClass { None, Unreachable, Login, Copy, Script, ConnectionClosed, Cancelled };
+
+// The report's name of a failure class: "" for None, else "unreachable",
+// "login", "copy", "script", "connection closed" or "cancelled".
+const char* FailureClassName(FailureClass failure);
+
+constexpr int kInstallJobSteps = 13;
+
+// Milliseconds since the job started; -1 for a step that never ran.
+struct StepTime {
+  long long startMs = -1;
+  long long endMs = -1;
+};
+
+// The telnet dialogue as the job drove it: one line per thing sent (">"),
+// seen ("<") or noted ("#"). Every occurrence of the secret in a line is
+// replaced by "********" before the line is kept.
+class JobTranscript {
+ public:
+  explicit JobTranscript(std::string secret = std::string()) : secret_(std::move(secret)) {}
+  void Sent(const std::string& text) { Add("> ", text); }
+  void Seen(const std::string& text) { Add("< ", text); }
+  void Note(const std::string& text) { Add("# ", text); }
+  const std::vector<std::string>& lines() const { return lines_; }
+
+ private:
+  void Add(const char* mark, const std::string& text);
+
+  std::string secret_;
+  std::vector<std::string> lines_;
+};
+
+struct JobReport {
+  std::time_t startedAt = 0;  // wall-clock start of the job
+  std::array<StepTime, kInstallJobSteps> steps{};
+  std::uint32_t bytesSent = 0;
+  NullableText versionBefore;
+  int installError = 0;
+  FailureClass failure = FailureClass::None;
+  JobTranscript transcript;
+};

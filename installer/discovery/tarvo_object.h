@@ -1,0 +1,76 @@
+// One unit record of the device table. The table creates records in
+// AddOrUpdateUnit and frees them only when it is destroyed, so a pointer to a
+// record stays valid for as long as any job or list row uses it. Every field
+// after the identity is guarded by the table's lock; the identity (address
+// and the fields a merge may change) is read under it too.
+//
+// The record is also where its install job's file channel reports progress:
+// ReportProgress turns the byte count into the percentage shown as the
+// unit's status.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "discovery/JobReport.h"
+#include "transfer/RemoteFsysManipulator.h"
+
+class TelnetSession;
+class unit_table;
+
+// Install states; single bits, so a state reads as a set of one.
+enum class InstallState : std::uint32_t {
+  Idle = 0,
+  Pending = 1,
+  Finished = 2,
+  Failed = 4,
+  Running = 8,
+  CancelRequested = 32,
+};
+
+class tarvo_object : public RemoteFsysManipulatorProgressInterface {
+ public:
+  // A record as AddOrUpdateUnit builds it before it takes the lock: Pending
+  // when node is 0 (a unit typed in by hand), else Idle. mac may be null.
+  tarvo_object(unit_table& owner, std::uint32_t gatewayAddress, std::uint32_t reachedFromAddress,
+               std::uint32_t unitAddress, const std::uint8_t* macAddress, std::int32_t nodeNumber,
+               const char* groupName, const char* versionText);
+  tarvo_object(const tarvo_object&) = delete;
+  tarvo_object& operator=(const tarvo_object&) = delete;
+
+  // Adds the piece to bytesSent and shows bytesSent / bytesTotal as a
+  // percentage with one digit after the point ("25.0%"). Takes the lock.
+  void ReportProgress(std::uint32_t sent, std::uint32_t size, std::uint32_t piece) override;
+
+  // Sets the status text and statusChanged; caller holds the lock.
+  void setStatus(const std::string& text);
+  // Sets the state and statusChanged; caller holds the lock.
+  void setState(InstallState newState);
+
+  unit_table& table;
+  const std::uint32_t address;  // network byte order
+  std::uint32_t reachedFrom;    // network byte order, 0 when not known
+  std::uint32_t gateway;        // network byte order, 0 when reached directly
+  std::int32_t node;
+  NullableText group;
+  NullableText version;
+  std::uint8_t mac[6];
+  bool rowChanged = false;
+  // Set by a merge that changed node, group or version of a unit the list
+  // already shows: its identity cells want redrawing, its row stays.
+  bool identityChanged = false;
+  TelnetSession* telnetSession = nullptr;
+  RemoteFsysManipulator* fileConnection = nullptr;
+  std::uint32_t bytesTotal = 0;
+  std::uint32_t bytesSent = 0;
+  std::string installOutput;
+  InstallState state;
+  std::string statusText;
+  bool statusChanged = true;
+  // Set by CancelUnit and cleared when a job starts: tells the report that
+  // a job was cancelled even when its outcome step overwrote the state.
+  bool cancelSeen = false;
+  // True from the start of a job thread until its last touch of the record.
+  bool jobActive = false;
+  JobReport report;
+};

@@ -1,0 +1,304 @@
+// The thirteen steps of an install job, in the order the unit sees them:
+// start, ping, gateway choice, host route, log, telnet login, file channel,
+// copy, outcome, cancel check, clean-up, route removal, end. Each step is one
+// method of a run object that lives on the job's stack, so the job keeps no
+// state outside its thread and its unit record.
+//
+// An install script that exits with 1 has failed: its unit reads "Failed"
+// with the state Failed, so a failure is never shown as "Success".
+#include "install/InstallJob.h"
+
+#include <array>
+#include <chrono>
+#include <memory>
+
+#include "discovery/unit_table.h"
+#include "install/InstallLog.h"
+#include "install/RemoteShell.h"
+#include "install/TelnetSession.h"
+#include "platform/Sockets.h"
+#include "platform/Threads.h"
+#include "transfer/EchoPinger.h"
+#include "transfer/PackageManifest.h"
+#include "transfer/RemoteFsysManipulator.h"
+#include "transfer/RouteRequestChannel.h"
+
+namespace {
+
+constexpr std::uint16_t kTelnetPort = 23;
+constexpr unsigned kPingTimeoutMs = 1000;
+constexpr std::uint8_t kPingTtl = 255;
+constexpr unsigned kPingPayload = 32;
+constexpr std::uint32_t kHostMask = 0xFFFFFFFFu;
+constexpr int kLoginFailed = 30;
+constexpr int kCopySkipped = 1;
+constexpr int kNoExitStatus = -1;
+
+std::string Dotted(std::uint32_t address) {
+  char text[16];
+  platform::FormatAddress(address, text, sizeof text);
+  return text;
+}
+
+class InstallJobRun {
+ public:
+  InstallJobRun(const InstallContext& context, tarvo_object* unit)
+      : table_(*context.table), manifest_(*context.manifest), unit_(unit) {
+    report_.transcript = JobTranscript(kUnitPassword);
+  }
+
+  void Run() {
+    Step(1, &InstallJobRun::start);
+    Step(2, &InstallJobRun::ping);
+    Step(3, &InstallJobRun::choose_gateway);
+    Step(4, &InstallJobRun::add_host_route);
+    Step(5, &InstallJobRun::log_start);
+    Step(6, &InstallJobRun::log_in);
+    Step(7, &InstallJobRun::open_file_channel);
+    Step(8, &InstallJobRun::copy_files);
+    Step(9, &InstallJobRun::judge_outcome);
+    Step(10, &InstallJobRun::check_cancelled);
+    Step(11, &InstallJobRun::clean_up);
+    Step(12, &InstallJobRun::remove_routes);
+    Step(13, &InstallJobRun::finish);
+  }
+
+ private:
+  using StepMethod = void (InstallJobRun::*)();
+
+  long long elapsed_ms() const {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                 started_)
+        .count();
+  }
+
+  void Step(int number, StepMethod method) {
+    report_.steps[number - 1].startMs = elapsed_ms();
+    (this->*method)();
+    report_.steps[number - 1].endMs = elapsed_ms();
+  }
+
+  // Sets the status text and, unless the state argument is null, the state.
+  void publish(const char* text, const InstallState* state = nullptr) {
+    table_.Lock();
+    unit_->setStatus(text);
+    if (state) unit_->setState(*state);
+    table_.Unlock();
+  }
+
+  void publish_outcome(const char* text, InstallState state) { publish(text, &state); }
+
+  bool cancel_requested() {
+    table_.Lock();
+    const bool cancelled = unit_->state == InstallState::CancelRequested;
+    table_.Unlock();
+    return cancelled;
+  }
+
+  // Step 1: a cancel that came between the starter and this step stays.
+  void start() {
+    report_.startedAt = std::time(nullptr);
+    table_.Lock();
+    if (unit_->state != InstallState::CancelRequested) unit_->setState(InstallState::Running);
+    unit_->setStatus("Connecting");
+    reachedFrom_ = unit_->reachedFrom;
+    unitGateway_ = unit_->gateway;
+    std::copy(unit_->mac, unit_->mac + 6, mac_.begin());
+    report_.versionBefore = unit_->version;
+    table_.Unlock();
+  }
+
+  void ping() {
+    const platform::IcmpEchoReply reply =
+        table_.pinger().Ping(unit_->address, kPingTimeoutMs, kPingTtl, kPingPayload);
+    routeAdded_ = reply.status != 0;
+  }
+
+  void choose_gateway() {
+    if (unitGateway_ != 0) {
+      routeGateway_ = unitGateway_;
+      return;
+    }
+    routeGateway_ = reachedFrom_;
+    if (routeAdded_) table_.routeChannel().AnnounceUnitRoute(reachedFrom_, mac_.data());
+  }
+
+  void add_host_route() {
+    if (!routeAdded_) return;
+    table_.routeChannel().AddHostRoute(unit_->address, kHostMask, routeGateway_, reachedFrom_);
+    platform::SleepMilliseconds(kRouteSettleMs);
+  }
+
+  void log_start() { LogInstallEvent(unit_->address, "Install Started"); }
+
+  void log_in();
+  void open_file_channel();
+  void copy_files();
+  void copy_every_entry();
+  void judge_outcome();
+  void judge_script();
+  void check_cancelled();
+  void clean_up();
+  void remove_routes();
+  void finish();
+  FailureClass classify(bool cancelSeen) const;
+
+  unit_table& table_;
+  const PackageManifest& manifest_;
+  tarvo_object* const unit_;
+  const std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
+  JobReport report_;
+  int installError_ = 0;
+  bool routeAdded_ = false;
+  std::uint32_t reachedFrom_ = 0;
+  std::uint32_t unitGateway_ = 0;
+  std::uint32_t routeGateway_ = 0;
+  std::array<std::uint8_t, 6> mac_{};
+  std::unique_ptr<TelnetSession> session_;
+  std::unique_ptr<RemoteFsysManipulator> files_;
+  std::array<std::uint8_t, RemoteFsysManipulator::kBufferSize> workBuffer_{};
+  // What the report's failure class is drawn from.
+  bool telnetConnected_ = false;
+  int loginStage_ = kLoginNotLoggedIn;
+  int fileConnect_ = -1;
+  bool copyStarted_ = false;
+  bool copyFailed_ = false;
+  bool scriptRan_ = false;
+};
+
+void InstallJobRun::log_in() {
+  session_ = std::make_unique<TelnetSession>(kUnitUserName, kUnitPassword);
+  table_.Lock();
+  unit_->telnetSession = session_.get();
+  table_.Unlock();
+  JobTranscript& transcript = report_.transcript;
+  transcript.Note("connect " + Dotted(unit_->address) + " port 23");
+  telnetConnected_ = session_->Connect(unit_->address, kTelnetPort) == 1;
+  transcript.Note(telnetConnected_ ? "connected" : "connection failed");
+  transcript.Sent(std::string("login ") + kUnitUserName + " password " + kUnitPassword);
+  loginStage_ = Login(*session_);
+  transcript.Seen(loginStage_ == kLoginLoggedIn ? "shell prompt" : "no shell prompt");
+  if (loginStage_ == kLoginLoggedIn) return;
+  publish_outcome("Failed Connection", InstallState::Failed);
+  installError_ = kLoginFailed;
+}
+
+void InstallJobRun::open_file_channel() {
+  files_ = std::make_unique<RemoteFsysManipulator>();
+  table_.Lock();
+  unit_->fileConnection = files_.get();
+  table_.Unlock();
+  files_->SetProgressInterface(unit_);
+  fileConnect_ = files_->Connect(unit_->address);
+}
+
+void InstallJobRun::copy_files() {
+  if (fileConnect_ != 0 || installError_ != 0 || cancel_requested()) {
+    installError_ = kCopySkipped;
+    copyFailed_ = fileConnect_ != 0;
+    return;
+  }
+  table_.Lock();
+  unit_->bytesSent = 0;
+  unit_->bytesTotal = manifest_.totalSize;
+  table_.Unlock();
+  copyStarted_ = true;
+  copy_every_entry();
+  files_->Close();
+}
+
+void InstallJobRun::copy_every_entry() {
+  for (const ManifestEntry& entry : manifest_.entries) {
+    const int result = files_->PutFile(entry.localPath, entry.remotePath, 0, workBuffer_.data());
+    if (result == 0) continue;
+    installError_ = result;
+    copyFailed_ = true;
+    table_.Lock();
+    if (unit_->state != InstallState::CancelRequested) {
+      unit_->setStatus("File Copy Fail");
+      unit_->setState(InstallState::Failed);
+    }
+    table_.Unlock();
+    return;
+  }
+}
+
+void InstallJobRun::judge_outcome() {
+  if (cancel_requested()) return;
+  if (manifest_.autoInstall != 0 && installError_ == 0) {
+    judge_script();
+  } else if (installError_ != 0) {
+    publish_outcome("Failed Connection", InstallState::Failed);
+  } else {
+    publish_outcome("Reboot Required", InstallState::Finished);
+  }
+}
+
+void InstallJobRun::judge_script() {
+  publish("Installing..");
+  report_.transcript.Sent(manifest_.installScript);
+  installError_ = RunInstallScript(*session_, manifest_.installScript);
+  scriptRan_ = true;
+  report_.transcript.Seen("exit status " + std::to_string(installError_));
+  switch (installError_) {
+    case 0: publish_outcome("Success", InstallState::Finished); break;
+    case kNoExitStatus: publish_outcome("Connection Closed", InstallState::Finished); break;
+    case 1: publish_outcome("Failed", InstallState::Failed); break;
+    default: publish_outcome("Unknown Error", InstallState::Failed); break;
+  }
+}
+
+void InstallJobRun::check_cancelled() {
+  table_.Lock();
+  if (unit_->state == InstallState::CancelRequested) unit_->setStatus("Cancelled");
+  table_.Unlock();
+}
+
+// The references go first, under the lock, so a cancel can no longer reach
+// the objects; only then are they closed and destroyed, without the lock.
+void InstallJobRun::clean_up() {
+  session_->Disconnect(0);
+  table_.Lock();
+  unit_->telnetSession = nullptr;
+  unit_->fileConnection = nullptr;
+  table_.Unlock();
+  files_->Close();
+  session_.reset();
+  files_.reset();
+  report_.transcript.Note("disconnected");
+}
+
+void InstallJobRun::remove_routes() {
+  if (!routeAdded_) return;
+  table_.routeChannel().WithdrawUnitRoute(reachedFrom_, mac_.data());
+  table_.routeChannel().RemoveHostRoute(unit_->address, kHostMask);
+}
+
+FailureClass InstallJobRun::classify(bool cancelSeen) const {
+  if (cancelSeen) return FailureClass::Cancelled;
+  if (!telnetConnected_) return FailureClass::Unreachable;
+  if (loginStage_ != kLoginLoggedIn) return FailureClass::Login;
+  if (copyFailed_) return FailureClass::Copy;
+  if (!scriptRan_ || installError_ == 0) return FailureClass::None;
+  return installError_ == kNoExitStatus ? FailureClass::ConnectionClosed : FailureClass::Script;
+}
+
+// The report is handed over whole, then the job signs off; after JobEnded
+// it touches neither its unit nor the table.
+void InstallJobRun::finish() {
+  report_.installError = installError_;
+  report_.steps[12].endMs = elapsed_ms();
+  table_.Lock();
+  unit_->statusChanged = true;
+  report_.bytesSent = copyStarted_ ? unit_->bytesSent : 0;
+  report_.failure = classify(unit_->cancelSeen);
+  unit_->report = std::move(report_);
+  table_.Unlock();
+  table_.JobEnded(unit_);
+}
+
+}  // namespace
+
+void InstallJob(const InstallContext& context, tarvo_object* unit) {
+  InstallJobRun(context, unit).Run();
+}

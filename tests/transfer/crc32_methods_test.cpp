@@ -7,7 +7,9 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <ostream>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "transfer/Crc32.h"
@@ -21,6 +23,15 @@ Bytes RandomBytes(std::size_t size, std::mt19937& random) {
   Bytes bytes(size);
   for (std::uint8_t& byte : bytes) byte = static_cast<std::uint8_t>(random());
   return bytes;
+}
+
+std::string MethodName(Crc32Method method) {
+  switch (method) {
+    case Crc32Method::kByteTable: return "ByteTable";
+    case Crc32Method::kSlicing: return "Slicing";
+    case Crc32Method::kCarrylessMultiply: return "CarrylessMultiply";
+  }
+  return "Unknown";
 }
 
 std::uint32_t Reference(std::uint32_t crc, const std::uint8_t* data, std::size_t size) {
@@ -107,12 +118,7 @@ INSTANTIATE_TEST_SUITE_P(AllMethods, Crc32MethodTest,
                          ::testing::Values(Crc32Method::kByteTable, Crc32Method::kSlicing,
                                            Crc32Method::kCarrylessMultiply),
                          [](const ::testing::TestParamInfo<Crc32Method>& info) {
-                           switch (info.param) {
-                             case Crc32Method::kByteTable: return "ByteTable";
-                             case Crc32Method::kSlicing: return "Slicing";
-                             case Crc32Method::kCarrylessMultiply: return "CarrylessMultiply";
-                           }
-                           return "Unknown";
+                           return MethodName(info.param);
                          });
 
 // The register is the same whatever method produced it, so a file's check
@@ -132,3 +138,6 @@ TEST(Crc32MethodsTest, MethodsShareTheRegister) {
 }
 
 }  // namespace
+
+// Names the method in the test list and in failure messages.
+void PrintTo(Crc32Method method, std::ostream* out) { *out << MethodName(method); }

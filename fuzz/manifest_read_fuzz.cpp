@@ -5,6 +5,7 @@
 // the sum of the entries' sizes; every remote path starts with "/"; nothing
 // sets a script without the auto-install flag; and the same text with CR-LF
 // line ends reads to the same manifest. A disagreement aborts.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -19,13 +20,32 @@ void Check(bool condition) {
   if (!condition) std::abort();
 }
 
-std::string WithCrLf(std::string_view text) {
-  std::string result;
-  for (char c : text) {
-    if (c == '\n') result += '\r';
-    result += c;
+// The same text with CR-LF line ends, built into one buffer that lives as
+// long as the process, like the manifests below: allocations are the
+// dearest part of a run under the address sanitizer, and these would be the
+// harness's own, not the reader's.
+std::string_view WithCrLf(std::string_view text) {
+  static std::string result;
+  result.resize(text.size() + static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')));
+  char* out = result.data();
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t end = std::min(text.find('\n', at), text.size());
+    out = std::copy(text.data() + at, text.data() + end, out);
+    if (end < text.size()) out = std::copy_n("\r\n", 2, out);
+    at = end + 1;
   }
   return result;
+}
+
+// Empties a manifest, keeping its list's memory. Each input leaves the
+// manifests empty: memory still held at the end of a run looks like a leak to
+// the fuzzer, which then runs the input again to find it.
+void Empty(PackageManifest& manifest) {
+  manifest.entries.clear();
+  manifest.autoInstall = 0;
+  manifest.installScript.clear();
+  manifest.installScript.shrink_to_fit();
+  manifest.totalSize = 0;
 }
 
 bool SameEntries(const PackageManifest& a, const PackageManifest& b) {
@@ -53,7 +73,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   };
   const std::string_view text(reinterpret_cast<const char*>(data + 1), size - 1);
 
-  PackageManifest manifest;
+  static PackageManifest manifest;
+  static PackageManifest fromCrLf;
   const std::uint32_t result = ReadPackageManifestText(text, probe, manifest);
   Check(result == 0 || result == manifest.totalSize);
   std::uint32_t sum = 0;
@@ -64,8 +85,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Check(sum == manifest.totalSize);
   Check(manifest.autoInstall == 1 || manifest.installScript.empty());
 
-  PackageManifest fromCrLf;
   Check(ReadPackageManifestText(WithCrLf(text), probe, fromCrLf) == result);
   Check(SameEntries(manifest, fromCrLf));
+  Empty(manifest);
+  Empty(fromCrLf);
   return 0;
 }

@@ -2,17 +2,29 @@
 # Builds the fuzz targets (preset linux-fuzz: clang, libFuzzer, ASan and UBSan)
 # and runs each of them for a bounded time from its seed corpus. The time
 # budget, FUZZ_SECONDS (default 60), is shared out evenly between the targets.
+# With --long each target runs instead until it has executed FUZZ_RUNS inputs
+# (default 10^7), however long that takes: a deep run, not one for CI.
 # Any finding (crash, sanitizer report, leak, time-out, failed check) fails the
 # script; the reproducing input is left in the artifacts folder. Prints the
-# executions run per target and in all.
+# executions run per target and in all, and their rate.
+#
+# Usage: tools/run-fuzz.sh [--long]
 #
 # Environment:
 #   FUZZ_SECONDS    total time budget in seconds (default 60)
+#   FUZZ_RUNS       executions per target with --long (default 10000000)
 #   FUZZ_BUILD_DIR  build directory (default build/linux-fuzz, the preset's)
 #   FUZZ_MAX_LEN    longest input in bytes (default 1600: a 1500-byte
 #                   datagram with room for the targets' control bytes)
 #   FUZZ_JOBS       parallel build jobs (default 2)
 set -euo pipefail
+
+long=0
+case "${1:-}" in
+  --long) long=1 ;;
+  "") ;;
+  *) echo "usage: $0 [--long]" >&2; exit 2 ;;
+esac
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${FUZZ_BUILD_DIR:-$root/build/linux-fuzz}
@@ -31,6 +43,14 @@ if [ "${#targets[@]}" -eq 0 ]; then
 fi
 each=$(( budget / ${#targets[@]} ))
 [ "$each" -ge 1 ] || each=1
+if [ "$long" = 1 ]; then
+  runs_wanted=${FUZZ_RUNS:-10000000}
+  limit=(-runs="$runs_wanted")
+  span="until $runs_wanted executions"
+else
+  limit=(-max_total_time="$each")
+  span="for ${each}s"
+fi
 
 status=0
 total=0
@@ -41,8 +61,9 @@ for line in "${targets[@]}"; do
   artifacts="$build/fuzz/artifacts-$name"
   mkdir -p "$work" "$artifacts"
   log="$build/fuzz/$name.log"
-  echo "run-fuzz: $name for ${each}s (max_len $max_len)"
-  if "$exe" -max_total_time="$each" -max_len="$max_len" -timeout=10 -rss_limit_mb=2048 \
+  echo "run-fuzz: $name $span (max_len $max_len)"
+  started=$(date +%s)
+  if "$exe" "${limit[@]}" -max_len="$max_len" -timeout=10 -rss_limit_mb=2048 \
       -print_final_stats=1 -artifact_prefix="$artifacts/" "$work" "$seeds" > "$log" 2>&1; then
     result=ok
   else
@@ -53,7 +74,9 @@ for line in "${targets[@]}"; do
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
   runs=${runs:-0}
   total=$(( total + runs ))
-  echo "run-fuzz: $name $result, $runs executions (log $log)"
+  seconds=$(( $(date +%s) - started ))
+  [ "$seconds" -ge 1 ] || seconds=1
+  echo "run-fuzz: $name $result, $runs executions in ${seconds}s, $(( runs / seconds ))/s (log $log)"
 done
 echo "run-fuzz: $total executions in all"
 exit $status

@@ -9,8 +9,11 @@
 #include <cstdint>
 
 constexpr std::uint32_t kCrc32Start = 0xFFFFFFFFu;
+constexpr std::uint32_t kCrc32Polynomial = 0xEDB88320u;
 
-// Feeds size bytes into the register and returns the new register.
+// Feeds size bytes into the register and returns the new register. It runs
+// the fastest method this CPU has (see Crc32Methods.h); all give the same
+// register for any split of the bytes into calls.
 std::uint32_t Crc32Update(std::uint32_t crc, const void* data, std::size_t size);
 
 // The register over one whole byte range.

@@ -6,21 +6,35 @@
 // the copy always mean one file.
 #include "transfer/PackageManifest.h"
 
+#include <array>
 #include <cstdio>
 
 #include "platform/LocalFile.h"
 
 namespace {
 
-constexpr std::string_view kWhiteSpace = " \t\n\v\f\r";
+// Space, tab, LF, vertical tab, form feed and CR, as isspace knows them in
+// the C locale.
+bool IsWhiteSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
-std::vector<std::string_view> SplitWords(std::string_view line) {
-  std::vector<std::string_view> words;
-  std::size_t at = line.find_first_not_of(kWhiteSpace);
-  while (at != std::string_view::npos) {
-    const std::size_t end = line.find_first_of(kWhiteSpace, at);
-    words.push_back(line.substr(at, end == std::string_view::npos ? end : end - at));
-    at = line.find_first_not_of(kWhiteSpace, end);
+// The words of a line that the commands use: the command and its first two
+// arguments. No command looks further, so a line is split into these alone
+// and the split allocates nothing.
+struct Words {
+  static constexpr std::size_t kKept = 3;
+  std::array<std::string_view, kKept> word;
+  std::size_t count = 0;  // at most kKept
+};
+
+Words SplitWords(std::string_view line) {
+  Words words;
+  std::size_t at = 0;
+  while (words.count < Words::kKept) {
+    while (at < line.size() && IsWhiteSpace(line[at])) ++at;
+    if (at == line.size()) break;
+    const std::size_t start = at;
+    while (at < line.size() && !IsWhiteSpace(line[at])) ++at;
+    words.word[words.count++] = line.substr(start, at - start);
   }
   return words;
 }
@@ -54,6 +68,7 @@ long NextCodePoint(std::string_view text, std::size_t* at) {
 
 bool DecodeUtf8(std::string_view text, std::u16string* out) {
   out->clear();
+  out->reserve(text.size());
   for (std::size_t at = 0; at < text.size();) {
     const long code = NextCodePoint(text, &at);
     if (code < 0) return false;
@@ -73,31 +88,30 @@ struct Reader {
   PackageManifest& manifest;
   std::string directory;
 
-  void change_directory(const std::vector<std::string_view>& words) {
-    if (words.size() < 2) {
-      directory = "/";
-    } else if (words[1].front() == '/') {
-      directory = std::string(words[1]);
-    } else {
-      directory = "/" + std::string(words[1]);
-    }
+  void change_directory(const Words& words) {
+    const std::string_view name = words.word[1];
+    directory.clear();
+    if (words.count < 2 || name.front() != '/') directory = "/";
+    directory += name;
   }
 
   // False when the local file is missing (or its name is not UTF-8).
-  bool send(const std::vector<std::string_view>& words) {
+  bool send(const Words& words) {
     ManifestEntry entry;
-    if (words.size() < 2 || !DecodeUtf8(words[1], &entry.localPath)) return false;
+    if (words.count < 2 || !DecodeUtf8(words.word[1], &entry.localPath)) return false;
     if (!probe(entry.localPath, &entry.size)) return false;
-    entry.remotePath = directory + "/" + std::string(words.size() > 2 ? words[2] : "");
+    const std::string_view remoteName = words.word[2];
+    entry.remotePath.reserve(directory.size() + 1 + remoteName.size());
+    entry.remotePath.append(directory).append(1, '/').append(remoteName);
     manifest.totalSize += entry.size;
     manifest.entries.push_back(std::move(entry));
     return true;
   }
 
-  void auto_install(const std::vector<std::string_view>& words) {
+  void auto_install(const Words& words) {
     manifest.autoInstall = 1;
-    if (words.size() > 1) {
-      manifest.installScript = std::string(words[1]);
+    if (words.count > 1) {
+      manifest.installScript = words.word[1];
     } else if (manifest.installScript.empty()) {
       manifest.installScript = kDefaultInstallScript;
     }
@@ -106,11 +120,11 @@ struct Reader {
   // False when the read must stop with result 0.
   bool line(std::string_view text) {
     if (!text.empty() && text.front() == '#') return true;
-    const std::vector<std::string_view> words = SplitWords(text);
-    if (words.empty()) return true;
-    if (words[0] == "cd") change_directory(words);
-    if (words[0] == "send") return send(words);
-    if (words[0] == "auto_install") auto_install(words);
+    const Words words = SplitWords(text);
+    const std::string_view command = words.word[0];
+    if (command == "cd") change_directory(words);
+    if (command == "send") return send(words);
+    if (command == "auto_install") auto_install(words);
     return true;
   }
 };

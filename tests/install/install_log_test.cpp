@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "LoopbackNet.h"
 #include "TestSupport.h"
 #include "install/InstallLog.h"
 #include "platform/Files.h"
@@ -19,11 +20,7 @@
 
 namespace {
 
-std::uint32_t Address(const char* text) {
-  std::uint32_t address = 0;
-  platform::ParseAddress(text, &address);
-  return address;
-}
+using testsupport::Address;
 
 const std::regex kLine(R"(\d\d/\d\d/\d\d \d\d:\d\d:\d\d 192\.168\.10\.20 Install Started)");
 

@@ -22,11 +22,12 @@ function(zeq_library name)
   target_link_libraries(${name} ${scope} ${ARG_DEPS})
 endfunction()
 
-# zeq_test(NAME DIR <dir> [LIBS <targets>...])
+# zeq_test(NAME DIR <dir> [LIBS <targets>...] [LABELS <labels>...])
 # Every test executable runs inside a private network namespace (and, in the
-# Windows build, under wine) through the target's emulator wrapper.
+# Windows build, under wine) through the target's emulator wrapper. The label
+# "threads" marks the programs that the ThreadSanitizer run selects.
 function(zeq_test name)
-  cmake_parse_arguments(ARG "" "DIR" "LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "" "DIR" "LIBS;LABELS" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS ${ARG_DIR}/*.cpp)
   if(NOT sources)
     return()
@@ -38,9 +39,10 @@ function(zeq_test name)
     # One wine start per executable: starting wine for every single test
     # would cost seconds each.
     add_test(NAME ${name} COMMAND ${name})
-    set_tests_properties(${name} PROPERTIES TIMEOUT 900)
+    set_tests_properties(${name} PROPERTIES TIMEOUT 900 LABELS "${ARG_LABELS}")
   else()
     gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST
-      PROPERTIES TIMEOUT 300 ENVIRONMENT "ZEQ_BUILD_DIR=${CMAKE_BINARY_DIR}")
+      PROPERTIES TIMEOUT 300 ENVIRONMENT "ZEQ_BUILD_DIR=${CMAKE_BINARY_DIR}"
+                 LABELS "${ARG_LABELS}")
   endif()
 endfunction()

@@ -385,3 +385,31 @@ TEST_F(RemoteFsysTest, ConnectFailureLeavesTheConnectionClosed) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(RemoteFsysTest, CloseFromAnotherThreadAbortsAConnectUnderWay) {
+  testsupport::FullListener unit;
+  if (!unit.isFull()) GTEST_SKIP() << "the system accepted every connection";
+  link_.setPortForTesting(unit.port());
+  std::atomic<bool> returned{false};
+  int result = 0;
+  std::thread job([&] {
+    result = link_.Connect(filetest::Loopback());
+    returned = true;
+  });
+  // Closes until the connect gives up, so a close that came before the
+  // connect began is repeated once it is under way.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (!returned && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    link_.Close();
+  }
+  EXPECT_TRUE(returned.load()) << "the connect went on after the close";
+  job.join();
+  EXPECT_NE(result, 0);
+  const std::u16string file = WriteFile("after-cancel.bin", Pattern(1));
+  EXPECT_NE(Put(file, "/n"), 0);
+}
+
+}  // namespace

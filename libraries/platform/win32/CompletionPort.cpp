@@ -1,8 +1,9 @@
 // Windows completion port: the system's I/O completion port.
 #include "platform/CompletionPort.h"
 
-#include <windows.h>
 #include <winsock2.h>
+// After the socket headers, which must come first.
+#include <windows.h>
 
 namespace platform {
 

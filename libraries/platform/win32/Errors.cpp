@@ -1,8 +1,9 @@
 // Windows errors: the system's own numbers, read where the system keeps them.
 #include "platform/Errors.h"
 
-#include <windows.h>
 #include <winsock2.h>
+// After the socket headers, which must come first.
+#include <windows.h>
 
 #include <cerrno>
 

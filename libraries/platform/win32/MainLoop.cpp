@@ -5,8 +5,9 @@
 // unwatch itself or kill its own timer.
 #include "platform/MainLoop.h"
 
-#include <windows.h>
 #include <winsock2.h>
+// After the socket headers, which must come first.
+#include <windows.h>
 
 #include <deque>
 #include <map>

@@ -2,10 +2,13 @@
 // (LastSocketError in Errors.cpp).
 #include "platform/Sockets.h"
 
-#include <mstcpip.h>
-#include <windows.h>
+// The order matters: Winsock first, its extensions after it.
+// clang-format off
 #include <winsock2.h>
 #include <ws2tcpip.h>
+#include <mstcpip.h>
+#include <windows.h>
+// clang-format on
 
 #include <cstring>
 

@@ -76,6 +76,15 @@ class CancellableSocketTest : public testing::Test {
     EXPECT_EQ(g_closes.load(), 1);
     EXPECT_FALSE(socket.Cancel());
   }
+  // The same with the client end of a loopback connection whose peer end
+  // never reads or sends.
+  void ExpectCancelEndsOnAConnection(const std::function<void(platform::SocketHandle)>& call) {
+    testsupport::ConnectedPair pair;
+    ASSERT_TRUE(pair.isConnected());
+    const platform::SocketHandle client = pair.client;
+    pair.client = platform::kInvalidSocket;
+    ExpectCancelEnds(client, call);
+  }
 };
 
 TEST_F(CancellableSocketTest, HandleIsClosedOnlyWhenTheLastUseEnds) {
@@ -145,34 +154,22 @@ TEST_F(CancellableSocketTest, CancelEndsABlockedConnect) {
 }
 
 TEST_F(CancellableSocketTest, CancelEndsABlockedReceive) {
-  testsupport::ConnectedPair pair;
-  ASSERT_TRUE(pair.isConnected());
-  const platform::SocketHandle client = pair.client;
-  pair.client = platform::kInvalidSocket;
-  ExpectCancelEnds(client, [](platform::SocketHandle socket) {
+  ExpectCancelEndsOnAConnection([](platform::SocketHandle socket) {
     char byte;
     EXPECT_LE(platform::Recv(socket, &byte, 1), 0);
   });
 }
 
 TEST_F(CancellableSocketTest, CancelEndsABlockedWait) {
-  testsupport::ConnectedPair pair;
-  ASSERT_TRUE(pair.isConnected());
-  const platform::SocketHandle client = pair.client;
-  pair.client = platform::kInvalidSocket;
-  ExpectCancelEnds(client, [](platform::SocketHandle socket) {
+  ExpectCancelEndsOnAConnection([](platform::SocketHandle socket) {
     // Readable (at its end) or failed, never the minute's time-out.
     EXPECT_NE(platform::WaitReadable(socket, 60000), 0);
   });
 }
 
 TEST_F(CancellableSocketTest, CancelEndsABlockedSend) {
-  testsupport::ConnectedPair pair;
-  ASSERT_TRUE(pair.isConnected());
-  const platform::SocketHandle client = pair.client;
-  pair.client = platform::kInvalidSocket;
   // The peer never reads, so the sends fill both buffers and then block.
-  ExpectCancelEnds(client, [](platform::SocketHandle socket) {
+  ExpectCancelEndsOnAConnection([](platform::SocketHandle socket) {
     const std::string block(64 * 1024, 'x');
     while (platform::Send(socket, block.data(), static_cast<int>(block.size())) > 0) {
     }

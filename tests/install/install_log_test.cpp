@@ -27,7 +27,11 @@ const std::regex kLine(R"(\d\d/\d\d/\d\d \d\d:\d\d:\d\d 192\.168\.10\.20 Install
 class InstallLogTest : public testing::Test {
  protected:
   void SetUp() override {
-    folder_ = testsupport::ScratchDirectory("install_log");
+    // A folder per test: ctest runs the tests of this file in processes of
+    // their own, side by side, and a shared log would mix their lines.
+    folder_ = testsupport::ScratchDirectory(
+        std::string("install_log-") +
+        testing::UnitTest::GetInstance()->current_test_info()->name());
     SetInstallLogDirectoryForTesting(folder_);
     std::filesystem::remove(InstallLogPath());
   }

@@ -29,15 +29,30 @@ std::string Printable(const std::string& bytes) {
   return text;
 }
 
-std::string Hex(const std::string& bytes) {
+std::string Hex(const void* data, std::size_t size) {
+  const auto* bytes = static_cast<const unsigned char*>(data);
   std::string text;
-  for (unsigned char c : bytes) {
+  for (std::size_t i = 0; i < size; ++i) {
     char pair[4];
-    std::snprintf(pair, sizeof pair, "%02X", c);
-    if (!text.empty()) text.push_back(' ');
+    std::snprintf(pair, sizeof pair, "%02X", bytes[i]);
+    if (i != 0) text.push_back(' ');
     text += pair;
   }
   return text;
+}
+
+std::string Hex(const std::string& bytes) { return Hex(bytes.data(), bytes.size()); }
+
+std::vector<unsigned char> FromHex(const std::string& text) {
+  std::string digits;
+  for (char c : text) {
+    if (c != ' ') digits += c;
+  }
+  std::vector<unsigned char> bytes;
+  for (std::size_t i = 0; i + 1 < digits.size(); i += 2) {
+    bytes.push_back(static_cast<unsigned char>(std::stoul(digits.substr(i, 2), nullptr, 16)));
+  }
+  return bytes;
 }
 
 }  // namespace testsupport

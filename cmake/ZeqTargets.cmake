@@ -29,7 +29,8 @@ endfunction()
 
 # zeq_test(NAME DIR <dir> [LIBS <targets>...] [LABELS <labels>...])
 # Every test executable runs inside a private network namespace (and, in the
-# Windows build, under wine) through the target's emulator wrapper.
+# Windows build, under wine) through the target's emulator wrapper. The label
+# "threads" marks the programs that the ThreadSanitizer run selects.
 function(zeq_test name)
   cmake_parse_arguments(ARG "" "DIR" "LIBS;LABELS" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS ${ARG_DIR}/*.cpp)

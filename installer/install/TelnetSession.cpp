@@ -1,10 +1,9 @@
 // The telnet session's connection, receive thread and prompt waits.
 //
-// Handle lifetime: Disconnect (any thread) only shuts the socket down and
-// marks the session as having no socket; a pending recv then returns at once.
-// The handle itself is closed on the job thread, and only after the receive
-// thread has ended, so neither the receive thread's recv nor the job's send
-// can ever reach a different connection that reused the handle number.
+// Handle lifetime: Disconnect (any thread) cancels the connection, which
+// shuts it down, so a pending connect or recv returns at once. The receive
+// thread holds the socket for its whole life and a send for its length, so
+// the handle is released only after both have left it (CancellableSocket.h).
 #include "install/TelnetSession.h"
 
 #include <cstdio>
@@ -41,33 +40,29 @@ TelnetSession::TelnetSession(const std::string& userName, const std::string& pas
 
 TelnetSession::~TelnetSession() {
   Disconnect(0);
-  release_connection();
+  join_receive_thread();
 }
 
 int TelnetSession::Connect(std::uint32_t address, std::uint16_t port) {
   Disconnect(0);
-  release_connection();
+  join_receive_thread();
   const platform::SocketHandle socket = platform::OpenTcpSocket();
-  if (socket == platform::kInvalidSocket) {
-    Disconnect(platform::CurrentErrno());
+  if (socket == platform::kInvalidSocket) return 0;
+  // Adopted before the blocking connect, so that a cancel can abort it.
+  if (!connection_.Adopt(socket)) {
+    platform::CloseSocket(socket);
     return 0;
   }
   {
-    // Published before the blocking connect, so that a cancel can abort it.
-    SessionGuard guard(lock_);
-    socket_ = socket;
-    openHandle_ = socket;
+    ZEQ::CancellableSocket::Use use(connection_);
+    if (!use) return 0;  // disconnected before the connect began
+    if (platform::Connect(socket, address, port) != 0) {
+      Disconnect(platform::CurrentErrno());
+      return 0;
+    }
   }
-  if (platform::Connect(socket, address, port) != 0) {
-    Disconnect(platform::CurrentErrno());
-    release_connection();
-    return 0;
-  }
-  if (!has_socket()) {
-    // Disconnected while the connect was under way.
-    release_connection();
-    return 0;
-  }
+  // Disconnected while the connect was under way.
+  if (!connection_.IsOpen()) return 0;
   // Failures here are ignored: the session works without them, only less
   // well (a dead unit is noticed later; small messages may be delayed).
   platform::SetKeepAlive(socket, kKeepAliveIdleMs, kKeepAliveIntervalMs);
@@ -77,21 +72,16 @@ int TelnetSession::Connect(std::uint32_t address, std::uint16_t port) {
     // Without a receive thread nothing would ever fill the response buffer
     // and every wait would last until a cancel.
     Disconnect(platform::CurrentErrno());
-    release_connection();
     return 0;
   }
   return 1;
 }
 
 int TelnetSession::Send(const std::string& line) {
-  platform::SocketHandle socket;
-  {
-    SessionGuard guard(lock_);
-    socket = socket_;
-  }
-  if (socket == platform::kInvalidSocket) return 0;
+  ZEQ::CancellableSocket::Use use(connection_);
+  if (!use) return 0;
   const std::string text = line + "\n";
-  const int sent = platform::Send(socket, text.data(), static_cast<int>(text.size()));
+  const int sent = platform::Send(use.socket(), text.data(), static_cast<int>(text.size()));
   if (sent < 0) {
     Disconnect(platform::CurrentErrno());
     return -1;
@@ -106,7 +96,7 @@ int TelnetSession::WaitFor(const std::string& expected, std::string& result,
       // One poll holds the lock throughout, so the bytes a match discards
       // are exactly those the searched copy held.
       SessionGuard guard(lock_);
-      if (socket_ == platform::kInvalidSocket) return 0;
+      if (!connection_.IsOpen()) return 0;
       const std::string copy = responseBuffer_;
       const std::size_t at = copy.find(expected);
       if (at != std::string::npos) {
@@ -125,16 +115,12 @@ int TelnetSession::WaitFor(const std::string& expected, std::string& result,
 }
 
 void TelnetSession::Disconnect(int error) {
+  // The lock makes the report and the close one step, as a WaitFor sees it.
   SessionGuard guard(lock_);
-  if (socket_ == platform::kInvalidSocket) return;
-  if (error != 0) PrintDiagnostic("Disconnected error %d\n", error);
-  // Shutting down wakes a recv pending on the receive thread; the handle is
-  // closed later by release_connection.
-  platform::ShutdownSocket(socket_);
-  socket_ = platform::kInvalidSocket;
+  if (connection_.Cancel() && error != 0) PrintDiagnostic("Disconnected error %d\n", error);
 }
 
-bool TelnetSession::isConnected() { return has_socket(); }
+bool TelnetSession::isConnected() { return connection_.IsOpen(); }
 
 std::string TelnetSession::getResponseBuffer() {
   SessionGuard guard(lock_);
@@ -147,10 +133,10 @@ void* TelnetSession::receive_thread(void* session) {
 }
 
 void TelnetSession::ReceiveLoop() {
-  // The handle stays open until this thread has ended (release_connection).
-  const platform::SocketHandle socket = openHandle_;
+  const ZEQ::CancellableSocket::Use use(connection_);
+  const platform::SocketHandle socket = use.socket();
   TelnetProtocol protocol;
-  while (has_socket()) {
+  while (connection_.IsOpen()) {
     std::uint8_t byte = 0;
     if (platform::Recv(socket, &byte, 1) <= 0) break;
     const TelnetStep step = protocol.Feed(byte);
@@ -167,30 +153,20 @@ void TelnetSession::ReceiveLoop() {
   Disconnect(platform::CurrentErrno());
 }
 
-bool TelnetSession::has_socket() {
-  SessionGuard guard(lock_);
-  return socket_ != platform::kInvalidSocket;
-}
-
 void TelnetSession::append_response(std::uint8_t byte) {
   SessionGuard guard(lock_);
   responseBuffer_.push_back(static_cast<char>(byte));
 }
 
 int TelnetSession::send_if_connected(platform::SocketHandle socket, const void* data, int length) {
-  if (!has_socket()) return 0;
+  if (!connection_.IsOpen()) return 0;
   return platform::Send(socket, data, length);
 }
 
-void TelnetSession::release_connection() {
-  if (receiveThread_ != nullptr) {
-    platform::WaitThread(receiveThread_);
-    platform::CloseThread(receiveThread_);
-    receiveThread_ = nullptr;
-    receiveThreadId_ = 0;
-  }
-  if (openHandle_ != platform::kInvalidSocket) {
-    platform::CloseSocket(openHandle_);
-    openHandle_ = platform::kInvalidSocket;
-  }
+void TelnetSession::join_receive_thread() {
+  if (receiveThread_ == nullptr) return;
+  platform::WaitThread(receiveThread_);
+  platform::CloseThread(receiveThread_);
+  receiveThread_ = nullptr;
+  receiveThreadId_ = 0;
 }

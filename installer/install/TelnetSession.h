@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <string>
 
+#include "CancellableSocket.h"
 #include "platform/Sockets.h"
 #include "platform/Sync.h"
 #include "platform/Threads.h"
@@ -50,20 +51,15 @@ class TelnetSession {
  private:
   static void* receive_thread(void* session);
   void ReceiveLoop();
-  bool has_socket();
   void append_response(std::uint8_t byte);
   int send_if_connected(platform::SocketHandle socket, const void* data, int length);
-  void release_connection();
+  void join_receive_thread();
 
   const std::string userName_;
   const std::string password_;
-  // The connection as the session sees it: kInvalidSocket from the moment of
-  // Disconnect. Guarded by lock_.
-  platform::SocketHandle socket_ = platform::kInvalidSocket;
-  // The handle behind it, which Disconnect only shuts down. It is closed on
-  // the job thread once the receive thread has ended (next Connect, or
-  // destruction), so no recv or send can reach a reused handle.
-  platform::SocketHandle openHandle_ = platform::kInvalidSocket;
+  // The connection: Disconnect shuts it down at once, and its handle is
+  // released only when the receive thread and any send have left it.
+  ZEQ::CancellableSocket connection_;
   std::atomic<int> loginStage_{0};
   const std::string loginPrompt_ = "\nlogin:";
   const std::string passwordPrompt_ = "password:";

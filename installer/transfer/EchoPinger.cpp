@@ -43,7 +43,7 @@ platform::IcmpEchoReply EchoPinger::Ping(std::uint32_t address, unsigned timeout
     return reply;
   }
   reply = platform::IcmpEchoReply{};
-  reply.status = static_cast<std::uint32_t>(platform::IcmpLastError());
+  reply.status = static_cast<std::uint32_t>(platform::LastSystemError());
   std::printf("IcmpSendEcho() failed, err: %d", static_cast<int>(reply.status));
   return reply;
 }

@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "LittleEndian.h"
 #include "transfer/Crc32.h"
 
 namespace {
@@ -12,24 +13,6 @@ namespace {
 constexpr std::uint8_t kTypePut = 1;
 constexpr std::uint8_t kTypeErrorNotice = 7;
 constexpr std::uint8_t kKindPut = 2;
-
-void Put16(std::uint8_t* at, std::uint16_t value) {
-  at[0] = static_cast<std::uint8_t>(value);
-  at[1] = static_cast<std::uint8_t>(value >> 8);
-}
-
-void Put32(std::uint8_t* at, std::uint32_t value) {
-  for (int i = 0; i < 4; ++i) at[i] = static_cast<std::uint8_t>(value >> (8 * i));
-}
-
-std::uint16_t Get16(const std::uint8_t* at) {
-  return static_cast<std::uint16_t>(at[0] | (at[1] << 8));
-}
-
-std::uint32_t Get32(const std::uint8_t* at) {
-  return static_cast<std::uint32_t>(at[0]) | (static_cast<std::uint32_t>(at[1]) << 8) |
-         (static_cast<std::uint32_t>(at[2]) << 16) | (static_cast<std::uint32_t>(at[3]) << 24);
-}
 
 }  // namespace
 
@@ -41,43 +24,43 @@ void BuildPutRequest(const PutRequestFields& fields, std::string_view remoteName
                      std::uint8_t* message) {
   const std::size_t size = PutRequestSize(remoteName.size());
   std::memset(message, 0, size);
-  Put16(message + 4, static_cast<std::uint16_t>(size));
+  ZEQ::WriteLe16(message + 4, static_cast<std::uint16_t>(size));
   message[6] = kTypePut;
   message[8] = kKindPut;
   message[9] = fields.options;
-  Put32(message + 14, fields.fileSize);
-  Put32(message + 30, fields.modified);
-  Put16(message + 34, kPutMode);
+  ZEQ::WriteLe32(message + 14, fields.fileSize);
+  ZEQ::WriteLe32(message + 30, fields.modified);
+  ZEQ::WriteLe16(message + 34, kPutMode);
   if (!remoteName.empty()) std::memcpy(message + 36, remoteName.data(), remoteName.size());
   SealMessage(message);
 }
 
 void BuildErrorNotice(std::uint32_t error, std::uint8_t* message) {
   std::memset(message, 0, kErrorNoticeSize);
-  Put16(message + 4, kErrorNoticeSize);
+  ZEQ::WriteLe16(message + 4, kErrorNoticeSize);
   message[6] = kTypeErrorNotice;
-  Put32(message + 8, error);
+  ZEQ::WriteLe32(message + 8, error);
   SealMessage(message);
 }
 
 void BuildTrailer(std::uint32_t fileCheck, std::uint8_t* trailer) {
   trailer[0] = 0;
-  Put32(trailer + 1, fileCheck);
+  ZEQ::WriteLe32(trailer + 1, fileCheck);
 }
 
 void SealMessage(std::uint8_t* message) {
   message[7] = 0;
-  const std::uint16_t length = Get16(message + 4);
-  Put32(message, Crc32(message + 4, length - 4u));
+  const std::uint16_t length = ZEQ::ReadLe16(message + 4);
+  ZEQ::WriteLe32(message, Crc32(message + 4, length - 4u));
 }
 
 int CheckReplyHeader(const std::uint8_t* header) {
-  return Get16(header + 4) == kReplySize ? 0 : kFileReplyBadLength;
+  return ZEQ::ReadLe16(header + 4) == kReplySize ? 0 : kFileReplyBadLength;
 }
 
 int CheckReply(const std::uint8_t* reply, std::uint32_t* status) {
-  if (Crc32(reply + 4, kReplySize - 4) != Get32(reply)) return kFileReplyBadCheck;
+  if (Crc32(reply + 4, kReplySize - 4) != ZEQ::ReadLe32(reply)) return kFileReplyBadCheck;
   if (reply[7] != 0) return kFileReplyErrorFlag;
-  *status = Get32(reply + 8);
+  *status = ZEQ::ReadLe32(reply + 8);
   return 0;
 }

@@ -28,24 +28,6 @@ int ErrnoOrMinusOne() {
 
 }  // namespace
 
-// Holds the connection's handle for the length of one operation, so that a
-// concurrent Close leaves the handle open until the operation is done.
-class RemoteFsysManipulator::SocketUse {
- public:
-  explicit SocketUse(RemoteFsysManipulator& owner)
-      : owner_(owner), socket_(owner.acquire_socket()) {}
-  ~SocketUse() {
-    if (socket_ != platform::kInvalidSocket) owner_.release_socket();
-  }
-  SocketUse(const SocketUse&) = delete;
-  SocketUse& operator=(const SocketUse&) = delete;
-  platform::SocketHandle socket() const { return socket_; }
-
- private:
-  RemoteFsysManipulator& owner_;
-  platform::SocketHandle socket_;
-};
-
 void RemoteFsysManipulator::SetProgressInterface(RemoteFsysManipulatorProgressInterface* progress) {
   progress_ = progress;
 }
@@ -56,16 +38,17 @@ int RemoteFsysManipulator::Connect(std::uint32_t address) {
   if (socket == platform::kInvalidSocket) return SocketErrorOrMinusOne();
   // Without it the trailer and small requests wait for acknowledgements.
   platform::SetNoDelay(socket, true);
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    socket_ = socket;
+  if (!connection_.Adopt(socket)) {
+    platform::CloseSocket(socket);
+    return platform::kErrorShutdown;
   }
   int result;
   {
-    SocketUse use(*this);
+    const ZEQ::CancellableSocket::Use use(connection_);
+    if (!use) return platform::kErrorShutdown;
     result = platform::Connect(socket, address, port_) == 0 ? 0 : SocketErrorOrMinusOne();
     // A Close from another thread during the connect wins over its success.
-    if (result == 0 && !is_current(socket)) result = platform::kErrorShutdown;
+    if (result == 0 && !connection_.IsOpen()) result = platform::kErrorShutdown;
     // From here on no socket call blocks: sends and receives wait in slices
     // (see wait_for), which a Close from another thread cuts short.
     if (result == 0) platform::SetNonBlocking(socket, true);
@@ -74,55 +57,15 @@ int RemoteFsysManipulator::Connect(std::uint32_t address) {
   return result;
 }
 
-void RemoteFsysManipulator::Close() {
-  // Closing is cleanup: it must not change the error number that a failed
-  // receive reports.
-  const int savedErrno = platform::CurrentErrno();
-  platform::SocketHandle closeNow = platform::kInvalidSocket;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (socket_ == platform::kInvalidSocket) return;
-    platform::ShutdownSocket(socket_);
-    if (users_ == 0) {
-      closeNow = socket_;
-    } else {
-      retired_ = socket_;
-    }
-    socket_ = platform::kInvalidSocket;
-  }
-  if (closeNow != platform::kInvalidSocket) platform::CloseSocket(closeNow);
-  platform::SetErrno(savedErrno);
-}
-
-platform::SocketHandle RemoteFsysManipulator::acquire_socket() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (socket_ != platform::kInvalidSocket) ++users_;
-  return socket_;
-}
-
-void RemoteFsysManipulator::release_socket() {
-  platform::SocketHandle closeNow = platform::kInvalidSocket;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (--users_ == 0) std::swap(closeNow, retired_);
-  }
-  if (closeNow != platform::kInvalidSocket) {
-    const int savedErrno = platform::CurrentErrno();
-    platform::CloseSocket(closeNow);
-    platform::SetErrno(savedErrno);
-  }
-}
-
-bool RemoteFsysManipulator::is_current(platform::SocketHandle socket) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return socket_ == socket;
-}
+// Closing is cleanup: the connection keeps the error number that a failed
+// receive reports.
+void RemoteFsysManipulator::Close() { connection_.Cancel(); }
 
 int RemoteFsysManipulator::PutFile(const std::u16string& localPath, const std::string& remoteName,
                                    std::uint32_t options, std::uint8_t* buffer) {
   const std::size_t requestSize = PutRequestSize(remoteName.size());
   if (requestSize == 0) return kFileNameTooLong;
-  SocketUse use(*this);
+  const ZEQ::CancellableSocket::Use use(connection_);
   const platform::SocketHandle socket = use.socket();
 
   platform::LocalFile file;
@@ -194,7 +137,7 @@ int RemoteFsysManipulator::send_file_data(platform::SocketHandle socket, platfor
     const auto piece = static_cast<int>(std::min<std::uint32_t>(remaining, kPieceSize));
     const int got = file.Read(buffer, piece);
     if (got != piece) {
-      const int error = got < 0 ? platform::LastFileError() : 0;
+      const int error = got < 0 ? platform::LastSystemError() : 0;
       return error != 0 ? error : -1;
     }
     const int sent = send_message(socket, buffer, piece);
@@ -266,6 +209,6 @@ int RemoteFsysManipulator::wait_for(platform::SocketHandle socket, Direction dir
     const int ready = direction == kReadable ? platform::WaitReadable(socket, slice)
                                              : platform::WaitWritable(socket, slice);
     if (ready != 0) return ready;
-    if (!is_current(socket)) return -1;
+    if (!connection_.IsOpen()) return -1;
   }
 }

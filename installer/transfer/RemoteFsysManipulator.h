@@ -8,10 +8,10 @@
 // connected the socket is non-blocking, and the job's thread waits for it in
 // short slices, so it notices a Close within a slice on every platform (on
 // Windows, shutting a socket down does not wake a send blocked on it). Close
-// takes the handle out of the object at once and shuts the connection down;
-// the handle itself is released only when the job's thread has left its
-// socket call, so that thread can never reach a socket the system has
-// meanwhile handed out again under the same number.
+// cancels the connection (CancellableSocket.h): it is shut down at once, and
+// the handle is released only when the job's thread has left its socket
+// call, so that thread can never reach a socket the system has meanwhile
+// handed out again under the same number.
 //
 // Every message is sent in one send and the connection sets TCP_NODELAY: the
 // 5-byte trailer sent behind the data and then waited on would otherwise sit
@@ -20,9 +20,9 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <mutex>
 #include <string>
 
+#include "CancellableSocket.h"
 #include "platform/Sockets.h"
 
 namespace platform {
@@ -48,7 +48,7 @@ class RemoteFsysManipulator {
   static constexpr std::size_t kBufferSize = 1504;
 
   RemoteFsysManipulator() = default;
-  // Does nothing: the owner closes the connection first.
+  // Closes a connection the owner left open.
   ~RemoteFsysManipulator() = default;
   RemoteFsysManipulator(const RemoteFsysManipulator&) = delete;
   RemoteFsysManipulator& operator=(const RemoteFsysManipulator&) = delete;
@@ -74,11 +74,6 @@ class RemoteFsysManipulator {
   void setPortForTesting(std::uint16_t port) { port_ = port; }
 
  private:
-  class SocketUse;
-
-  platform::SocketHandle acquire_socket();
-  void release_socket();
-  bool is_current(platform::SocketHandle socket);
   int send_error_notice(platform::SocketHandle socket, int fileError);
   int send_message(platform::SocketHandle socket, const std::uint8_t* message, int length);
   int send_file_data(platform::SocketHandle socket, platform::LocalFile& file, std::uint32_t size,
@@ -88,13 +83,7 @@ class RemoteFsysManipulator {
   enum Direction { kReadable, kWritable };
   int wait_for(platform::SocketHandle socket, Direction direction, int timeoutMs);
 
-  // Guards the three handle fields below; never held across a socket call
-  // that can block.
-  std::mutex mutex_;
-  platform::SocketHandle socket_ = platform::kInvalidSocket;
-  int users_ = 0;
-  // A handle Close took away while the job's thread was still using it.
-  platform::SocketHandle retired_ = platform::kInvalidSocket;
+  ZEQ::CancellableSocket connection_;
 
   RemoteFsysManipulatorProgressInterface* progress_ = nullptr;
   int receiveWaitMs_ = kReceiveWaitMs;

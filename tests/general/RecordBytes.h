@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "ByteText.h"
 #include "DataRecord.h"
 
 namespace recordtest {
@@ -17,26 +18,10 @@ namespace recordtest {
 using Bytes = std::vector<unsigned char>;
 
 // "08 00 47" -> {0x08, 0x00, 0x47}; spaces are ignored.
-inline Bytes FromHex(const std::string& text) {
-  Bytes bytes;
-  std::string digits;
-  for (char c : text) {
-    if (c != ' ') digits += c;
-  }
-  for (size_t i = 0; i + 1 < digits.size(); i += 2) {
-    bytes.push_back(static_cast<unsigned char>(std::stoul(digits.substr(i, 2), nullptr, 16)));
-  }
-  return bytes;
-}
+using testsupport::FromHex;
 
 inline std::string ToHex(const unsigned char* data, size_t size) {
-  std::string text;
-  char digits[4];
-  for (size_t i = 0; i < size; ++i) {
-    std::snprintf(digits, sizeof digits, i == 0 ? "%02X" : " %02X", data[i]);
-    text += digits;
-  }
-  return text;
+  return testsupport::Hex(data, size);
 }
 
 inline std::string ToHex(const Bytes& bytes) { return ToHex(bytes.data(), bytes.size()); }

@@ -4,7 +4,6 @@
 
 #include <atomic>
 #include <cstdio>
-#include <cstring>
 #include <mutex>
 #include <set>
 #include <string>
@@ -29,7 +28,6 @@ struct ProbeTask {
   unsigned long threadId = 0;
 
   explicit ProbeTask(void (*run)(ProbeTask*)) : body(run) {
-    std::memset(&task, 0, sizeof task);
     task.complete = [](void* key, unsigned long, unsigned long) {
       auto* self = static_cast<ProbeTask*>(key);
       self->threadId = platform::CurrentThreadId();

@@ -14,23 +14,16 @@
 #include <string>
 #include <vector>
 
+#include "LoopbackNet.h"
 #include "TestSupport.h"
 #include "platform/Interfaces.h"
 #include "platform/Sockets.h"
 
 namespace udptest {
 
-inline std::uint32_t Address(const char* text) {
-  std::uint32_t address = 0;
-  platform::ParseAddress(text, &address);
-  return address;
-}
+using testsupport::Address;
 
-inline std::string Text(std::uint32_t address) {
-  char text[32];
-  platform::FormatAddress(address, text, sizeof text);
-  return text;
-}
+inline std::string Text(std::uint32_t address) { return testsupport::AddressText(address); }
 
 inline std::uint16_t BigEndian16(const std::uint8_t* at) {
   return static_cast<std::uint16_t>(at[0] << 8 | at[1]);

@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "LoopbackNet.h"
 #include "TestSupport.h"
 #include "install/InstallLog.h"
 #include "platform/Files.h"
@@ -19,18 +20,18 @@
 
 namespace {
 
-std::uint32_t Address(const char* text) {
-  std::uint32_t address = 0;
-  platform::ParseAddress(text, &address);
-  return address;
-}
+using testsupport::Address;
 
 const std::regex kLine(R"(\d\d/\d\d/\d\d \d\d:\d\d:\d\d 192\.168\.10\.20 Install Started)");
 
 class InstallLogTest : public testing::Test {
  protected:
   void SetUp() override {
-    folder_ = testsupport::ScratchDirectory("install_log");
+    // A folder per test: ctest runs the tests of this file in processes of
+    // their own, side by side, and a shared log would mix their lines.
+    folder_ = testsupport::ScratchDirectory(
+        std::string("install_log-") +
+        testing::UnitTest::GetInstance()->current_test_info()->name());
     SetInstallLogDirectoryForTesting(folder_);
     std::filesystem::remove(InstallLogPath());
   }

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <thread>
 
+#include "LoopbackNet.h"
 #include "TestSupport.h"
 #include "UnitSim.h"
 #include "install/RemoteShell.h"
@@ -23,11 +24,7 @@ using testsupport::UnitSim;
 
 const char kScript[] = "$rsa/install.script";
 
-std::uint32_t Address(const char* text) {
-  std::uint32_t address = 0;
-  platform::ParseAddress(text, &address);
-  return address;
-}
+using testsupport::Address;
 
 class RemoteShellUnitSimTest : public testing::Test {
  protected:

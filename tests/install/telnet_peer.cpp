@@ -2,7 +2,6 @@
 #include "telnet_peer.h"
 
 #include <chrono>
-#include <cstdio>
 
 namespace telnettest {
 
@@ -13,50 +12,11 @@ constexpr unsigned kAcceptTimeoutMs = 10000;
 
 }  // namespace
 
-std::uint32_t Loopback() {
-  std::uint32_t address = 0;
-  platform::ParseAddress("127.0.0.1", &address);
-  return address;
-}
-
-std::string Bytes(std::initializer_list<int> values) {
-  std::string text;
-  for (int value : values) text.push_back(static_cast<char>(value));
-  return text;
-}
-
-std::string Printable(const std::string& bytes) {
-  std::string text;
-  for (unsigned char c : bytes) {
-    if (c == '\r') {
-      text += "\\r";
-    } else if (c == '\n') {
-      text += "\\n";
-    } else if (c >= 32 && c < 127 && c != '\\') {
-      text.push_back(static_cast<char>(c));
-    } else {
-      char hex[8];
-      std::snprintf(hex, sizeof hex, "\\x%02X", c);
-      text += hex;
-    }
-  }
-  return text;
-}
-
-ScriptedPeer::ScriptedPeer() {
-  listener_ = platform::OpenTcpSocket();
-  if (listener_ == platform::kInvalidSocket) return;
-  if (platform::Bind(listener_, Loopback(), 0) != 0 || platform::Listen(listener_, 4) != 0 ||
-      platform::GetLocalAddress(listener_, nullptr, &port_) != 0) {
-    platform::CloseSocket(listener_);
-    listener_ = platform::kInvalidSocket;
-  }
-}
+ScriptedPeer::ScriptedPeer() = default;
 
 ScriptedPeer::~ScriptedPeer() {
   if (thread_.joinable()) thread_.join();
   if (connection_ != platform::kInvalidSocket) platform::CloseSocket(connection_);
-  if (listener_ != platform::kInvalidSocket) platform::CloseSocket(listener_);
 }
 
 ScriptedPeer& ScriptedPeer::Send(const std::string& bytes) {
@@ -94,14 +54,10 @@ std::string ScriptedPeer::Finish() {
 }
 
 void ScriptedPeer::run() {
-  if (platform::WaitReadable(listener_, kAcceptTimeoutMs) != 1) {
-    failures_ += "no connection to accept; ";
-    return;
-  }
   platform::SocketAddressIn from{};
-  connection_ = platform::Accept(listener_, &from);
+  connection_ = listener_.Accept(kAcceptTimeoutMs, &from);
   if (connection_ == platform::kInvalidSocket) {
-    failures_ += "accept failed; ";
+    failures_ += "no connection accepted; ";
     return;
   }
   clientPort_ = static_cast<std::uint16_t>((from.port >> 8) | (from.port << 8));

@@ -11,19 +11,15 @@
 #include <thread>
 #include <vector>
 
+#include "ByteText.h"
+#include "LoopbackNet.h"
 #include "platform/Sockets.h"
 
 namespace telnettest {
 
-// 127.0.0.1 in network byte order.
-std::uint32_t Loopback();
-
-// Bytes from a list of values, for golden scripts with telnet commands.
-std::string Bytes(std::initializer_list<int> values);
-
-// Printable form of a byte string for failure messages: text with
-// \r, \n and other bytes as \xNN.
-std::string Printable(const std::string& bytes);
+using testsupport::Bytes;
+using testsupport::Loopback;
+using testsupport::Printable;
 
 class ScriptedPeer {
  public:
@@ -32,8 +28,8 @@ class ScriptedPeer {
   ScriptedPeer(const ScriptedPeer&) = delete;
   ScriptedPeer& operator=(const ScriptedPeer&) = delete;
 
-  bool isListening() const { return listener_ != platform::kInvalidSocket; }
-  std::uint16_t getPort() const { return port_; }
+  bool isListening() const { return listener_.isListening(); }
+  std::uint16_t getPort() const { return listener_.port(); }
 
   ScriptedPeer& Send(const std::string& bytes);
   ScriptedPeer& Expect(const std::string& bytes);
@@ -64,9 +60,8 @@ class ScriptedPeer {
   // Reads up to count bytes before the deadline; fewer on close or time-out.
   std::string receive(std::size_t count, unsigned timeoutMs, bool untilClose);
 
-  platform::SocketHandle listener_ = platform::kInvalidSocket;
+  testsupport::LoopbackListener listener_;
   platform::SocketHandle connection_ = platform::kInvalidSocket;
-  std::uint16_t port_ = 0;
   std::atomic<std::uint16_t> clientPort_{0};
   std::vector<Action> script_;
   std::thread thread_;

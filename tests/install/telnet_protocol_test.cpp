@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "ByteText.h"
 #include "install/TelnetProtocol.h"
 
 namespace {
@@ -18,11 +19,7 @@ struct Outcome {
   std::vector<int> unknown;
 };
 
-std::string Bytes(std::initializer_list<int> values) {
-  std::string text;
-  for (int value : values) text.push_back(static_cast<char>(value));
-  return text;
-}
+using testsupport::Bytes;
 
 Outcome Play(const std::string& input) {
   TelnetProtocol protocol;

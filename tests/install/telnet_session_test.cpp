@@ -338,3 +338,31 @@ TEST_F(TelnetSessionTest, KeepAliveProbesAfterThirtySecondsIdle) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(TelnetSessionTest, DisconnectFromAnotherThreadEndsAConnectUnderWay) {
+  testsupport::FullListener unit;
+  if (!unit.isFull()) GTEST_SKIP() << "the system accepted every connection";
+  TelnetSession session("root", "secret");
+  std::atomic<bool> returned{false};
+  int result = -1;
+  std::thread job([&] {
+    result = session.Connect(Loopback(), unit.port());
+    returned = true;
+  });
+  // Disconnects until the connect gives up, so a disconnect that came before
+  // the connect began is repeated once it is under way.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (!returned && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    session.Disconnect(0);
+  }
+  EXPECT_TRUE(returned.load()) << "the connect went on after the disconnect";
+  job.join();
+  EXPECT_EQ(result, 0);
+  EXPECT_FALSE(session.isConnected());
+  EXPECT_EQ(session.Send("ls"), 0);
+}
+
+}  // namespace

@@ -13,6 +13,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "LoopbackNet.h"
 #include "TestSupport.h"
 #include "platform/Process.h"
 #include "platform/Sockets.h"
@@ -172,8 +173,7 @@ bool UnitSim::Start(unsigned timeoutMs) {
   filesRoot_ = folder_ + "/files";
   events_.clear();
   logOffset_ = 0;
-  std::uint32_t loopback = 0;
-  platform::ParseAddress("127.0.0.1", &loopback);
+  const std::uint32_t loopback = Loopback();
   const platform::SocketHandle listener = platform::OpenTcpSocket();
   std::uint32_t bound = 0;
   std::uint16_t port = 0;

@@ -5,7 +5,9 @@
 # order too. The peer ends stay down, so whatever is sent on a link goes no
 # further than the namespace; broadcasts to a link's subnet are still looped
 # back to local sockets. An address with prefix /0 also gets the default
-# route, which the limited broadcast (255.255.255.255) needs to leave.
+# route, which the limited broadcast (255.255.255.255) needs to leave. The
+# route goes via a gateway on the link (the next address), not "dev" alone:
+# beside an on-link default route wine's GetAdaptersAddresses fails with 13.
 #
 # netns-run.sh calls this before it starts the test program, for the tests
 # that cannot build links themselves (Windows programs under wine); Linux
@@ -23,7 +25,10 @@ for address in ${ZEQ_TEST_INTERFACES:-}; do
   ip addr add "$address" dev "zeq$n"
   ip link set "zeq$n" up
   case $address in
-    */0) ip route add default dev "zeq$n" ;;
+    */0)
+      gateway=$(echo "${address%/*}" | awk -F. '{ printf "%d.%d.%d.%d", $1, $2, $3, ($4 + 1) % 256 }')
+      ip route add default via "$gateway" dev "zeq$n" onlink
+      ;;
   esac
   n=$((n + 1))
 done

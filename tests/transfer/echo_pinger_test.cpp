@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "LoopbackNet.h"
 #include "TestSupport.h"
 #include "platform/Icmp.h"
 #include "platform/Sockets.h"
@@ -18,11 +19,7 @@
 
 namespace {
 
-std::uint32_t Address(const char* text) {
-  std::uint32_t address = 0;
-  platform::ParseAddress(text, &address);
-  return address;
-}
+using testsupport::Address;
 
 // Runs a shell command; false where there is no such shell (under wine the C
 // library's system() runs Windows commands).

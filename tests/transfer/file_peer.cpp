@@ -8,20 +8,6 @@
 
 namespace filetest {
 
-std::uint32_t Loopback() {
-  std::uint32_t address = 0;
-  platform::ParseAddress("127.0.0.1", &address);
-  return address;
-}
-
-std::uint16_t Le16(const std::uint8_t* at) {
-  return static_cast<std::uint16_t>(at[0] | (at[1] << 8));
-}
-
-std::uint32_t Le32(const std::uint8_t* at) {
-  return at[0] | (at[1] << 8) | (at[2] << 16) | (static_cast<std::uint32_t>(at[3]) << 24);
-}
-
 Bytes MakeReply(std::uint32_t status, std::uint8_t errorFlag, std::uint16_t length) {
   Bytes reply{
       0, 0,        0, 0, static_cast<std::uint8_t>(length), static_cast<std::uint8_t>(length >> 8),
@@ -64,7 +50,7 @@ Bytes PeerConnection::Read(std::size_t count, unsigned timeoutMs) {
 Bytes PeerConnection::ReadMessage() {
   Bytes message = Read(6);
   if (message.size() < 6) return message;
-  const std::size_t length = Le16(message.data() + 4);
+  const std::size_t length = ReadLe16(message.data() + 4);
   if (length <= 6) return message;
   const Bytes rest = Read(length - 6);
   message.insert(message.end(), rest.begin(), rest.end());
@@ -88,29 +74,17 @@ void PeerConnection::Close() {
 }
 
 FilePeer::FilePeer(Script script) {
-  listener_ = platform::OpenTcpSocket();
-  if (listener_ == platform::kInvalidSocket) return;
-  if (platform::Bind(listener_, Loopback(), 0) != 0 || platform::Listen(listener_, 4) != 0 ||
-      platform::GetLocalAddress(listener_, nullptr, &port_) != 0) {
-    platform::CloseSocket(listener_);
-    listener_ = platform::kInvalidSocket;
-    return;
-  }
-  thread_ = std::thread([this, script] { run(script); });
+  if (listener_.isListening()) thread_ = std::thread([this, script] { run(script); });
 }
 
-FilePeer::~FilePeer() {
-  Join();
-  if (listener_ != platform::kInvalidSocket) platform::CloseSocket(listener_);
-}
+FilePeer::~FilePeer() { Join(); }
 
 void FilePeer::Join() {
   if (thread_.joinable()) thread_.join();
 }
 
 void FilePeer::run(const Script& script) {
-  if (platform::WaitReadable(listener_, 10000) != 1) return;
-  const platform::SocketHandle socket = platform::Accept(listener_, nullptr);
+  const platform::SocketHandle socket = listener_.Accept(10000);
   if (socket == platform::kInvalidSocket) return;
   PeerConnection connection(socket);
   script(connection);
@@ -124,10 +98,10 @@ FilePeer::Script AcceptingUnit(int puts, std::vector<StoredFile>* stored) {
       file.request = unit.ReadMessage();
       if (file.request.size() < 38) return;
       unit.Send(MakeReply(0));
-      file.data = unit.Read(Le32(file.request.data() + 14));
+      file.data = unit.Read(ReadLe32(file.request.data() + 14));
       file.trailer = unit.Read(5);
-      const bool good = file.trailer.size() == 5 &&
-                        Le32(file.trailer.data() + 1) == Crc32(file.data.data(), file.data.size());
+      const bool good = file.trailer.size() == 5 && ReadLe32(file.trailer.data() + 1) ==
+                                                        Crc32(file.data.data(), file.data.size());
       unit.Send(MakeReply(good ? 0 : 1));
       stored->push_back(std::move(file));
     }

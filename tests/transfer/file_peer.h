@@ -12,17 +12,17 @@
 #include <thread>
 #include <vector>
 
+#include "LittleEndian.h"
+#include "LoopbackNet.h"
 #include "platform/Sockets.h"
 
 namespace filetest {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// 127.0.0.1 in network byte order.
-std::uint32_t Loopback();
-
-std::uint16_t Le16(const std::uint8_t* at);
-std::uint32_t Le32(const std::uint8_t* at);
+using testsupport::Loopback;
+using ZEQ::ReadLe16;
+using ZEQ::ReadLe32;
 // A reply as the unit sends it: a length field, the error flag and the status,
 // and the right check value over its bytes. Its size is the length field,
 // kept between 8 (the header) and 12.
@@ -60,14 +60,13 @@ class FilePeer {
   FilePeer(const FilePeer&) = delete;
   FilePeer& operator=(const FilePeer&) = delete;
 
-  std::uint16_t port() const { return port_; }
+  std::uint16_t port() const { return listener_.port(); }
   void Join();
 
  private:
   void run(const Script& script);
 
-  platform::SocketHandle listener_ = platform::kInvalidSocket;
-  std::uint16_t port_ = 0;
+  testsupport::LoopbackListener listener_;
   std::thread thread_;
 };
 

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "file_peer.h"
 #include "transfer/Crc32.h"
 #include "transfer/FileProtocol.h"
 
@@ -13,19 +14,8 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-std::uint32_t Le32(const std::uint8_t* at) {
-  return at[0] | (at[1] << 8) | (at[2] << 16) | (static_cast<std::uint32_t>(at[3]) << 24);
-}
-
-Bytes MakeReply(std::uint16_t length, std::uint8_t flag, std::uint32_t status) {
-  Bytes reply{
-      0, 0,   0, 0, static_cast<std::uint8_t>(length), static_cast<std::uint8_t>(length >> 8),
-      0, flag};
-  for (int i = 0; i < 4; ++i) reply.push_back(static_cast<std::uint8_t>(status >> (8 * i)));
-  const std::uint32_t check = Crc32(reply.data() + 4, reply.size() - 4);
-  for (int i = 0; i < 4; ++i) reply[i] = static_cast<std::uint8_t>(check >> (8 * i));
-  return reply;
-}
+using filetest::MakeReply;
+using filetest::ReadLe32;
 
 TEST(Crc32Test, KnownValues) {
   EXPECT_EQ(Crc32("abc", 3), 0xCADBBE3Du);
@@ -63,7 +53,7 @@ TEST(PutRequestTest, LengthAndCheckCoverTheName) {
   ASSERT_EQ(message.size(), 38 + n);
   BuildPutRequest({1500, 7, 0xAB}, name, message.data());
   EXPECT_EQ(message[4] | (message[5] << 8), static_cast<int>(38 + n));
-  EXPECT_EQ(Le32(message.data()), Crc32(message.data() + 4, 34 + n));
+  EXPECT_EQ(ReadLe32(message.data()), Crc32(message.data() + 4, 34 + n));
   EXPECT_EQ(message[9], 0xAB);
   EXPECT_EQ(message[34] | (message[35] << 8), 511);
   EXPECT_EQ(std::string(message.begin() + 36, message.begin() + 36 + n), name);
@@ -94,7 +84,7 @@ TEST(TrailerTest, EmptyFileAndValue) {
 
 TEST(ReplyTest, GoldenAcceptedReply) {
   const Bytes golden{0xd9, 0x35, 0x72, 0xcd, 0x0c, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
-  EXPECT_EQ(MakeReply(12, 0, 0), golden);
+  EXPECT_EQ(MakeReply(0, 0, 12), golden);
   std::uint32_t status = 99;
   EXPECT_EQ(CheckReplyHeader(golden.data()), 0);
   EXPECT_EQ(CheckReply(golden.data(), &status), 0);
@@ -103,18 +93,18 @@ TEST(ReplyTest, GoldenAcceptedReply) {
 
 TEST(ReplyTest, Faults) {
   std::uint32_t status = 0;
-  const Bytes refused = MakeReply(12, 0, 0xDEADBEEF);
+  const Bytes refused = MakeReply(0xDEADBEEF, 0, 12);
   EXPECT_EQ(CheckReply(refused.data(), &status), 0);
   EXPECT_EQ(status, 0xDEADBEEFu);
 
-  Bytes damaged = MakeReply(12, 0, 0);
+  Bytes damaged = MakeReply(0, 0, 12);
   damaged[10] ^= 1;
   EXPECT_EQ(CheckReply(damaged.data(), &status), kFileReplyBadCheck);
 
-  EXPECT_EQ(CheckReply(MakeReply(12, 1, 0).data(), &status), kFileReplyErrorFlag);
-  EXPECT_EQ(CheckReplyHeader(MakeReply(13, 0, 0).data()), kFileReplyBadLength);
+  EXPECT_EQ(CheckReply(MakeReply(0, 1, 12).data(), &status), kFileReplyErrorFlag);
+  EXPECT_EQ(CheckReplyHeader(MakeReply(0, 0, 13).data()), kFileReplyBadLength);
   for (std::uint16_t shorter : {0, 7, 8, 11}) {
-    EXPECT_EQ(CheckReplyHeader(MakeReply(shorter, 0, 0).data()), kFileReplyBadLength) << shorter;
+    EXPECT_EQ(CheckReplyHeader(MakeReply(0, 0, shorter).data()), kFileReplyBadLength) << shorter;
   }
 }
 

@@ -23,10 +23,10 @@ namespace {
 using filetest::Bytes;
 using filetest::Damaged;
 using filetest::FilePeer;
-using filetest::Le16;
-using filetest::Le32;
 using filetest::MakeReply;
 using filetest::PeerConnection;
+using filetest::ReadLe16;
+using filetest::ReadLe32;
 using filetest::StoredFile;
 using Call = std::array<std::uint32_t, 3>;
 
@@ -103,19 +103,19 @@ TEST_F(RemoteFsysTest, PutRequestDataAndTrailerOnTheWire) {
   const Bytes& request = stored[0].request;
   const std::size_t n = remote.size();
   ASSERT_EQ(request.size(), 38 + n);
-  EXPECT_EQ(Le16(&request[4]), 38 + n);
-  EXPECT_EQ(Le32(&request[0]), Crc32(&request[4], 34 + n));
+  EXPECT_EQ(ReadLe16(&request[4]), 38 + n);
+  EXPECT_EQ(ReadLe32(&request[0]), Crc32(&request[4], 34 + n));
   EXPECT_EQ(request[6], 1);
   EXPECT_EQ(request[7], 0);
   EXPECT_EQ(request[8], 2);
   EXPECT_EQ(request[9], 0x34) << "only the option word's low byte goes out";
-  EXPECT_EQ(Le32(&request[10]), 0u);
-  EXPECT_EQ(Le32(&request[14]), 1501u);
-  EXPECT_EQ(Le32(&request[18]), 0u);
-  EXPECT_EQ(Le32(&request[22]), 0u);
-  EXPECT_EQ(Le32(&request[26]), 0u);
-  EXPECT_EQ(Le32(&request[30]), UnixTime(file));
-  EXPECT_EQ(Le16(&request[34]), 511);
+  EXPECT_EQ(ReadLe32(&request[10]), 0u);
+  EXPECT_EQ(ReadLe32(&request[14]), 1501u);
+  EXPECT_EQ(ReadLe32(&request[18]), 0u);
+  EXPECT_EQ(ReadLe32(&request[22]), 0u);
+  EXPECT_EQ(ReadLe32(&request[26]), 0u);
+  EXPECT_EQ(ReadLe32(&request[30]), UnixTime(file));
+  EXPECT_EQ(ReadLe16(&request[34]), 511);
   EXPECT_EQ(std::string(request.begin() + 36, request.begin() + 36 + n), remote);
   EXPECT_EQ(request[36 + n], 0);
   EXPECT_EQ(request[37 + n], 0);
@@ -156,7 +156,7 @@ TEST_F(RemoteFsysTest, PieceBoundaries) {
     EXPECT_EQ(progress.calls, c.calls);
   }
   const std::uint8_t emptyTrailer[] = {0x00, 0xFF, 0xFF, 0xFF, 0xFF};
-  EXPECT_EQ(Crc32("", 0), Le32(emptyTrailer + 1));
+  EXPECT_EQ(Crc32("", 0), ReadLe32(emptyTrailer + 1));
 }
 
 TEST_F(RemoteFsysTest, SeveralFilesOverOneConnection) {
@@ -382,6 +382,34 @@ TEST_F(RemoteFsysTest, ConnectFailureLeavesTheConnectionClosed) {
   const std::u16string file = WriteFile("never.bin", Pattern(1));
   EXPECT_NE(Put(file, "/n"), 0);
   link_.Close();
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(RemoteFsysTest, CloseFromAnotherThreadAbortsAConnectUnderWay) {
+  testsupport::FullListener unit;
+  if (!unit.isFull()) GTEST_SKIP() << "the system accepted every connection";
+  link_.setPortForTesting(unit.port());
+  std::atomic<bool> returned{false};
+  int result = 0;
+  std::thread job([&] {
+    result = link_.Connect(filetest::Loopback());
+    returned = true;
+  });
+  // Closes until the connect gives up, so a close that came before the
+  // connect began is repeated once it is under way.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (!returned && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    link_.Close();
+  }
+  EXPECT_TRUE(returned.load()) << "the connect went on after the close";
+  job.join();
+  EXPECT_NE(result, 0);
+  const std::u16string file = WriteFile("after-cancel.bin", Pattern(1));
+  EXPECT_NE(Put(file, "/n"), 0);
 }
 
 }  // namespace

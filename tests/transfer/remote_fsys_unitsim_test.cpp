@@ -12,6 +12,7 @@
 #include <iterator>
 #include <thread>
 
+#include "LoopbackNet.h"
 #include "TestSupport.h"
 #include "UnitSim.h"
 #include "platform/Sockets.h"
@@ -24,11 +25,7 @@ using testsupport::SimEvent;
 using testsupport::SimUnit;
 using testsupport::UnitSim;
 
-std::uint32_t Address(const std::string& text) {
-  std::uint32_t address = 0;
-  platform::ParseAddress(text.c_str(), &address);
-  return address;
-}
+using testsupport::Address;
 
 std::string Pattern(std::size_t size) {
   std::string bytes(size, '\0');

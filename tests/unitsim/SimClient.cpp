@@ -18,33 +18,12 @@ int MsLeft(Clock::time_point deadline) {
 
 }  // namespace
 
-std::uint32_t Ip(const char* text) {
-  std::uint32_t address = 0;
-  platform::ParseAddress(text, &address);
-  return address;
-}
-
-std::string Bytes(std::initializer_list<int> values) {
-  std::string out;
-  for (const int value : values) out += static_cast<char>(value);
-  return out;
-}
-
-std::string Hex(const std::string& bytes) {
-  std::string out;
-  for (const char c : bytes) {
-    char text[4];
-    std::snprintf(text, sizeof text, "%02x ", static_cast<unsigned char>(c));
-    out += text;
-  }
-  return out;
-}
-
-std::string Le16(std::uint16_t value) { return Bytes({value & 0xFF, value >> 8}); }
+std::string Le16(std::uint16_t value) { return testsupport::Bytes({value & 0xFF, value >> 8}); }
 
 std::string Le32(std::uint32_t value) {
-  return Bytes({static_cast<int>(value & 0xFF), static_cast<int>((value >> 8) & 0xFF),
-                static_cast<int>((value >> 16) & 0xFF), static_cast<int>(value >> 24)});
+  return testsupport::Bytes({static_cast<int>(value & 0xFF), static_cast<int>((value >> 8) & 0xFF),
+                             static_cast<int>((value >> 16) & 0xFF),
+                             static_cast<int>(value >> 24)});
 }
 
 std::uint32_t ReadLe32(const std::string& bytes, std::size_t at) {
@@ -85,7 +64,7 @@ bool IsReply(const std::string& datagram) {
 }
 
 std::string Probe(std::uint32_t address, std::uint16_t port) {
-  return Bytes({0x00, 0x01, 0x02, 0x00, port >> 8, port & 0xFF}) +
+  return testsupport::Bytes({0x00, 0x01, 0x02, 0x00, port >> 8, port & 0xFF}) +
          std::string(reinterpret_cast<const char*>(&address), 4) + std::string(8, '\0');
 }
 

@@ -9,15 +9,16 @@
 #include <initializer_list>
 #include <string>
 
+#include "ByteText.h"
+#include "LoopbackNet.h"
 #include "UnitSim.h"
 #include "platform/Sockets.h"
 
 namespace simtest {
 
-std::uint32_t Ip(const char* text);
-std::string Bytes(std::initializer_list<int> values);
-// "01 00 ff" text of bytes, for readable failure messages.
-std::string Hex(const std::string& bytes);
+inline std::uint32_t Ip(const char* text) { return testsupport::Address(text); }
+using testsupport::Bytes;
+using testsupport::Hex;
 std::string Le16(std::uint16_t value);
 std::string Le32(std::uint32_t value);
 std::uint32_t ReadLe32(const std::string& bytes, std::size_t at);

@@ -37,6 +37,9 @@ class CSpinLock {
  public:
   void Lock() { mutex_.Lock(); }
   void Unlock() { mutex_.Unlock(); }
+  // The standard names, so std::lock_guard and std::unique_lock can hold it.
+  void lock() { Lock(); }
+  void unlock() { Unlock(); }
 
  private:
   platform::RecursiveMutex mutex_;

@@ -10,6 +10,8 @@
 #include <cstring>
 #include <new>
 
+#include "LittleEndian.h"
+
 namespace {
 
 constexpr uintptr_t kMarker = ~static_cast<uintptr_t>(0);
@@ -18,11 +20,10 @@ constexpr size_t kNoLimit = ~static_cast<size_t>(0);
 // What a zero-length value points at.
 const unsigned char kNoBytes[1] = {0};
 
-unsigned load16(const unsigned char* bytes) { return bytes[0] | (bytes[1] << 8); }
+unsigned load16(const unsigned char* bytes) { return ZEQ::ReadLe16(bytes); }
 
 void store16(unsigned char* at, unsigned number) {
-  at[0] = static_cast<unsigned char>(number);
-  at[1] = static_cast<unsigned char>(number >> 8);
+  ZEQ::WriteLe16(at, static_cast<std::uint16_t>(number));
 }
 
 template <typename T>

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <new>
 
+#include "CancellableSocket.h"
 #include "ErrorMessage.h"
 #include "VEVException.h"
 #include "platform/OverlappedReceive.h"
@@ -56,27 +57,26 @@ class UDPReceiveTask {
   // Starts the next receive, or ends the loop when Stop has begun.
   void ReceiveNext();
   // Stop's part: from now on no receive is started, and the socket is
-  // closed, which completes the pending receive as aborted.
+  // closed, which completes the pending receive as aborted. Returns once
+  // the handle has been released.
   void CloseSocket();
 
   WorkerTask task;
 
  private:
   static void complete(void* key, unsigned long bytes, unsigned long error);
-  bool start_receive();
+  bool start_receive(platform::SocketHandle socket);
 
   IUDPReceiver* sink_;
   int bufferLength_;
   char* buffer_;
   platform::SocketAddressIn from_;
   int fromLength_;
-  platform::SocketHandle socket_;
   CEvent* stoppedEvent_;
-  // Starting a receive and closing the socket are serialised, so a receive
-  // is never started on a socket number that Stop has already closed (and
-  // that the system may have handed to a new socket).
-  CSpinLock lock_;
-  bool stopping_;
+  // A receive is started only through a Use of the socket, so it is never
+  // started on a socket number that Stop has already closed (and that the
+  // system may have handed to a new socket).
+  CancellableSocket socket_{platform::CloseOverlappedSocket};
 };
 
 UDPReceiveTask::UDPReceiveTask(IUDPReceiver* sink, platform::SocketHandle socket,
@@ -86,11 +86,9 @@ UDPReceiveTask::UDPReceiveTask(IUDPReceiver* sink, platform::SocketHandle socket
       buffer_(static_cast<char*>(std::malloc(UDPReceiver::kReceiveBufferBytes))),
       from_{},
       fromLength_(0),
-      socket_(socket),
-      stoppedEvent_(stoppedEvent),
-      stopping_(false) {
+      stoppedEvent_(stoppedEvent) {
   if (buffer_ == nullptr) throw std::bad_alloc();
-  std::memset(&task, 0, sizeof task);
+  socket_.Adopt(socket);
   task.complete = complete;
 }
 
@@ -114,26 +112,25 @@ void UDPReceiveTask::complete(void* key, unsigned long bytes, unsigned long erro
 }
 
 void UDPReceiveTask::ReceiveNext() {
-  CEvent* stoppedEvent = stoppedEvent_;
-  lock_.Lock();
-  const bool started = !stopping_ && start_receive();
-  lock_.Unlock();
-  if (!started) stoppedEvent->Set();
+  bool started;
+  {
+    const CancellableSocket::Use use(socket_);
+    started = use && start_receive(use.socket());
+  }
+  if (!started) stoppedEvent_->Set();
 }
 
 void UDPReceiveTask::CloseSocket() {
-  lock_.Lock();
-  stopping_ = true;
-  platform::CloseOverlappedSocket(socket_);
-  lock_.Unlock();
+  socket_.Cancel();
+  socket_.WaitReleased();
 }
 
 // True when a receive is pending; otherwise the failure has been reported.
-bool UDPReceiveTask::start_receive() {
+bool UDPReceiveTask::start_receive(platform::SocketHandle socket) {
   for (int attempt = 0;; ++attempt) {
-    std::memset(&task.overlapped, 0, sizeof task.overlapped);
+    task.overlapped = {};
     fromLength_ = sizeof from_;
-    if (platform::StartReceiveFrom(socket_, buffer_, bufferLength_, &from_, &fromLength_,
+    if (platform::StartReceiveFrom(socket, buffer_, bufferLength_, &from_, &fromLength_,
                                    &task.overlapped) == 0) {
       return true;
     }
@@ -173,7 +170,8 @@ UDPReceiver::UDPReceiver(unsigned short port, IUDPReceiver* sink, ThreadPool* po
     pool_->AddTask(socket_, receiveTask_);
     receiveTask_->ReceiveNext();
   } catch (...) {
-    platform::CloseOverlappedSocket(socket_);
+    // The task, once made, owns the socket and closes it.
+    if (receiveTask_ == nullptr) platform::CloseOverlappedSocket(socket_);
     socket_ = platform::kInvalidSocket;
     delete receiveTask_;
     receiveTask_ = nullptr;

@@ -2,12 +2,12 @@
 // file iThreadPool with the line numbers that operators know them by.
 #include "iThreadPool.h"
 
-#include <cstring>
 #include <vector>
 
 #include "DebugLog.h"
 #include "ErrorMessage.h"
 #include "VEVException.h"
+#include "platform/Errors.h"
 
 namespace ZEQ {
 
@@ -19,10 +19,7 @@ void ExitComplete(void*, unsigned long, unsigned long) { platform::ExitCurrentTh
 
 }  // namespace
 
-ExitTask::ExitTask() {
-  std::memset(&task, 0, sizeof task);
-  task.complete = ExitComplete;
-}
+ExitTask::ExitTask() { task.complete = ExitComplete; }
 
 void* WorkerThread::Run() {
   platform::TlsSetValue(pool_->tlsIndex_, reinterpret_cast<void*>(1));
@@ -101,7 +98,7 @@ int ThreadPool::Start() {
   }
   platform::CompletionPort* port = platform::CreateCompletionPort(workerCount_);
   if (port == nullptr) {
-    ErrorMessage(4, kSourceFile, 102, static_cast<int>(platform::LastError()));
+    ErrorMessage(4, kSourceFile, 102, static_cast<int>(platform::LastSystemError()));
     return -1;
   }
   port_.store(port);
@@ -148,7 +145,7 @@ void ThreadPool::stop_workers(platform::CompletionPort* port) {
 int ThreadPool::AddTask(platform::SocketHandle handle, void* key) {
   platform::CompletionPort* port = port_.load();
   if (port == nullptr || !platform::AssociateWithPort(port, handle, key)) {
-    ErrorMessage(3, kSourceFile, 196, static_cast<int>(platform::LastError()));
+    ErrorMessage(3, kSourceFile, 196, static_cast<int>(platform::LastSystemError()));
   }
   return 0;
 }

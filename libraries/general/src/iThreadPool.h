@@ -20,9 +20,11 @@ namespace ZEQ {
 
 class ThreadPool;
 
+// The Overlapped starts all zero, as the port requires of a posted task, and
+// the completion function is given where the task is made.
 struct WorkerTask {
-  platform::Overlapped overlapped;
-  void (*complete)(void* key, unsigned long bytes, unsigned long error);
+  platform::Overlapped overlapped{};
+  void (*complete)(void* key, unsigned long bytes, unsigned long error) = nullptr;
 };
 
 // Ends the worker that dequeues it.

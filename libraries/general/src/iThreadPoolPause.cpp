@@ -3,7 +3,7 @@
 // worker. Every thread parks in ReportThreadPaused; the last to park runs
 // the queued callbacks (newest first) while the others wait on the resume
 // event; the last to resume ends the pause.
-#include <cstring>
+#include <mutex>
 
 #include "iThreadPool.h"
 
@@ -14,7 +14,6 @@ void ThreadPool::Pause(Callback callback, void* argument) {
   platform::CompletionPort* port = port_.load();
   for (int i = 0; i < workerCount_; ++i) {
     auto* pause = new PauseTask;
-    std::memset(&pause->task, 0, sizeof pause->task);
     pause->task.complete = pause_complete;
     pause->pool = this;
     if (port != nullptr) platform::PostCompletion(port, &pause->task.overlapped, pause, 0);
@@ -83,16 +82,15 @@ bool ThreadPool::ReportThreadPaused(PauseTask*) {
 }
 
 void ThreadPool::end_pause() {
-  lock_.Lock();
+  std::lock_guard<CSpinLock> guard(lock_);
   paused_ = false;
   remove_pending_external_threads();
   resumeEvent_.Reset();
   notPausedEvent_.Set();
-  lock_.Unlock();
 }
 
 void ThreadPool::RegisterExternalThread(Callback callback, void* argument) {
-  lock_.Lock();
+  std::lock_guard<CSpinLock> guard(lock_);
   const auto key = reinterpret_cast<std::uintptr_t>(callback);
   auto found = externalThreads_.find(key);
   if (found != externalThreads_.end()) {
@@ -102,11 +100,10 @@ void ThreadPool::RegisterExternalThread(Callback callback, void* argument) {
     ++threadCount_;
     ++runningCount_;
   }
-  lock_.Unlock();
 }
 
 void ThreadPool::UnregisterExternalThread(Callback callback) {
-  lock_.Lock();
+  std::lock_guard<CSpinLock> guard(lock_);
   if (notifying_ || paused_) {
     pendingRemovals_.push_back(callback);
   } else {
@@ -118,11 +115,10 @@ void ThreadPool::UnregisterExternalThread(Callback callback) {
       --runningCount_;
     }
   }
-  lock_.Unlock();
 }
 
 void ThreadPool::remove_pending_external_threads() {
-  lock_.Lock();
+  std::lock_guard<CSpinLock> guard(lock_);
   for (Callback callback : pendingRemovals_) {
     auto found = externalThreads_.find(reinterpret_cast<std::uintptr_t>(callback));
     if (found == externalThreads_.end()) continue;
@@ -132,7 +128,6 @@ void ThreadPool::remove_pending_external_threads() {
     --runningCount_;
   }
   pendingRemovals_.clear();
-  lock_.Unlock();
 }
 
 }  // namespace ZEQ

@@ -28,8 +28,7 @@ bool AssociateWithPort(CompletionPort* port, SocketHandle socket, void* key) {
   return AssociateSocket(port, socket, key);
 }
 
-bool PostCompletion(CompletionPort* port, Overlapped* overlapped, void* key,
-                    unsigned long bytes) {
+bool PostCompletion(CompletionPort* port, Overlapped* overlapped, void* key, unsigned long bytes) {
   return port->Push(Completion{overlapped, key, bytes, 0});
 }
 
@@ -53,7 +52,5 @@ void CloseCompletionPort(CompletionPort* port) {
   port->Close();
   delete port;
 }
-
-unsigned long LastError() { return static_cast<unsigned long>(errno); }
 
 }  // namespace platform

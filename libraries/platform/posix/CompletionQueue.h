@@ -1,5 +1,6 @@
 // The queue behind the Linux completion port, shared by the port itself and
-// by the overlapped socket operations that complete on it.
+// by the overlapped socket operations that complete on it, and the ties
+// between sockets and ports.
 #pragma once
 
 #include <condition_variable>
@@ -59,9 +60,14 @@ struct CompletionPort {
   bool closed = false;
 };
 
-// Socket association, kept by the overlapped operations (a socket's pending
-// operations complete on the port it is associated with).
+// Socket association (CompletionQueue.cpp): a socket's overlapped operations
+// complete on the port it is associated with, under the socket's key.
 bool AssociateSocket(CompletionPort* port, SocketHandle socket, void* key);
 void DissociatePort(CompletionPort* port);
+bool IsAssociated(SocketHandle socket);
+void Dissociate(SocketHandle socket);
+// Pushes the completion, with the socket's key, to the port the socket is
+// tied to; nothing when it is tied to none.
+void CompleteOnPort(SocketHandle socket, Completion completion);
 
 }  // namespace platform

@@ -19,13 +19,14 @@
 #include <cstring>
 #include <vector>
 
+#include "ErrorTable.h"
+
 namespace platform {
 
 struct IcmpHandle {};
 
 namespace {
 
-thread_local int t_lastError = 0;
 std::atomic<std::uint16_t> g_sequence{0};
 
 constexpr std::uint8_t kEchoReply = 0;
@@ -40,17 +41,11 @@ struct EchoSocket {
   }
 };
 
+// Leaves the reason in errno for LastSystemError: an errno value, or an IP
+// status, which passes the error table unchanged.
 int Fail(int error) {
-  t_lastError = error;
+  errno = error;
   return 0;
-}
-
-int MapSendError(int error) {
-  switch (error) {
-    case ENETUNREACH: return static_cast<int>(kIpDestNetUnreachable);
-    case EHOSTUNREACH: return static_cast<int>(kIpDestHostUnreachable);
-    default: return error;
-  }
 }
 
 std::uint16_t Checksum(const std::uint8_t* data, std::size_t size) {
@@ -157,7 +152,7 @@ void IcmpClose(IcmpHandle* handle) { delete handle; }
 
 int IcmpEcho(IcmpHandle* handle, std::uint32_t address, const void* payload, std::uint16_t size,
              const IcmpEchoOptions& options, unsigned timeoutMs, IcmpEchoReply* reply) {
-  if (handle == nullptr) return Fail(kErrorInvalidHandle);
+  if (handle == nullptr) return Fail(EBADF);
   EchoSocket echo;
   if (!OpenEchoSocket(echo) || !ApplyOptions(echo, options)) return Fail(errno);
   const std::uint16_t identifier = static_cast<std::uint16_t>(getpid());
@@ -169,7 +164,7 @@ int IcmpEcho(IcmpHandle* handle, std::uint32_t address, const void* payload, std
   const auto start = std::chrono::steady_clock::now();
   if (sendto(echo.fd, request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&target),
              sizeof target) < 0) {
-    return Fail(MapSendError(errno));
+    return Fail(EchoFailureFromErrno(errno));
   }
   std::vector<std::uint8_t> buffer(request.size() + 128);
   for (;;) {
@@ -196,7 +191,5 @@ int IcmpEcho(IcmpHandle* handle, std::uint32_t address, const void* payload, std
     return 1;
   }
 }
-
-int IcmpLastError() { return t_lastError; }
 
 }  // namespace platform

@@ -12,27 +12,11 @@ namespace platform {
 
 namespace {
 
-thread_local int t_lastError = 0;
-
-// The Windows code for the errno values a local read can meet.
-int ToWindowsError(int error) {
-  switch (error) {
-    case ENOENT: return kFileErrorNotFound;
-    case ENOTDIR: return kFileErrorPathNotFound;
-    case EACCES:
-    case EPERM:
-    case EISDIR: return kFileErrorAccessDenied;
-    case EMFILE: return 4;          // ERROR_TOO_MANY_OPEN_FILES
-    case ENAMETOOLONG: return 206;  // ERROR_FILENAME_EXCED_RANGE
-    case EINVAL: return 87;         // ERROR_INVALID_PARAMETER
-    case EIO: return 1117;          // ERROR_IO_DEVICE
-    default: return error;
-  }
-}
-
+// Leaves the failure in errno, where LastSystemError finds it, and returns
+// its Windows number.
 int Fail(int error) {
-  t_lastError = ToWindowsError(error);
-  return t_lastError;
+  errno = error;
+  return LastSystemError();
 }
 
 void AppendUtf8(char32_t code, std::string& out) {
@@ -75,10 +59,9 @@ bool ToUtf8(const std::u16string& path, std::string& out) {
 int LocalFile::Open(const std::u16string& path) {
   Close();
   std::string name;
-  if (!ToUtf8(path, name)) {
-    t_lastError = kFileErrorInvalidName;
-    return t_lastError;
-  }
+  // EILSEQ is the system's word for a name that is no valid character
+  // sequence; it reads as ERROR_INVALID_NAME.
+  if (!ToUtf8(path, name)) return Fail(EILSEQ);
   // O_NONBLOCK keeps a FIFO from blocking the open; it is refused below, and
   // regular files ignore the flag.
   const int fd = open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
@@ -123,7 +106,5 @@ void LocalFile::Close() {
   close(static_cast<int>(handle_));
   handle_ = kNoHandle;
 }
-
-int LastFileError() { return t_lastError; }
 
 }  // namespace platform

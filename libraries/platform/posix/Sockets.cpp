@@ -1,6 +1,5 @@
-// Linux sockets: BSD sockets. Errors are errno values, except the few that
-// portable code names, which are reported with their Windows numbers so the
-// portable code compares against one set of constants.
+// Linux sockets: BSD sockets. Failures leave errno, which LastSocketError
+// (Errors.cpp) reports as the Winsock number.
 #include "platform/Sockets.h"
 
 #include <arpa/inet.h>
@@ -54,26 +53,17 @@ int StartSockets(int, int) { return 0; }
 
 void CleanupSockets() {}
 
-int LastSocketError() {
-  switch (errno) {
-    case EWOULDBLOCK: return kErrorWouldBlock;
-    case ETIMEDOUT: return kErrorTimedOut;
-    case ESHUTDOWN: return kErrorShutdown;
-    case ECONNRESET: return kErrorConnReset;
-    case EMSGSIZE: return kErrorMessageSize;
-    default: return errno;
-  }
+SocketHandle OpenTcpSocket() {
+  return Wrap(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP));
 }
 
-int CurrentErrno() { return errno; }
+SocketHandle OpenUdpSocket() {
+  return Wrap(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP));
+}
 
-void SetErrno(int value) { errno = value; }
-
-SocketHandle OpenTcpSocket() { return Wrap(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP)); }
-
-SocketHandle OpenUdpSocket() { return Wrap(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP)); }
-
-SocketHandle OpenRawUdpSocket() { return Wrap(socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_UDP)); }
+SocketHandle OpenRawUdpSocket() {
+  return Wrap(socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_UDP));
+}
 
 int CloseSocket(SocketHandle socket) { return close(Fd(socket)) == 0 ? 0 : -1; }
 
@@ -135,12 +125,18 @@ int SendTo(SocketHandle socket, const void* data, int length, std::uint32_t addr
                                  reinterpret_cast<const sockaddr*>(&target), sizeof target));
 }
 
+// A datagram longer than the buffer fails with EMSGSIZE after filling it,
+// as Winsock fails it with WSAEMSGSIZE, instead of being cut short quietly.
 int RecvFrom(SocketHandle socket, void* data, int length, SocketAddressIn* from) {
   sockaddr_in peer{};
   socklen_t peerLength = sizeof peer;
-  const ssize_t received = recvfrom(Fd(socket), data, static_cast<size_t>(length), 0,
+  const ssize_t received = recvfrom(Fd(socket), data, static_cast<size_t>(length), MSG_TRUNC,
                                     reinterpret_cast<sockaddr*>(&peer), &peerLength);
   if (received >= 0 && from != nullptr) std::memcpy(from, &peer, sizeof *from);
+  if (received > length) {
+    errno = EMSGSIZE;
+    return -1;
+  }
   return static_cast<int>(received);
 }
 

@@ -2,6 +2,7 @@
 #include "platform/CompletionPort.h"
 
 #include <winsock2.h>
+// After the socket headers, which must come first.
 #include <windows.h>
 
 namespace platform {
@@ -9,8 +10,8 @@ namespace platform {
 static_assert(sizeof(Overlapped) == sizeof(OVERLAPPED));
 
 CompletionPort* CreateCompletionPort(int concurrency) {
-  HANDLE port = CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0,
-                                       static_cast<DWORD>(concurrency));
+  HANDLE port =
+      CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, static_cast<DWORD>(concurrency));
   return static_cast<CompletionPort*>(port);
 }
 
@@ -19,8 +20,7 @@ bool AssociateWithPort(CompletionPort* port, SocketHandle socket, void* key) {
                                 reinterpret_cast<ULONG_PTR>(key), 0) != nullptr;
 }
 
-bool PostCompletion(CompletionPort* port, Overlapped* overlapped, void* key,
-                    unsigned long bytes) {
+bool PostCompletion(CompletionPort* port, Overlapped* overlapped, void* key, unsigned long bytes) {
   return PostQueuedCompletionStatus(static_cast<HANDLE>(port), bytes,
                                     reinterpret_cast<ULONG_PTR>(key),
                                     reinterpret_cast<OVERLAPPED*>(overlapped)) != 0;
@@ -44,7 +44,5 @@ DequeueResult WaitForCompletion(CompletionPort* port, unsigned long* bytes, void
 void CloseCompletionPort(CompletionPort* port) {
   if (port != nullptr) CloseHandle(static_cast<HANDLE>(port));
 }
-
-unsigned long LastError() { return GetLastError(); }
 
 }  // namespace platform

@@ -65,6 +65,4 @@ int IcmpEcho(IcmpHandle* handle, std::uint32_t address, const void* payload, std
   return static_cast<int>(count);
 }
 
-int IcmpLastError() { return static_cast<int>(GetLastError()); }
-
 }  // namespace platform

@@ -1,5 +1,6 @@
 // Windows local files: CreateFileW shared for reading, GetFileSizeEx,
-// GetFileTime and ReadFile. Error codes are GetLastError values.
+// GetFileTime and ReadFile. Error codes are GetLastError values
+// (LastSystemError).
 #include "platform/LocalFile.h"
 
 #include <windows.h>
@@ -55,7 +56,5 @@ void LocalFile::Close() {
   CloseHandle(Native(handle_));
   handle_ = kNoHandle;
 }
-
-int LastFileError() { return static_cast<int>(GetLastError()); }
 
 }  // namespace platform

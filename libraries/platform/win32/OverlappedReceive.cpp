@@ -29,7 +29,11 @@ int StartReceiveFrom(SocketHandle socket, void* buffer, int length, SocketAddres
   return -1;
 }
 
+// Cancelling first makes a pending receive complete with
+// ERROR_OPERATION_ABORTED everywhere; closing alone does so on Windows, but
+// wine completes it with another code.
 int CloseOverlappedSocket(SocketHandle socket) {
+  CancelIoEx(reinterpret_cast<HANDLE>(socket), nullptr);
   return closesocket(static_cast<SOCKET>(socket)) == 0 ? 0 : -1;
 }
 

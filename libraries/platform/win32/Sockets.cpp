@@ -1,12 +1,15 @@
-// Windows sockets: Winsock 2. Error codes are the WSA codes themselves.
+// Windows sockets: Winsock 2. Error codes are the WSA codes themselves
+// (LastSocketError in Errors.cpp).
 #include "platform/Sockets.h"
 
+// The order matters: Winsock first, its extensions after it.
+// clang-format off
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #include <mstcpip.h>
 #include <windows.h>
+// clang-format on
 
-#include <cerrno>
 #include <cstring>
 
 namespace platform {
@@ -43,12 +46,6 @@ int StartSockets(int major, int minor) {
 
 void CleanupSockets() { WSACleanup(); }
 
-int LastSocketError() { return WSAGetLastError(); }
-
-int CurrentErrno() { return errno; }
-
-void SetErrno(int value) { errno = value; }
-
 SocketHandle OpenTcpSocket() { return Wrap(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP)); }
 
 SocketHandle OpenUdpSocket() { return Wrap(socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP)); }
@@ -81,7 +78,9 @@ int Bind(SocketHandle socket, std::uint32_t address, std::uint16_t port) {
                                                                                             : -1;
 }
 
-int Listen(SocketHandle socket, int backlog) { return listen(Native(socket), backlog) == 0 ? 0 : -1; }
+int Listen(SocketHandle socket, int backlog) {
+  return listen(Native(socket), backlog) == 0 ? 0 : -1;
+}
 
 SocketHandle Accept(SocketHandle socket, SocketAddressIn* from) {
   sockaddr_in peer{};
@@ -156,8 +155,8 @@ int WaitWritable(SocketHandle socket, int timeoutMs) {
 int SetKeepAlive(SocketHandle socket, unsigned idleMs, unsigned intervalMs) {
   tcp_keepalive values{1, idleMs, intervalMs};
   DWORD returned = 0;
-  return WSAIoctl(Native(socket), SIO_KEEPALIVE_VALS, &values, sizeof values, nullptr, 0,
-                  &returned, nullptr, nullptr) == 0
+  return WSAIoctl(Native(socket), SIO_KEEPALIVE_VALS, &values, sizeof values, nullptr, 0, &returned,
+                  nullptr, nullptr) == 0
              ? 0
              : -1;
 }

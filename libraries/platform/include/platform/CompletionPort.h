@@ -29,19 +29,15 @@ enum class DequeueResult {
   kNothing,         // the wait failed without a completion (the port closed)
 };
 
-// Null on failure (the reason in LastError()).
+// Null on failure (the reason in LastSystemError()).
 CompletionPort* CreateCompletionPort(int concurrency);
 // Ties a socket to the port: its overlapped operations complete there with key.
 bool AssociateWithPort(CompletionPort* port, SocketHandle socket, void* key);
-bool PostCompletion(CompletionPort* port, Overlapped* overlapped, void* key,
-                    unsigned long bytes);
+bool PostCompletion(CompletionPort* port, Overlapped* overlapped, void* key, unsigned long bytes);
 // Waits without time limit. On kFailedDequeued *error holds the reason.
 DequeueResult WaitForCompletion(CompletionPort* port, unsigned long* bytes, void** key,
                                 Overlapped** overlapped, unsigned long* error);
 // Closes the port; threads still waiting return kNothing.
 void CloseCompletionPort(CompletionPort* port);
-
-// The last system error code of the calling thread (GetLastError / errno).
-unsigned long LastError();
 
 }  // namespace platform

@@ -12,15 +12,9 @@
 
 #include <cstdint>
 
-namespace platform {
+#include "platform/Errors.h"
 
-constexpr std::uint32_t kIpSuccess = 0;
-constexpr std::uint32_t kIpDestNetUnreachable = 11002;   // IP_DEST_NET_UNREACHABLE
-constexpr std::uint32_t kIpDestHostUnreachable = 11003;  // IP_DEST_HOST_UNREACHABLE
-constexpr std::uint32_t kIpReqTimedOut = 11010;          // IP_REQ_TIMED_OUT
-constexpr std::uint32_t kIpGeneralFailure = 11050;       // IP_GENERAL_FAILURE
-constexpr int kErrorInvalidHandle = 6;                   // ERROR_INVALID_HANDLE
-constexpr int kErrorInvalidParameter = 87;               // ERROR_INVALID_PARAMETER
+namespace platform {
 
 // One echo reply: the fields of the platform's ICMP_ECHO_REPLY that outlive
 // the call (the data pointer there points into the reply area, which does
@@ -43,17 +37,15 @@ struct IcmpEchoOptions {
 
 struct IcmpHandle;
 
-// Opens the echo service; null on failure, with the reason in IcmpLastError().
+// Opens the echo service; null on failure, with the reason in
+// LastSystemError().
 IcmpHandle* IcmpOpen();
 void IcmpClose(IcmpHandle* handle);
 // Sends one echo request carrying the payload to the address (network byte
 // order) and waits up to timeoutMs for its reply. Returns the number of
-// replies (0 or 1) with the first in *reply; with 0, IcmpLastError() holds
+// replies (0 or 1) with the first in *reply; with 0, LastSystemError() holds
 // the reason (an IP status such as kIpReqTimedOut, or a system error code).
 // Safe to call from several threads at once on one handle.
 int IcmpEcho(IcmpHandle* handle, std::uint32_t address, const void* payload, std::uint16_t size,
              const IcmpEchoOptions& options, unsigned timeoutMs, IcmpEchoReply* reply);
-// The calling thread's reason for the last failed IcmpOpen or IcmpEcho.
-int IcmpLastError();
-
 }  // namespace platform

@@ -15,12 +15,8 @@
 
 namespace platform {
 
-// Errors a receive completes with, besides 0 (Windows system error codes,
-// which the Linux side reports too).
-constexpr unsigned long kReceiveAborted = 995;           // ERROR_OPERATION_ABORTED: closed
-constexpr unsigned long kReceiveMoreData = 234;          // ERROR_MORE_DATA: did not fit
-constexpr unsigned long kReceivePortUnreachable = 1234;  // ERROR_PORT_UNREACHABLE
-// A datagram longer than the buffer can also complete with kErrorMessageSize
+// A receive completes with 0 or one of the kReceive codes of
+// platform/Errors.h. A datagram longer than the buffer can also complete with kErrorMessageSize
 // (Linux always reports it so), and an ICMP "port unreachable" on Windows
 // with kErrorConnReset.
 

@@ -2,10 +2,12 @@
 // Addresses are IPv4 values in network byte order (first octet in the lowest
 // byte) and ports are in host byte order, as everywhere in the system.
 // Functions that fail return -1 (or kInvalidSocket) and leave the reason in
-// LastSocketError(): a WSA error code on Windows, errno on Linux.
+// LastSocketError() (platform/Errors.h): a Winsock number on both platforms.
 #pragma once
 
 #include <cstdint>
+
+#include "platform/Errors.h"
 
 namespace platform {
 
@@ -22,20 +24,9 @@ struct SocketAddressIn {
 };
 static_assert(sizeof(SocketAddressIn) == 16);
 
-// Error codes the portable code names; Windows values, mapped from errno on Linux.
-constexpr int kErrorTimedOut = 10060;      // WSAETIMEDOUT
-constexpr int kErrorWouldBlock = 10035;    // WSAEWOULDBLOCK
-constexpr int kErrorShutdown = 10058;      // WSAESHUTDOWN
-constexpr int kErrorConnReset = 10054;     // WSAECONNRESET
-constexpr int kErrorMessageSize = 10040;   // WSAEMSGSIZE
-
 // Starts the socket layer (WSAStartup on Windows); 0 or the error code.
 int StartSockets(int major, int minor);
 void CleanupSockets();
-int LastSocketError();
-// The C library's error number (errno), which some callers report.
-int CurrentErrno();
-void SetErrno(int value);
 
 SocketHandle OpenTcpSocket();
 SocketHandle OpenUdpSocket();

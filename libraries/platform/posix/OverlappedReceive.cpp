@@ -1,5 +1,5 @@
-// Overlapped sockets on Linux: which completion port each socket is tied to,
-// and the datagram receive that completes there.
+// The overlapped datagram receive on Linux, which completes on the port the
+// socket is tied to (CompletionQueue.cpp keeps those ties).
 //
 // A receive first tries to read at once; when nothing is waiting, the socket
 // is armed (EPOLLIN | EPOLLONESHOT) in the epoll set of one reactor thread,
@@ -29,42 +29,6 @@
 namespace platform {
 
 namespace {
-
-struct Association {
-  CompletionPort* port;
-  void* key;
-};
-
-std::mutex& AssociationMutex() {
-  static std::mutex mutex;
-  return mutex;
-}
-
-std::unordered_map<SocketHandle, Association>& Associations() {
-  static std::unordered_map<SocketHandle, Association> associations;
-  return associations;
-}
-
-bool IsAssociated(SocketHandle socket) {
-  std::lock_guard<std::mutex> lock(AssociationMutex());
-  return Associations().count(socket) != 0;
-}
-
-void Dissociate(SocketHandle socket) {
-  std::lock_guard<std::mutex> lock(AssociationMutex());
-  Associations().erase(socket);
-}
-
-// Pushes the completion, with the socket's key, to the port the socket is
-// tied to. The association lock is held while pushing, so a port that is
-// being closed (DissociatePort first) is never pushed to after its end.
-void CompleteOnPort(SocketHandle socket, Completion completion) {
-  std::lock_guard<std::mutex> lock(AssociationMutex());
-  const auto it = Associations().find(socket);
-  if (it == Associations().end()) return;
-  completion.key = it->second.key;
-  it->second.port->Push(completion);
-}
 
 struct PendingReceive {
   void* buffer;
@@ -259,19 +223,6 @@ Reactor& TheReactor() {
 }
 
 }  // namespace
-
-bool AssociateSocket(CompletionPort* port, SocketHandle socket, void* key) {
-  std::lock_guard<std::mutex> lock(AssociationMutex());
-  Associations()[socket] = Association{port, key};
-  return true;
-}
-
-void DissociatePort(CompletionPort* port) {
-  std::lock_guard<std::mutex> lock(AssociationMutex());
-  for (auto it = Associations().begin(); it != Associations().end();) {
-    it = it->second.port == port ? Associations().erase(it) : std::next(it);
-  }
-}
 
 int StartReceiveFrom(SocketHandle socket, void* buffer, int length, SocketAddressIn* from,
                      int* fromLength, Overlapped* overlapped) {

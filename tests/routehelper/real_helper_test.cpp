@@ -207,7 +207,7 @@ TEST_F(RequestPipeServedTest, EachEndRefusesAPeerOfTheWrongProcess) {
   auto other = platform::MakeRequestPipeServer();
   ASSERT_EQ(other->Create(number_ + 1), 0);
   platform::RequestPipeClient wary;
-  EXPECT_EQ(wary.Open(number_ + 1, self_ + 1), platform::kPipeErrorAccessDenied);
+  EXPECT_EQ(wary.Open(number_ + 1, self_ + 1), platform::kErrorAccessDenied);
 }
 
 TEST_F(RequestPipeServedTest, WrittenBytesReachTheClientAndFlushWaitsForTheRead) {

@@ -41,7 +41,7 @@ constexpr ErrorRow kTable[] = {
     {ENOTSOCK, kErrorInvalidHandle, kErrorNotSocket},
     {EMSGSIZE, kErrorMoreData, kErrorMessageSize},
     {EAFNOSUPPORT, 0, kErrorAddressFamily},
-    {EADDRINUSE, 0, kErrorAddressInUse},
+    {EADDRINUSE, kErrorAlreadyExists, kErrorAddressInUse},
     {EADDRNOTAVAIL, 0, kErrorAddressNotAvailable},
     {ENETUNREACH, 0, kErrorNetUnreachable},
     {ECONNABORTED, 0, kErrorConnAborted},

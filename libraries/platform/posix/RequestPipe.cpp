@@ -16,6 +16,8 @@
 
 #include <cstring>
 
+#include "ErrorTable.h"
+
 namespace platform {
 
 namespace {
@@ -29,7 +31,7 @@ socklen_t AbstractAddress(unsigned long number, sockaddr_un* address) {
   return static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
 }
 
-int ErrorCode(int error) { return error == EADDRINUSE ? kPipeErrorAlreadyExists : error; }
+int ErrorCode(int error) { return SystemErrorFromErrno(error); }
 
 unsigned long PeerProcessId(int fd) {
   ucred credentials{};
@@ -142,7 +144,7 @@ int RequestPipeClient::Open(unsigned long number, unsigned long serverProcessId)
   }
   if (PeerProcessId(fd) != serverProcessId) {
     close(fd);
-    return kPipeErrorAccessDenied;
+    return kErrorAccessDenied;
   }
   handle_ = fd;
   return 0;

@@ -22,6 +22,9 @@
 #include <string>
 #include <vector>
 
+#include "ErrorTable.h"
+#include "platform/Errors.h"
+
 namespace platform {
 
 namespace {
@@ -173,7 +176,7 @@ class LinuxRouteTable : public RouteTable {
 
   int CreateRoute(const ForwardRow& row) override {
     const int prefix = PrefixLength(row.mask);
-    if (prefix < 0) return EINVAL;
+    if (prefix < 0) return kErrorInvalidParameter;
     const bool onLink = IsLocalAddress(row.nextHop);
     rtmsg body{};
     body.rtm_family = AF_INET;
@@ -188,7 +191,7 @@ class LinuxRouteTable : public RouteTable {
     AddAttribute(request, RTA_OIF, &row.interfaceIndex, 4);
     AddAttribute(request, RTA_PRIORITY, &row.metric1, 4);
     Netlink netlink;
-    return netlink.Transact(request, nullptr);
+    return SystemErrorFromErrno(netlink.Transact(request, nullptr));
   }
 
   void DeleteRoutes(std::uint32_t destination, std::uint32_t mask) override {

@@ -79,7 +79,7 @@ class NamedPipeServer : public RequestPipeServer {
         !GetNamedPipeHandleStateA(pipe, nullptr, &instances, nullptr, nullptr, nullptr, 0) ||
         instances != 1) {
       CloseHandle(pipe);
-      return kPipeErrorAlreadyExists;
+      return kErrorAlreadyExists;
     }
     pipe_ = pipe;
     return 0;
@@ -176,7 +176,7 @@ int RequestPipeClient::Open(unsigned long number, unsigned long serverProcessId)
   ULONG server = 0;
   if (!GetNamedPipeServerProcessId(pipe, &server) || server != serverProcessId) {
     CloseHandle(pipe);
-    return kPipeErrorAccessDenied;
+    return kErrorAccessDenied;
   }
   handle_ = reinterpret_cast<long long>(pipe);
   return 0;

@@ -14,9 +14,9 @@
 #include <memory>
 #include <string>
 
-namespace platform {
+#include "platform/Errors.h"
 
-constexpr int kErrorElevationRequired = 740;  // ERROR_ELEVATION_REQUIRED
+namespace platform {
 
 // The helper program's file name.
 #ifdef _WIN32

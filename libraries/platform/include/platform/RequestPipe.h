@@ -17,11 +17,9 @@
 #include <memory>
 #include <string>
 
-namespace platform {
+#include "platform/Errors.h"
 
-// Windows error codes that the pipe reports on both platforms.
-constexpr int kPipeErrorAccessDenied = 5;     // ERROR_ACCESS_DENIED: the other end is not ours
-constexpr int kPipeErrorAlreadyExists = 183;  // ERROR_ALREADY_EXISTS: the name is taken
+namespace platform {
 
 // The pipe's name for a number: "\\.\pipe\zeq4120" or "zeq4120".
 std::string RequestPipeName(unsigned long number);
@@ -58,7 +56,7 @@ class RequestPipeClient {
 
   // Opens the existing pipe named after `number` and checks that its server
   // is the process serverProcessId; 0 or the error code
-  // (kPipeErrorAccessDenied when another process serves the name).
+  // (kErrorAccessDenied when another process serves the name).
   int Open(unsigned long number, unsigned long serverProcessId);
   // Reads exactly `length` bytes; false when the pipe closed or failed first.
   bool ReadExactly(void* data, int length);

@@ -34,15 +34,11 @@ class RemoteShellUnitSimTest : public testing::Test {
   }
 
   // Starts the units, each holding the install script as if the job had
-  // copied it already (with DOS line ends, for textto to turn).
+  // copied it already.
   void StartUnits(const std::vector<SimUnit>& units) {
     for (const SimUnit& unit : units) sim_.AddUnit(unit);
     ASSERT_TRUE(sim_.Start()) << sim_.Error();
-    for (const SimUnit& unit : units) {
-      const std::filesystem::path stored = sim_.StoredPath(unit.address, "/rsa/install.script");
-      std::filesystem::create_directories(stored.parent_path());
-      std::ofstream(stored, std::ios::binary) << "#!/bin/sh\r\necho installing\r\n";
-    }
+    for (const SimUnit& unit : units) sim_.StoreInstallScript(unit.address);
   }
 
   // Runs Login on a job thread and stands in for the cancel from the main

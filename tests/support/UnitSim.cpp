@@ -356,4 +356,10 @@ std::string UnitSim::StoredPath(const std::string& address, const std::string& r
   return path;
 }
 
+void UnitSim::StoreInstallScript(const std::string& address) const {
+  const std::filesystem::path stored = StoredPath(address, "/rsa/install.script");
+  std::filesystem::create_directories(stored.parent_path());
+  std::ofstream(stored, std::ios::binary) << "#!/bin/sh\r\necho installing\r\n";
+}
+
 }  // namespace testsupport

@@ -90,11 +90,7 @@ class InstallJobTest : public testing::Test {
   void StartUnits(const std::vector<SimUnit>& units) {
     for (const SimUnit& unit : units) sim_.AddUnit(unit);
     ASSERT_TRUE(sim_.Start()) << sim_.Error();
-    for (const SimUnit& unit : units) {
-      const std::filesystem::path stored = sim_.StoredPath(unit.address, "/rsa/install.script");
-      std::filesystem::create_directories(stored.parent_path());
-      std::ofstream(stored, std::ios::binary) << "#!/bin/sh\r\necho installing\r\n";
-    }
+    for (const SimUnit& unit : units) sim_.StoreInstallScript(unit.address);
   }
 
   // Enters the unit as typed in by hand (Pending), reached from 127.0.0.1.

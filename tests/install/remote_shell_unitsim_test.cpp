@@ -39,9 +39,7 @@ class RemoteShellUnitSimTest : public testing::Test {
     for (const SimUnit& unit : units) sim_.AddUnit(unit);
     ASSERT_TRUE(sim_.Start()) << sim_.Error();
     for (const SimUnit& unit : units) {
-      const std::filesystem::path stored = sim_.StoredPath(unit.address, "/rsa/install.script");
-      std::filesystem::create_directories(stored.parent_path());
-      std::ofstream(stored, std::ios::binary) << "#!/bin/sh\r\necho installing\r\n";
+      sim_.StoreFile(unit.address, "/rsa/install.script", "#!/bin/sh\r\necho installing\r\n");
     }
   }
 

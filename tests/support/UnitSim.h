@@ -133,6 +133,9 @@ class UnitSim {
   // local path of one remote path there.
   std::string UnitFolder(const std::string& address) const;
   std::string StoredPath(const std::string& address, const std::string& remotePath) const;
+  // Puts a file on a unit as if it had been copied there already.
+  void StoreFile(const std::string& address, const std::string& remotePath,
+                 const std::string& content) const;
   const std::string& LogPath() const { return logPath_; }
   // The exit code once the simulator has ended, where the platform can tell
   // it (not under wine).

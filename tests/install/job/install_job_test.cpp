@@ -91,9 +91,7 @@ class InstallJobTest : public testing::Test {
     for (const SimUnit& unit : units) sim_.AddUnit(unit);
     ASSERT_TRUE(sim_.Start()) << sim_.Error();
     for (const SimUnit& unit : units) {
-      const std::filesystem::path stored = sim_.StoredPath(unit.address, "/rsa/install.script");
-      std::filesystem::create_directories(stored.parent_path());
-      std::ofstream(stored, std::ios::binary) << "#!/bin/sh\r\necho installing\r\n";
+      sim_.StoreFile(unit.address, "/rsa/install.script", "#!/bin/sh\r\necho installing\r\n");
     }
   }
 
@@ -102,13 +100,7 @@ class InstallJobTest : public testing::Test {
     const auto mac = MacOf(address);
     table_.AddOrUpdateUnit(gateway.empty() ? 0 : Address(gateway), Address(kFrom), Address(address),
                            mac.data(), 0, "???", "???");
-    table_.Lock();
-    tarvo_object* unit = nullptr;
-    for (std::size_t i = 0; i < table_.getCount(); ++i) {
-      if (table_.getAddressUnit(i)->address == Address(address)) unit = table_.getAddressUnit(i);
-    }
-    table_.Unlock();
-    return unit;
+    return jobtest::FindUnit(table_, Address(address));
   }
 
   void Cancel(tarvo_object* unit) {

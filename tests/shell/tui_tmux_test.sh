@@ -1,0 +1,105 @@
+#!/bin/sh
+# The text front end in a terminal, against simulated units on the loopback
+# network of the test's own namespace: the list fills from discovery, two
+# units chosen with Space and started with Enter both reach "Success", an
+# address typed into the box becomes a row, and Esc ends the program with
+# exit code 0 and the terminal back in its normal screen.
+#
+# Usage: tui_tmux_test.sh FIELDLOADER UNITSIM SCRATCH
+set -u
+fieldloader=$1
+unitsim=$2
+scratch=$3
+
+if [ "${ZEQ_IN_NETNS:-}" != 1 ]; then
+  if [ "${CI:-}" = true ]; then echo "FAIL: no private network namespace"; exit 1; fi
+  echo "SKIP: needs a private network namespace"; exit 77
+fi
+command -v tmux >/dev/null || { echo "SKIP: no tmux"; exit 77; }
+
+rm -rf "$scratch"
+mkdir -p "$scratch/release" "$scratch/files" "$scratch/logs"
+release=$scratch/release
+cp "$fieldloader" "$release/fieldloader"
+head -c 30000 /dev/zero | tr '\0' 'x' >"$release/payload.bin"
+printf '# release for the terminal test\ncd /opt/tarvo\nsend payload.bin\nauto_install\n' \
+  >"$release/ftpdwnld.txt"
+for unit in 127.0.0.2 127.0.0.3; do
+  mkdir -p "$scratch/files/$unit/rsa"
+  printf '#!/bin/sh\r\necho installing\r\n' >"$scratch/files/$unit/rsa/install.script"
+done
+
+"$unitsim" --log "$scratch/sim.log" --root "$scratch/files" \
+  --unit addr=127.0.0.2,node=7,group=North,version=2.1 \
+  --unit addr=127.0.0.3,node=8,group=South >"$scratch/sim.out" 2>&1 &
+sim=$!
+socket="zeq-tui-$$"
+cleanup() {
+  tmux -L "$socket" kill-server 2>/dev/null
+  kill "$sim" 2>/dev/null
+  wait "$sim" 2>/dev/null
+}
+trap cleanup EXIT
+
+fail() {
+  echo "FAIL: $1"
+  echo "--- screen"
+  tmux -L "$socket" capture-pane -p -t tui 2>/dev/null
+  echo "--- simulator"
+  tail -n 20 "$scratch/sim.log" 2>/dev/null
+  exit 1
+}
+
+wait_for() {  # wait_for TEXT SECONDS: until the screen shows the text
+  tries=$(($2 * 10))
+  while [ "$tries" -gt 0 ]; do
+    if tmux -L "$socket" capture-pane -p -t tui | grep -q -- "$1"; then return 0; fi
+    sleep 0.1
+    tries=$((tries - 1))
+  done
+  return 1
+}
+
+count_on_screen() {
+  tmux -L "$socket" capture-pane -p -t tui | grep -c -- "$1"
+}
+
+tries=100
+until grep -q '"ready"' "$scratch/sim.log" 2>/dev/null; do
+  tries=$((tries - 1))
+  [ "$tries" -gt 0 ] || fail "the simulator did not get ready"
+  sleep 0.1
+done
+
+# The program runs from elsewhere: it must make its own folder current.
+tmux -L "$socket" -f /dev/null new-session -d -s tui -x 80 -y 24 \
+  "cd /; ZEQ_WINDOWS_DIR='$scratch/logs' TERM=xterm '$release/fieldloader'; \
+   echo \"exit code \$?\"; sleep 60"
+
+wait_for "Tarvo Installer (Version" 10 || fail "no dialog"
+wait_for "127.  0.  0.  2" 10 || fail "the first unit is not listed"
+wait_for "127.  0.  0.  3" 10 || fail "the second unit is not listed"
+wait_for "Total Tarvos Found: 2" 5 || fail "the count is not 2"
+wait_for "North" 1 || fail "the group is not shown"
+
+# Choose both rows and start with Enter on the list.
+tmux -L "$socket" send-keys -t tui Space Down Space Enter
+wait_for "Success" 60 || fail "no install finished"
+tries=600
+until [ "$(count_on_screen Success)" -eq 2 ]; do
+  tries=$((tries - 1))
+  [ "$tries" -gt 0 ] || fail "not both units reached Success"
+  sleep 0.1
+done
+[ "$(grep -c '"install"' "$scratch/sim.log")" -ge 2 ] || fail "the simulator saw fewer than two installs"
+
+# A typed address becomes a row of its own.
+tmux -L "$socket" send-keys -t tui a 10.9.8.7 Enter
+wait_for " 10.  9.  8.  7" 5 || fail "the typed address is not listed"
+wait_for "Total Tarvos Found: 3" 5 || fail "the count does not include the typed unit"
+
+tmux -L "$socket" send-keys -t tui Escape
+wait_for "exit code 0" 10 || fail "the program did not end with code 0 on Esc"
+alternate=$(tmux -L "$socket" display-message -p -t tui '#{alternate_on}')
+[ "$alternate" = 0 ] || fail "the terminal was left in the program's screen"
+echo "PASS"

@@ -60,6 +60,11 @@ wait_for() {  # wait_for TEXT SECONDS: until the screen shows the text
   return 1
 }
 
+# Keeps the screen at a step in the scratch folder, to look at afterwards.
+snapshot() {
+  tmux -L "$socket" capture-pane -p -t tui >"$scratch/screen-$1.txt"
+}
+
 count_on_screen() {
   tmux -L "$socket" capture-pane -p -t tui | grep -c -- "$1"
 }
@@ -81,6 +86,7 @@ wait_for "127.  0.  0.  2" 10 || fail "the first unit is not listed"
 wait_for "127.  0.  0.  3" 10 || fail "the second unit is not listed"
 wait_for "Total Tarvos Found: 2" 5 || fail "the count is not 2"
 wait_for "North" 1 || fail "the group is not shown"
+snapshot found
 
 # Choose both rows and start with Enter on the list.
 tmux -L "$socket" send-keys -t tui Space Down Space Enter
@@ -92,11 +98,13 @@ until [ "$(count_on_screen Success)" -eq 2 ]; do
   sleep 0.1
 done
 [ "$(grep -c '"install"' "$scratch/sim.log")" -ge 2 ] || fail "the simulator saw fewer than two installs"
+snapshot installed
 
 # A typed address becomes a row of its own.
 tmux -L "$socket" send-keys -t tui a 10.9.8.7 Enter
 wait_for " 10.  9.  8.  7" 5 || fail "the typed address is not listed"
 wait_for "Total Tarvos Found: 3" 5 || fail "the count does not include the typed unit"
+snapshot added
 
 tmux -L "$socket" send-keys -t tui Escape
 wait_for "exit code 0" 10 || fail "the program did not end with code 0 on Esc"

@@ -21,8 +21,7 @@ const char kAddressHint[] =
     "Tarvos that do not appear in the above list (even after multiple rescans) can be added by "
     "manually entering the address in the address box below.";
 const char kHelp[] =
-    "Tab:move  Space:select  Enter:install/cancel row  1-5:sort  a:address  r:rescan  "
-    "s:start  Esc/q:exit";
+    "Tab:move Space:select Enter:row 1-5:sort a:address r:rescan s:start Esc/q:exit";
 
 // Cuts or pads the text to exactly width characters.
 std::string Fit(const std::string& text, int width) {

@@ -10,8 +10,9 @@
 // move the cursor, Space selects or deselects the row, Enter acts on the row
 // as a double-click does; 1-5 or F1-F5 sort by a column; "a" goes to the
 // address box, where digits and dots are typed and Enter adds; "r" rescans;
-// "s" or Enter on a button other than "Exit" starts the install; Esc or "q"
-// exits.
+// "s" starts the install; Enter or Space presses the button that has the
+// focus; Esc or "q" exits. Enter on a row with no run in progress starts the
+// install of the whole selection, so it stays the default action.
 //
 // Input comes through the main loop's watch on standard input and the tick
 // through its timer, so a key press never delays the tick. The screen is

@@ -3,7 +3,8 @@
 # network of the test's own namespace: the list fills from discovery, two
 # units chosen with Space and started with Enter both reach "Success", an
 # address typed into the box becomes a row, and Esc ends the program with
-# exit code 0 and the terminal back in its normal screen.
+# exit code 0 and the terminal back in its normal screen. The dialog fits
+# 80 x 24 and grows when the terminal does.
 #
 # Usage: tui_tmux_test.sh FIELDLOADER UNITSIM SCRATCH
 set -u
@@ -105,6 +106,16 @@ tmux -L "$socket" send-keys -t tui a 10.9.8.7 Enter
 wait_for " 10.  9.  8.  7" 5 || fail "the typed address is not listed"
 wait_for "Total Tarvos Found: 3" 5 || fail "the count does not include the typed unit"
 snapshot added
+
+# The dialog grows with the terminal.
+tmux -L "$socket" resize-window -t tui -x 120 -y 40
+tries=30
+until tmux -L "$socket" capture-pane -p -t tui | grep -q '^.\{100,\}\[ Exit \]'; do
+  tries=$((tries - 1))
+  [ "$tries" -gt 0 ] || fail "the dialog did not grow with the terminal"
+  sleep 0.1
+done
+snapshot grown
 
 tmux -L "$socket" send-keys -t tui Escape
 wait_for "exit code 0" 10 || fail "the program did not end with code 0 on Esc"

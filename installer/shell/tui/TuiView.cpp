@@ -171,7 +171,9 @@ void TuiView::ShowMessage(const std::string& text, const std::string& caption) {
 void TuiView::StartTick(unsigned periodMs) {
   tickTimer_ = loop_.AddTimer(periodMs, [this] {
     dialog_.OnTick();
-    if (shown_) draw();
+    // A terminal resize reaches the program as a key, with no byte on
+    // standard input to wake the loop; the tick picks it up.
+    on_input();
   });
 }
 

@@ -6,6 +6,8 @@
 # exit code 0 and the terminal back in its normal screen. The dialog fits
 # 80 x 24 and grows when the terminal does.
 #
+# A release without its manifest shows the error box and ends with code 1.
+#
 # Usage: tui_tmux_test.sh FIELDLOADER UNITSIM SCRATCH
 set -u
 fieldloader=$1
@@ -45,16 +47,17 @@ trap cleanup EXIT
 fail() {
   echo "FAIL: $1"
   echo "--- screen"
-  tmux -L "$socket" capture-pane -p -t tui 2>/dev/null
+  tmux -L "$socket" capture-pane -p -t tui 2>/dev/null ||
+    tmux -L "$socket" capture-pane -p -t broken 2>/dev/null
   echo "--- simulator"
   tail -n 20 "$scratch/sim.log" 2>/dev/null
   exit 1
 }
 
-wait_for() {  # wait_for TEXT SECONDS: until the screen shows the text
+wait_for() {  # wait_for TEXT SECONDS [SESSION]: until the screen shows the text
   tries=$(($2 * 10))
   while [ "$tries" -gt 0 ]; do
-    if tmux -L "$socket" capture-pane -p -t tui | grep -q -- "$1"; then return 0; fi
+    if tmux -L "$socket" capture-pane -p -t "${3:-tui}" | grep -q -- "$1"; then return 0; fi
     sleep 0.1
     tries=$((tries - 1))
   done
@@ -76,6 +79,20 @@ until grep -q '"ready"' "$scratch/sim.log" 2>/dev/null; do
   [ "$tries" -gt 0 ] || fail "the simulator did not get ready"
   sleep 0.1
 done
+
+# Without its manifest the program shows the error in a box and ends with
+# code 1 once the box is closed.
+mkdir -p "$scratch/broken"
+cp "$fieldloader" "$scratch/broken/fieldloader"
+tmux -L "$socket" -f /dev/null new-session -d -s broken -x 80 -y 24 \
+  "TERM=xterm '$scratch/broken/fieldloader'; echo \"exit code \$?\"; sleep 60"
+wait_for "Install corrupted, missing files needed for install." 10 broken ||
+  fail "no message box for the broken package"
+wait_for " Error " 1 broken || fail "the box has no Error caption"
+tmux -L "$socket" capture-pane -p -t broken >"$scratch/screen-broken.txt"
+tmux -L "$socket" send-keys -t broken Enter
+wait_for "exit code 1" 10 broken || fail "a broken package did not end with code 1"
+[ ! -s "$scratch/broken/fieldloader-output.log" ] || fail "the broken package produced output"
 
 # The program runs from elsewhere: it must make its own folder current.
 tmux -L "$socket" -f /dev/null new-session -d -s tui -x 80 -y 24 \

@@ -384,6 +384,9 @@ void TuiView::draw_message(const std::string& text, const std::string& caption) 
   const int boxHeight = static_cast<int>(lines.size()) + 4;
   const int top = std::max(0, (LINES - boxHeight) / 2);
   const int left = std::max(0, (COLS - boxWidth) / 2);
+  // The screen behind the box goes out first: the key wait refreshes it,
+  // and a first refresh would otherwise clear the box away.
+  refresh();
   WINDOW* window = newwin(boxHeight, boxWidth, top, left);
   if (window == nullptr) return;
   box(window, 0, 0);

@@ -53,3 +53,9 @@ void UnitPointerArray::grow() {
   slots_ = larger;
   capacity_ += kGrowthStep;
 }
+
+void UnitPointerArray::Sort() {
+  const UnitCompare compare = compare_;
+  std::sort(slots_, slots_ + count_,
+            [compare](const tarvo_object* a, const tarvo_object* b) { return compare(a, b) < 0; });
+}

@@ -27,6 +27,9 @@ class UnitPointerArray {
   // Grows by one step when full, then stores the record at its insertion
   // point.
   void Insert(tarvo_object* record);
+  // Puts the slots in the comparison's order again, for when the ordering
+  // itself has changed (a new sort key). Not stable.
+  void Sort();
 
   std::size_t getCount() const { return count_; }
   std::size_t getCapacity() const { return capacity_; }

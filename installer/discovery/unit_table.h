@@ -57,6 +57,9 @@ class unit_table {
   std::size_t getCount() const { return by_address.getCount(); }
   tarvo_object* getDisplayUnit(std::size_t row) const { return display_order.at(row); }
   tarvo_object* getAddressUnit(std::size_t index) const { return by_address.at(index); }
+  // Sorts the display order under the current display sort state, after a
+  // column click changed it. Caller holds the lock.
+  void SortDisplayOrder() { display_order.Sort(); }
 
   // Asks the unit's job to stop: state CancelRequested, its file channel
   // closed and its telnet session disconnected. Nothing for a unit already

@@ -5,28 +5,80 @@
 // the same controller runs behind the Win32 dialog, the Linux text UI and the
 // headless runner, and tests drive it with a recording view.
 //
+// The operating-system services it needs beyond the view (the version
+// string, the existence test and the opener of the release notes) come in
+// as ShellSeams, so tests put in their own; the device-link probe comes in
+// the same way from the device-link interface.
+//
 // Every operation runs on the main thread, except PacketReceived, which the
 // discovery receiver calls on a pool thread.
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
 
 #include "IUDPReceiver.h"
+#include "install/InstallContext.h"
+#include "shell/DeviceList.h"
+#include "transfer/PackageManifest.h"
 
 class DialogView;
+struct DiscoveredUnit;
+class unit_table;
+
+namespace ZEQ {
+class ThreadPool;
+class UDPReceiver;
+class UDPSender;
+}  // namespace ZEQ
+
+struct ShellSeams {
+  // The named string of the program's version block, or nothing.
+  std::function<std::optional<std::string>(const char* name)> versionString;
+  std::function<bool(const char* path)> fileExists;
+  std::function<bool(const char* path)> openDocument;
+  // Sends the device-link probe; empty until the device-link interface
+  // provides it (SetProbeSender), and then discovery sends the record query
+  // only.
+  std::function<void()> sendProbe;
+
+  // The platform's own services, without a probe.
+  static ShellSeams Platform();
+};
 
 class TarvoLoadDialog : public ZEQ::IUDPReceiver {
  public:
+  static constexpr unsigned kTickMs = 800;
+  static constexpr int kWorkerCount = 3;
+  static constexpr const char* kReleaseNotes = "whats_new.html";
+  static constexpr const char* kBrokenPackageText =
+      "Install corrupted, missing files needed for install.";
+  static constexpr const char* kBrokenPackageCaption = "Error";
+
+  explicit TarvoLoadDialog(unit_table& table, ShellSeams seams = ShellSeams::Platform());
+  // Deletes the services StopAll has not already ended.
+  ~TarvoLoadDialog() override;
+  TarvoLoadDialog(const TarvoLoadDialog&) = delete;
+  TarvoLoadDialog& operator=(const TarvoLoadDialog&) = delete;
+
   // Start-up: reads the release manifest in the current directory; for a
   // broken package shows "Install corrupted, missing files needed for
-  // install." / "Error" and returns false before anything else is started.
-  // Otherwise binds the view, starts the pool, receiver and sender, sends
-  // the first discovery query and starts the tick.
+  // install." / "Error" and returns false before anything else is started
+  // (the entry point then ends the program with code 1). Otherwise binds the
+  // view, starts the pool, receiver and sender, sends the first discovery
+  // query and starts the tick.
   bool Create(DialogView* view);
   // Inserts the five list columns and shows the dialog.
   void SetupColumns();
   // Sets "Tarvo Installer (Version %s)" from the program's version.
   void SetTitle();
+  // Opens "whats_new.html" of the current directory when it exists; true
+  // when a viewer was started for it.
+  bool OpenReleaseNotes();
 
   // What the user did, reported by the view.
   void OnTick();
@@ -38,4 +90,51 @@ class TarvoLoadDialog : public ZEQ::IUDPReceiver {
   // "Exit" (1018), Esc or the close box: the stop sequence. Safe to call
   // any number of times.
   void StopAll();
+
+  // A datagram on the discovery port (pool thread): a valid reply enters or
+  // updates its unit, and a new unit has the next tick rebuild the list.
+  void PacketReceived(const void* data, int size, const platform::SocketAddressIn* from) override;
+
+  // The device-link interface's side (main thread). SetProbeSender gives
+  // discovery the probe to send before each record query. AddProbedUnit
+  // enters a unit that answered the probe and rebuilds the list at once when
+  // it is new (1 then, else 0); an interface that enters units itself calls
+  // OnUnitEnteredByProbe after entering a new one instead.
+  void SetProbeSender(std::function<void()> sendProbe);
+  int AddProbedUnit(const DiscoveredUnit& unit);
+  void OnUnitEnteredByProbe();
+
+  // One discovery pass: the probe, then the record query's broadcast.
+  void SendDiscoveryQuery();
+  // Turns the list's selection into an install run; does nothing while one
+  // is in progress. Returns 1.
+  int StartInstall();
+  // The units still busy with a job (Running, or cancelled and not yet out
+  // of their job), redrawing the status cell of every unit not Idle.
+  int CountRunning();
+
+  const PackageManifest& manifest() const { return manifest_; }
+  DeviceList& list() { return list_; }
+  // Whether the discovery receiver is listening (false after StopAll).
+  bool receiving() const { return receiver_ != nullptr; }
+
+ private:
+  void start_services();
+  void activate_during_run(int row);
+  void queue_units_whose_job_ended();
+
+  unit_table& table_;
+  ShellSeams seams_;
+  DialogView* view_ = nullptr;
+  PackageManifest manifest_;
+  InstallContext context_;
+  DeviceList list_;
+  bool tickRunning_ = false;
+  // Units queued for the next wave by a double-click while their cancelled
+  // job was still ending: they keep CancelRequested, so that job still
+  // fails out, and become Pending once it has left.
+  std::set<tarvo_object*> queued_;
+  std::unique_ptr<ZEQ::ThreadPool> pool_;
+  std::unique_ptr<ZEQ::UDPReceiver> receiver_;
+  std::unique_ptr<ZEQ::UDPSender> sender_;
 };

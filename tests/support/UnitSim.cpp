@@ -346,6 +346,13 @@ std::string UnitSim::UnitFolder(const std::string& address) const {
   return filesRoot_ + "/" + address;
 }
 
+void UnitSim::StoreFile(const std::string& address, const std::string& remotePath,
+                        const std::string& content) const {
+  const std::filesystem::path stored = StoredPath(address, remotePath);
+  std::filesystem::create_directories(stored.parent_path());
+  std::ofstream(stored, std::ios::binary) << content;
+}
+
 std::string UnitSim::StoredPath(const std::string& address, const std::string& remotePath) const {
   std::string path = UnitFolder(address);
   std::stringstream parts(remotePath);
@@ -357,9 +364,7 @@ std::string UnitSim::StoredPath(const std::string& address, const std::string& r
 }
 
 void UnitSim::StoreInstallScript(const std::string& address) const {
-  const std::filesystem::path stored = StoredPath(address, "/rsa/install.script");
-  std::filesystem::create_directories(stored.parent_path());
-  std::ofstream(stored, std::ios::binary) << "#!/bin/sh\r\necho installing\r\n";
+  StoreFile(address, "/rsa/install.script", "#!/bin/sh\r\necho installing\r\n");
 }
 
 }  // namespace testsupport

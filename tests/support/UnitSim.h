@@ -133,6 +133,9 @@ class UnitSim {
   // local path of one remote path there.
   std::string UnitFolder(const std::string& address) const;
   std::string StoredPath(const std::string& address, const std::string& remotePath) const;
+  // Puts a file on a unit as if it had been copied there already.
+  void StoreFile(const std::string& address, const std::string& remotePath,
+                 const std::string& content) const;
   // Puts a small install script (with DOS line ends, for textto to turn)
   // where a unit keeps the release's script, as if a job had copied it.
   void StoreInstallScript(const std::string& address) const;

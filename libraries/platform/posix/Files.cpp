@@ -38,6 +38,8 @@ std::string ProgramDirectory() {
 
 bool SetCurrentDirectoryTo(const char* path) { return chdir(path) == 0; }
 
+bool FileExists(const char* path) { return access(path, F_OK) == 0; }
+
 std::string SystemLogDirectory() {
   const char* configured = std::getenv("ZEQ_WINDOWS_DIR");
   if (configured != nullptr && configured[0] != '\0') return configured;

@@ -33,6 +33,8 @@ std::string ProgramDirectory() {
 
 bool SetCurrentDirectoryTo(const char* path) { return SetCurrentDirectoryA(path) != 0; }
 
+bool FileExists(const char* path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
+
 std::string SystemLogDirectory() {
   char buffer[210];
   const UINT length = GetWindowsDirectoryA(buffer, sizeof buffer);

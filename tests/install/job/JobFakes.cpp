@@ -28,6 +28,16 @@ std::uint32_t Address(const std::string& text) {
   return address;
 }
 
+tarvo_object* FindUnit(unit_table& table, std::uint32_t address) {
+  tarvo_object* found = nullptr;
+  table.Lock();
+  for (std::size_t i = 0; i < table.getCount() && found == nullptr; ++i) {
+    if (table.getAddressUnit(i)->address == address) found = table.getAddressUnit(i);
+  }
+  table.Unlock();
+  return found;
+}
+
 // --- RecordingChannel
 
 void RecordingChannel::record(RouteCall call, std::uint32_t unit, const std::uint8_t* mac) {

@@ -25,6 +25,8 @@
 namespace jobtest {
 
 std::uint32_t Address(const std::string& text);
+// The table's record of the address, or null; takes the lock.
+tarvo_object* FindUnit(unit_table& table, std::uint32_t address);
 
 struct RouteCall {
   std::string kind;  // "add", "remove", "announce" or "withdraw"

@@ -98,13 +98,7 @@ class InstallJobTest : public testing::Test {
     const auto mac = MacOf(address);
     table_.AddOrUpdateUnit(gateway.empty() ? 0 : Address(gateway), Address(kFrom), Address(address),
                            mac.data(), 0, "???", "???");
-    table_.Lock();
-    tarvo_object* unit = nullptr;
-    for (std::size_t i = 0; i < table_.getCount(); ++i) {
-      if (table_.getAddressUnit(i)->address == Address(address)) unit = table_.getAddressUnit(i);
-    }
-    table_.Unlock();
-    return unit;
+    return jobtest::FindUnit(table_, Address(address));
   }
 
   void Cancel(tarvo_object* unit) {

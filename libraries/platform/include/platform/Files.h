@@ -12,6 +12,8 @@ bool MakeDirectories(const char* path);
 std::string ProgramPath();
 std::string ProgramDirectory();
 bool SetCurrentDirectoryTo(const char* path);
+// True when something of that name exists (a file or a folder).
+bool FileExists(const char* path);
 // The Windows directory (GetWindowsDirectoryA) on Windows; on Linux the
 // folder named by ZEQ_WINDOWS_DIR, else /var/log. Empty when unavailable.
 std::string SystemLogDirectory();

@@ -1,0 +1,243 @@
+// The main dialog's controller: start-up, the buttons, the tick that runs
+// installs in waves, discovery replies and the stop sequence.
+#include "shell/TarvoLoadDialog.h"
+
+#include <algorithm>
+
+#include "UDPReceiver.h"
+#include "UDPSender.h"
+#include "VEVException.h"
+#include "discovery/ControllerFlags.h"
+#include "discovery/DiscoveredUnit.h"
+#include "discovery/RecordQuery.h"
+#include "discovery/unit_table.h"
+#include "iThreadPool.h"
+#include "install/InstallJob.h"
+#include "platform/Files.h"
+#include "platform/OpenDocument.h"
+#include "platform/ProgramVersion.h"
+#include "shell/DialogView.h"
+
+ShellSeams ShellSeams::Platform() {
+  ShellSeams seams;
+  seams.versionString = platform::ProgramVersionString;
+  seams.fileExists = platform::FileExists;
+  seams.openDocument = platform::OpenDocument;
+  return seams;
+}
+
+TarvoLoadDialog::TarvoLoadDialog(unit_table& table, ShellSeams seams)
+    : table_(table), seams_(std::move(seams)), context_{&table, &manifest_}, list_(table) {}
+
+TarvoLoadDialog::~TarvoLoadDialog() {
+  // The receiver stops itself on destruction, which needs the pool running.
+  receiver_.reset();
+  sender_.reset();
+  pool_.reset();
+}
+
+bool TarvoLoadDialog::Create(DialogView* view) {
+  if (ReadPackageManifest(manifest_) == 0) {
+    view->ShowMessage(kBrokenPackageText, kBrokenPackageCaption);
+    return false;
+  }
+  view_ = view;
+  list_.Attach(view);
+  start_services();
+  SendDiscoveryQuery();
+  view_->StartTick(kTickMs);
+  tickRunning_ = true;
+  return true;
+}
+
+void TarvoLoadDialog::start_services() {
+  pool_ = std::make_unique<ZEQ::ThreadPool>();
+  pool_->SetWorkerThreadCount(kWorkerCount);
+  pool_->Start();
+  // Without the port (another installer holds it) the program still runs:
+  // the list then fills from the device-link probe and the "Add" button.
+  try {
+    receiver_ = std::make_unique<ZEQ::UDPReceiver>(discovery::kRecordPort, this, pool_.get());
+  } catch (const VEVException&) {
+    receiver_.reset();
+  }
+  if (receiver_ == nullptr) return;
+  try {
+    sender_ = std::make_unique<ZEQ::UDPSender>(discovery::kRecordPort, false);
+  } catch (const VEVException&) {
+    sender_.reset();
+  }
+}
+
+void TarvoLoadDialog::SetupColumns() {
+  if (view_ == nullptr) return;
+  list_.InsertColumns();
+  view_->Show();
+}
+
+void TarvoLoadDialog::SetTitle() {
+  if (view_ == nullptr) return;
+  const std::optional<std::string> version =
+      seams_.versionString ? seams_.versionString("ProductVersion") : std::nullopt;
+  view_->SetTitle("Tarvo Installer (Version " + version.value_or("Unknown") + ")");
+}
+
+bool TarvoLoadDialog::OpenReleaseNotes() {
+  if (!seams_.fileExists || !seams_.fileExists(kReleaseNotes)) return false;
+  return seams_.openDocument && seams_.openDocument(kReleaseNotes);
+}
+
+void TarvoLoadDialog::OnTick() {
+  if (listRebuildFlag.exchange(0) != 0) list_.RefreshList(true);
+  if (runInProgressFlag == 0) {
+    list_.RefreshList(false);
+    return;
+  }
+  // The next wave waits until every job of this one has ended.
+  if (CountRunning() > 0) return;
+  queue_units_whose_job_ended();
+  if (StartInstallJobs(context_) == 0) {
+    runInProgressFlag = 0;
+    if (view_ != nullptr) view_->EnableStartInstall(true);
+    list_.RefreshList(false);
+  } else {
+    list_.RefreshStatusColumn();
+  }
+}
+
+int TarvoLoadDialog::CountRunning() {
+  int running = 0;
+  table_.Lock();
+  for (std::size_t slot = table_.getCount(); slot-- > 0;) {
+    const tarvo_object* unit = table_.getDisplayUnit(slot);
+    // A cancelled job leaves Running at once but may still be failing out
+    // of its step; a second job on the same record must wait for it.
+    if (unit->state == InstallState::Running || unit->jobActive) ++running;
+  }
+  for (int row = list_.RowCount(); row-- > 0;) {
+    if (list_.UnitAtRow(row)->state != InstallState::Idle) list_.UpdateStatusCell(row);
+  }
+  table_.Unlock();
+  return running;
+}
+
+void TarvoLoadDialog::queue_units_whose_job_ended() {
+  table_.Lock();
+  for (tarvo_object* unit : queued_) {
+    unit->setState(InstallState::Pending);
+    unit->setStatus("Pending");
+  }
+  queued_.clear();
+  table_.Unlock();
+}
+
+int TarvoLoadDialog::StartInstall() {
+  if (runInProgressFlag != 0 || view_ == nullptr) return 1;
+  table_.Lock();
+  queued_.clear();
+  int selected = 0;
+  const int rows = std::min(view_->RowCount(), list_.RowCount());
+  for (int row = 0; row < rows; ++row) {
+    tarvo_object* unit = list_.UnitAtRow(row);
+    if (view_->IsRowSelected(row)) {
+      ++selected;
+      unit->setState(InstallState::Pending);
+      unit->setStatus("Pending");
+    } else {
+      unit->setState(InstallState::Idle);
+      unit->setStatus("");
+    }
+  }
+  if (selected > 0) {
+    runInProgressFlag = 1;
+    list_.RefreshStatusColumn();
+    StartInstallJobs(context_);
+    view_->EnableStartInstall(false);
+  }
+  table_.Unlock();
+  return 1;
+}
+
+void TarvoLoadDialog::OnStartInstall() { StartInstall(); }
+
+void TarvoLoadDialog::OnAdd() { list_.AddByAddress(); }
+
+void TarvoLoadDialog::OnRescan() { SendDiscoveryQuery(); }
+
+void TarvoLoadDialog::OnColumnClick(int column) { list_.ColumnClick(column); }
+
+void TarvoLoadDialog::OnItemActivate(int row) {
+  if (runInProgressFlag == 0) {
+    StartInstall();
+    return;
+  }
+  activate_during_run(row);
+}
+
+// During a run a double-click cancels a unit that is waiting or running,
+// and queues any other for the next wave.
+void TarvoLoadDialog::activate_during_run(int row) {
+  table_.Lock();
+  if (tarvo_object* unit = list_.UnitAtRow(row)) {
+    if (unit->state == InstallState::Pending || unit->state == InstallState::Running) {
+      table_.CancelUnit(unit);
+    } else if (queued_.erase(unit) != 0) {
+      // Queued behind its ending job: a second double-click takes it back.
+      unit->setStatus("Cancelled");
+    } else if (unit->jobActive) {
+      queued_.insert(unit);
+      unit->setStatus("Pending");
+    } else {
+      unit->setState(InstallState::Pending);
+      unit->setStatus("Pending");
+    }
+    list_.UpdateStatusCell(row);
+  }
+  table_.Unlock();
+}
+
+void TarvoLoadDialog::StopAll() {
+  if (tickRunning_) {
+    view_->StopTick();
+    tickRunning_ = false;
+  }
+  table_.CancelAll();
+  queued_.clear();
+  if (receiver_ != nullptr) {
+    receiver_->Stop();
+    receiver_.reset();
+  }
+  if (pool_ != nullptr) {
+    pool_->Stop();
+    pool_.reset();
+  }
+}
+
+void TarvoLoadDialog::PacketReceived(const void* data, int size,
+                                     const platform::SocketAddressIn* /*from*/) {
+  const std::optional<DiscoveredUnit> unit = discovery::ParseDiscoveryReply(data, size);
+  if (!unit.has_value()) return;
+  if (table_.AddOrUpdateUnit(unit->gateway, unit->reachedFrom, unit->address, unit->macOrNull(),
+                             unit->node, unit->group.c_str(), unit->version.c_str()) != 0) {
+    listRebuildFlag = 1;
+  }
+}
+
+void TarvoLoadDialog::SetProbeSender(std::function<void()> sendProbe) {
+  seams_.sendProbe = std::move(sendProbe);
+}
+
+int TarvoLoadDialog::AddProbedUnit(const DiscoveredUnit& unit) {
+  const int entered =
+      table_.AddOrUpdateUnit(unit.gateway, unit.reachedFrom, unit.address, unit.macOrNull(),
+                             unit.node, unit.group.c_str(), unit.version.c_str());
+  if (entered != 0) OnUnitEnteredByProbe();
+  return entered;
+}
+
+void TarvoLoadDialog::OnUnitEnteredByProbe() { list_.RefreshList(true); }
+
+void TarvoLoadDialog::SendDiscoveryQuery() {
+  if (seams_.sendProbe) seams_.sendProbe();
+  discovery::SendRecordQuery(sender_.get());
+}

@@ -1,0 +1,102 @@
+// The Linux text front end's dialog: an ncurses screen with the same
+// controls as the Windows dialog. The device list with a cursor and
+// multiple selection, the address box with its "Add" button, "Rescan",
+// "Start Install", "Exit", the "Total Tarvos Found:" count and centred
+// message boxes. It keeps what the controller asked it to show, redraws the
+// whole screen after each event, and hands what the user did to the
+// controller's On... operations.
+//
+// Keys: Tab and Shift-Tab move between the controls; in the list, the arrows
+// move the cursor, Space selects or deselects the row, Enter acts on the row
+// as a double-click does; 1-5 or F1-F5 sort by a column; "a" goes to the
+// address box, where digits and dots are typed and Enter adds; "r" rescans;
+// "s" starts the install; Enter or Space presses the button that has the
+// focus; Esc or "q" exits. Enter on a row with no run in progress starts the
+// install of the whole selection, so it stays the default action.
+//
+// Input comes through the main loop's watch on standard input and the tick
+// through its timer, so a key press never delays the tick. The screen is
+// started when the dialog is first shown (or a message box needs it) and
+// the terminal is restored by Close or destruction.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "platform/MainLoop.h"
+#include "shell/DialogView.h"
+
+class TarvoLoadDialog;
+
+class TuiView : public DialogView {
+ public:
+  TuiView(platform::MainLoop& loop, TarvoLoadDialog& dialog);
+  ~TuiView() override;
+  TuiView(const TuiView&) = delete;
+  TuiView& operator=(const TuiView&) = delete;
+
+  void InsertColumns(const ListColumn* columns, int count) override;
+  int InsertRow(int index, const std::string& firstCell, bool selected) override;
+  void SetCellText(int row, int column, const std::string& text) override;
+  void DeleteAllRows() override;
+  int RowCount() const override { return static_cast<int>(rows_.size()); }
+  bool IsRowSelected(int row) const override;
+  void SetCountText(const std::string& text) override;
+  void EnableStartInstall(bool enabled) override;
+  bool ReadAddress(std::uint32_t* value) override;
+  void SetTitle(const std::string& title) override;
+  void Show() override;
+  void ShowMessage(const std::string& text, const std::string& caption) override;
+  void StartTick(unsigned periodMs) override;
+  void StopTick() override;
+
+  // Ends the screen and gives the terminal back; safe to call again.
+  void Close();
+
+  // The controls that take the focus, in tab order.
+  enum class Focus { List, Address, Add, Rescan, Start, Exit };
+
+ private:
+  struct Row {
+    std::vector<std::string> cells;
+    bool selected = false;
+  };
+
+  bool open_screen();
+  void close_terminal();
+  void on_input();
+  void on_key(int key);
+  bool on_global_key(int key);
+  void on_list_key(int key);
+  void on_address_key(int key);
+  void press(Focus button);
+  void exit_program();
+  void move_cursor(int delta);
+  void move_focus(int delta);
+
+  void draw();
+  void draw_list(int top, int height, int width);
+  void draw_row(int y, int row, const std::vector<int>& widths, bool cursor);
+  void draw_controls(int y, int width);
+  void draw_button(int y, int x, const char* label, Focus which, bool enabled);
+  void draw_message(const std::string& text, const std::string& caption);
+  std::vector<int> column_widths(int width) const;
+
+  platform::MainLoop& loop_;
+  TarvoLoadDialog& dialog_;
+  std::FILE* terminal_ = nullptr;
+  bool screen_ = false;
+  bool shown_ = false;
+  bool closed_ = false;
+  int tickTimer_ = 0;
+  std::vector<ListColumn> columns_;
+  std::vector<Row> rows_;
+  std::string count_;
+  bool startEnabled_ = true;
+  std::string title_;
+  std::string address_;
+  Focus focus_ = Focus::List;
+  int cursor_ = 0;
+  int scroll_ = 0;
+};

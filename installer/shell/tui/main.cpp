@@ -1,0 +1,43 @@
+// The Linux entry point of fieldloader: the program's folder becomes the
+// current directory (the release's files are read relative to it), the
+// controller starts behind the text dialog, and the main loop runs until
+// "Exit", Esc or "q". A broken package is reported in a message box and ends
+// the program with exit code 1 before any service is started.
+//
+// The screen is drawn on the terminal itself, and standard output, which
+// carries the program's diagnostics, goes to "fieldloader-output.log" in the
+// program's folder.
+//
+// The device table is made before the controller and so outlives it: the
+// controller's services, whose callbacks reach the table, are gone first.
+#include <cstdio>
+#include <string>
+
+#include "discovery/unit_table.h"
+#include "platform/Files.h"
+#include "platform/MainLoop.h"
+#include "shell/TarvoLoadDialog.h"
+#include "shell/tui/TuiView.h"
+
+int main() {
+  const std::string folder = platform::ProgramDirectory();
+  if (!folder.empty()) platform::SetCurrentDirectoryTo(folder.c_str());
+  if (std::freopen("fieldloader-output.log", "a", stdout) != nullptr) {
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+  }
+  unit_table table;
+  TarvoLoadDialog dialog(table);
+  platform::MainLoop loop;
+  TuiView view(loop, dialog);
+  if (!loop.IsValid() || !dialog.Create(&view)) {
+    view.Close();
+    return 1;
+  }
+  dialog.SetTitle();
+  dialog.SetupColumns();
+  dialog.OpenReleaseNotes();
+  const int code = loop.Run();
+  dialog.StopAll();
+  view.Close();
+  return code;
+}

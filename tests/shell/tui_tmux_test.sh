@@ -1,0 +1,141 @@
+#!/bin/sh
+# The text front end in a terminal, against simulated units on the loopback
+# network of the test's own namespace: the list fills from discovery, two
+# units chosen with Space and started with Enter both reach "Success", an
+# address typed into the box becomes a row, and Esc ends the program with
+# exit code 0 and the terminal back in its normal screen. The dialog fits
+# 80 x 24 and grows when the terminal does.
+#
+# A release without its manifest shows the error box and ends with code 1.
+#
+# Usage: tui_tmux_test.sh FIELDLOADER UNITSIM SCRATCH
+set -u
+fieldloader=$1
+unitsim=$2
+scratch=$3
+
+if [ "${ZEQ_IN_NETNS:-}" != 1 ]; then
+  if [ "${CI:-}" = true ]; then echo "FAIL: no private network namespace"; exit 1; fi
+  echo "SKIP: needs a private network namespace"; exit 77
+fi
+command -v tmux >/dev/null || { echo "SKIP: no tmux"; exit 77; }
+
+rm -rf "$scratch"
+mkdir -p "$scratch/release" "$scratch/files" "$scratch/logs"
+release=$scratch/release
+cp "$fieldloader" "$release/fieldloader"
+head -c 30000 /dev/zero | tr '\0' 'x' >"$release/payload.bin"
+printf '# release for the terminal test\ncd /opt/tarvo\nsend payload.bin\nauto_install\n' \
+  >"$release/ftpdwnld.txt"
+for unit in 127.0.0.2 127.0.0.3; do
+  mkdir -p "$scratch/files/$unit/rsa"
+  printf '#!/bin/sh\r\necho installing\r\n' >"$scratch/files/$unit/rsa/install.script"
+done
+
+"$unitsim" --log "$scratch/sim.log" --root "$scratch/files" \
+  --unit addr=127.0.0.2,node=7,group=North,version=2.1 \
+  --unit addr=127.0.0.3,node=8,group=South >"$scratch/sim.out" 2>&1 &
+sim=$!
+socket="zeq-tui-$$"
+cleanup() {
+  tmux -L "$socket" kill-server 2>/dev/null
+  kill "$sim" 2>/dev/null
+  wait "$sim" 2>/dev/null
+}
+trap cleanup EXIT
+
+fail() {
+  echo "FAIL: $1"
+  echo "--- screen"
+  tmux -L "$socket" capture-pane -p -t tui 2>/dev/null ||
+    tmux -L "$socket" capture-pane -p -t broken 2>/dev/null
+  echo "--- simulator"
+  tail -n 20 "$scratch/sim.log" 2>/dev/null
+  exit 1
+}
+
+wait_for() {  # wait_for TEXT SECONDS [SESSION]: until the screen shows the text
+  tries=$(($2 * 10))
+  while [ "$tries" -gt 0 ]; do
+    if tmux -L "$socket" capture-pane -p -t "${3:-tui}" | grep -q -- "$1"; then return 0; fi
+    sleep 0.1
+    tries=$((tries - 1))
+  done
+  return 1
+}
+
+# Keeps the screen at a step in the scratch folder, to look at afterwards.
+snapshot() {
+  tmux -L "$socket" capture-pane -p -t tui >"$scratch/screen-$1.txt"
+}
+
+count_on_screen() {
+  tmux -L "$socket" capture-pane -p -t tui | grep -c -- "$1"
+}
+
+tries=100
+until grep -q '"ready"' "$scratch/sim.log" 2>/dev/null; do
+  tries=$((tries - 1))
+  [ "$tries" -gt 0 ] || fail "the simulator did not get ready"
+  sleep 0.1
+done
+
+# Without its manifest the program shows the error in a box and ends with
+# code 1 once the box is closed.
+mkdir -p "$scratch/broken"
+cp "$fieldloader" "$scratch/broken/fieldloader"
+tmux -L "$socket" -f /dev/null new-session -d -s broken -x 80 -y 24 \
+  "TERM=xterm '$scratch/broken/fieldloader'; echo \"exit code \$?\"; sleep 60"
+wait_for "Install corrupted, missing files needed for install." 10 broken ||
+  fail "no message box for the broken package"
+wait_for " Error " 1 broken || fail "the box has no Error caption"
+tmux -L "$socket" capture-pane -p -t broken >"$scratch/screen-broken.txt"
+tmux -L "$socket" send-keys -t broken Enter
+wait_for "exit code 1" 10 broken || fail "a broken package did not end with code 1"
+[ ! -s "$scratch/broken/fieldloader-output.log" ] || fail "the broken package produced output"
+
+# The program runs from elsewhere: it must make its own folder current.
+tmux -L "$socket" -f /dev/null new-session -d -s tui -x 80 -y 24 \
+  "cd /; ZEQ_WINDOWS_DIR='$scratch/logs' TERM=xterm '$release/fieldloader'; \
+   echo \"exit code \$?\"; sleep 60"
+
+wait_for "Tarvo Installer (Version" 10 || fail "no dialog"
+wait_for "127.  0.  0.  2" 10 || fail "the first unit is not listed"
+wait_for "127.  0.  0.  3" 10 || fail "the second unit is not listed"
+wait_for "Total Tarvos Found: 2" 5 || fail "the count is not 2"
+wait_for "North" 1 || fail "the group is not shown"
+snapshot found
+
+# Choose both rows and start with Enter on the list.
+tmux -L "$socket" send-keys -t tui Space Down Space Enter
+wait_for "Success" 60 || fail "no install finished"
+tries=600
+until [ "$(count_on_screen Success)" -eq 2 ]; do
+  tries=$((tries - 1))
+  [ "$tries" -gt 0 ] || fail "not both units reached Success"
+  sleep 0.1
+done
+[ "$(grep -c '"install"' "$scratch/sim.log")" -ge 2 ] || fail "the simulator saw fewer than two installs"
+snapshot installed
+
+# A typed address becomes a row of its own.
+tmux -L "$socket" send-keys -t tui a 10.9.8.7 Enter
+wait_for " 10.  9.  8.  7" 5 || fail "the typed address is not listed"
+wait_for "Total Tarvos Found: 3" 5 || fail "the count does not include the typed unit"
+snapshot added
+
+# The dialog grows with the terminal.
+tmux -L "$socket" resize-window -t tui -x 120 -y 40
+tries=30
+until tmux -L "$socket" capture-pane -p -t tui | grep -q '^.\{100,\}\[ Exit \]'; do
+  tries=$((tries - 1))
+  [ "$tries" -gt 0 ] || fail "the dialog did not grow with the terminal"
+  sleep 0.1
+done
+snapshot grown
+
+tmux -L "$socket" send-keys -t tui Escape
+wait_for "exit code 0" 10 || fail "the program did not end with code 0 on Esc"
+alternate=$(tmux -L "$socket" display-message -p -t tui '#{alternate_on}')
+[ "$alternate" = 0 ] || fail "the terminal was left in the program's screen"
+echo "PASS"

@@ -9,6 +9,8 @@
 // controller's services, whose callbacks reach the table, are gone first.
 #include <windows.h>
 
+#include <string>
+
 #include "DialogEvents.h"
 #include "TarvoLoadDialog.h"
 #include "Win32DialogView.h"

@@ -50,18 +50,17 @@ TEST(DiscoveryEntryTest, ReplyEntersTheUnitWithEveryValue) {
 TEST(DiscoveryEntryTest, OnlyANewUnitRaisesTheRebuildFlag) {
   unit_table table;
   listRebuildFlag = 0;
-  EXPECT_EQ(Enter(table, ReplySpec{}), 1);
+  ReplySpec spec;
+  EXPECT_EQ(Enter(table, spec), 1);
   EXPECT_EQ(listRebuildFlag, 1);
   listRebuildFlag = 0;
   // The same unit again, now without a version: merged, no rebuild.
-  ReplySpec again;
-  again.hasVersion = false;
-  EXPECT_EQ(Enter(table, again), 0);
+  spec.hasVersion = false;
+  EXPECT_EQ(Enter(table, spec), 0);
   EXPECT_EQ(listRebuildFlag, 0);
   EXPECT_EQ(Count(table), 1u);
-  ReplySpec other;
-  other.address = {10, 0, 0, 8};
-  EXPECT_EQ(Enter(table, other), 1);
+  spec.address[3] = 8;
+  EXPECT_EQ(Enter(table, spec), 1);
   EXPECT_EQ(listRebuildFlag, 1);
   EXPECT_EQ(Count(table), 2u);
   listRebuildFlag = 0;
@@ -70,12 +69,12 @@ TEST(DiscoveryEntryTest, OnlyANewUnitRaisesTheRebuildFlag) {
 TEST(DiscoveryEntryTest, RefusedRepliesChangeNothing) {
   unit_table table;
   listRebuildFlag = 0;
-  ReplySpec query;
-  query.word = 0x00010001u;  // the installer's own query, heard back
-  EXPECT_EQ(Enter(table, query), -1);
-  ReplySpec shortMac;
-  shortMac.mac = {1, 2, 3, 4, 5};
-  EXPECT_EQ(Enter(table, shortMac), -1);
+  ReplySpec spec;
+  spec.word = 0x00010001u;  // the installer's own query, heard back
+  EXPECT_EQ(Enter(table, spec), -1);
+  spec.word = 0x80010001u;
+  spec.mac.pop_back();  // five bytes
+  EXPECT_EQ(Enter(table, spec), -1);
   EXPECT_EQ(discovery::EnterDiscoveryReply(table, nullptr, 0), -1);
   EXPECT_EQ(Count(table), 0u);
   EXPECT_EQ(listRebuildFlag, 0);

@@ -222,8 +222,9 @@ class ExhaustedPorts {
   }
 
  private:
+  // Opened for update rather than rewritten: wine cannot truncate the file.
   static bool Write(const char* path, const std::string& range) {
-    std::ofstream out(path);
+    std::fstream out(path, std::ios::in | std::ios::out);
     return static_cast<bool>(out << range << '\n' << std::flush);
   }
   std::string path_;

@@ -125,6 +125,24 @@ TEST_F(TarvoInterfaceTest, AnswersAreNumberedStoredOnceAndEverythingElseDropped)
   EXPECT_EQ(link.ResponseAt(3), nullptr);
 }
 
+TEST_F(TarvoInterfaceTest, AThousandAnswersWaitingAtOnceAreAllNumbered) {
+  RecordingInterface link(loop);
+  ASSERT_TRUE(link.listening());
+  const FakeUnit unit(link.answerPort());
+  // All sent before the loop reads any, as while a probe run is still
+  // sending its unicasts.
+  constexpr int kAnswers = 1000;
+  for (int i = 0; i < kAnswers; ++i) {
+    const std::string address = "10.0." + std::to_string(i / 250) + "." + std::to_string(i % 250);
+    unit.Send(Answer(address.c_str(), 1, "North"));
+  }
+  EXPECT_TRUE(RunUntil(
+      loop, [&] { return link.responseCount() == kAnswers; }, 10000))
+      << link.responseCount() << " answers arrived";
+  ASSERT_EQ(link.values.size(), static_cast<std::size_t>(link.responseCount()));
+  EXPECT_EQ(link.values.back(), link.responseCount());
+}
+
 // The socket-layer calls the tests substitute, with what they were given.
 struct SocketLayerLog {
   static inline int startResult = 0;

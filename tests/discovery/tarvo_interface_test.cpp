@@ -256,7 +256,10 @@ TEST_F(TarvoInterfaceTest, UnboundSocketIsNotServicedButStillProbesNamingPortZer
   udptest::PacketCapture capture(4000);
   ASSERT_TRUE(capture.IsOpen());
   ExhaustedPorts ports;
-  if (!ports.active()) GTEST_SKIP() << "cannot narrow this namespace's ephemeral ports";
+  if (!ports.active()) {
+    GTEST_SKIP() << "cannot narrow this namespace's ephemeral ports (wine cannot write the "
+                    "kernel setting)";
+  }
   RecordingInterface link(loop);
   // The probe's own sockets need ephemeral ports again.
   ports.Release();

@@ -7,10 +7,20 @@
 
 namespace discovery {
 
+namespace {
+
+// The answers to one probe run arrive in a burst, all while the main thread
+// is still sending the run's unicasts and not reading: a thousand units
+// overflow the system's default buffer and their answers are lost.
+constexpr int kSocketBufferBytes = 4 * 1024 * 1024;
+
+}  // namespace
+
 DeviceLinkSocket::DeviceLinkSocket() {
   socket_ = platform::OpenUdpSocket();
   if (socket_ == platform::kInvalidSocket) return;
   platform::SetReuseAddress(socket_, true);
+  platform::SetReceiveBufferSize(socket_, kSocketBufferBytes);
   if (platform::Bind(socket_, 0, 0) != 0) return;
   if (platform::GetLocalAddress(socket_, nullptr, &port_) != 0) return;
   address_ = OwnHostAddress();

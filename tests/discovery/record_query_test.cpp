@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "DataRecord.h"
+#include "DiscoveryDatagrams.h"
 #include "DiscoveryTestSupport.h"
 #include "RecordQuery.h"
 #include "UDPPacketBuffer.h"
@@ -17,6 +18,8 @@
 namespace {
 
 using discoverytest::Hex;
+using discoverytest::Reply;
+using discoverytest::ReplySpec;
 
 TEST(RecordQueryTest, QueryIsTheWordTheModeAndTenNamesWithoutValues) {
   ZEQ::UDPPacketBuffer buffer;
@@ -33,57 +36,6 @@ TEST(RecordQueryTest, QueryIsTheWordTheModeAndTenNamesWithoutValues) {
   ASSERT_EQ(expected.size(), 108u);
   ASSERT_EQ(buffer.getSize(), 108);
   EXPECT_EQ(Hex(static_cast<const char*>(buffer), 108), Hex(expected));
-}
-
-// A reply as a unit builds it; each test changes one thing.
-struct ReplySpec {
-  std::uint32_t word = 0x80010001u;
-  std::uint8_t modeHighBits = 0;
-  std::vector<std::uint8_t> address = {10, 0, 0, 7};
-  std::vector<std::uint8_t> from = {10, 0, 0, 1};
-  int nodeType = VT_I2;
-  int node = -2;
-  int groupType = VT_BSTR;
-  std::vector<std::uint8_t> mac = {0x00, 0x11, 0x22, 0x33, 0x44, 0x55};
-  bool hasVersion = true;
-  int versionType = VT_BSTR;
-  std::vector<std::uint8_t> gateway = {192, 168, 9, 1};
-  std::string drop;  // an element left out
-};
-
-void PutBlob(DataRecord& record, const char* name, std::vector<std::uint8_t> bytes,
-             const std::string& drop) {
-  if (drop == name) return;
-  record.Put(VT_BLOB, name, bytes.data(), RecordElement::kCopy,
-             static_cast<unsigned long>(bytes.size()));
-}
-
-void PutText(DataRecord& record, int type, const char* name, const char* text,
-             const std::string& drop) {
-  if (drop == name) return;
-  if (type == VT_BSTR)
-    record.Put(VT_BSTR, name, const_cast<char*>(text), RecordElement::kCopy, 0);
-  else
-    record.Put(type, name, 5);
-}
-
-std::vector<std::uint8_t> Reply(const ReplySpec& spec) {
-  DataRecord record;
-  PutBlob(record, "IPAddress", spec.address, spec.drop);
-  PutBlob(record, "FromIP", spec.from, spec.drop);
-  if (spec.drop != "Node") record.Put(spec.nodeType, "Node", spec.node);
-  PutText(record, spec.groupType, "Group", "North", spec.drop);
-  PutBlob(record, "MAC", spec.mac, spec.drop);
-  if (spec.hasVersion) PutText(record, spec.versionType, "Version", "2.1", spec.drop);
-  if (!spec.gateway.empty()) PutBlob(record, "VXMGW", spec.gateway, spec.drop);
-  record.Put(VT_I4, "Extra", 99);  // unknown elements are ignored
-  std::vector<std::uint8_t> bytes(1500);
-  int written = 0;
-  EXPECT_TRUE(record.Write(bytes.data() + 5, 1495, &written));
-  for (int i = 0; i < 4; ++i) bytes[static_cast<std::size_t>(i)] = (spec.word >> (8 * i)) & 0xFF;
-  bytes[4] = static_cast<std::uint8_t>(record.getFlags() | spec.modeHighBits);
-  bytes.resize(static_cast<std::size_t>(written) + 5);
-  return bytes;
 }
 
 std::optional<DiscoveredUnit> Parse(const std::vector<std::uint8_t>& bytes) {

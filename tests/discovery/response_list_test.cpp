@@ -11,45 +11,16 @@
 #include <vector>
 
 #include "DeviceLinkSocket.h"
+#include "DiscoveryDatagrams.h"
 #include "DiscoveryTestSupport.h"
 #include "ResponseList.h"
 
 namespace {
 
+using discoverytest::Answer;
+using discoverytest::Received;
 using udptest::Address;
 using udptest::Text;
-
-// An answer in a receive buffer: 1500 bytes plus the 8 spare ones, filled
-// with 0xEE beyond the datagram so that nothing relies on zeros being there.
-struct Received {
-  std::vector<std::uint8_t> buffer = std::vector<std::uint8_t>(
-      discovery::ResponseList::kReceiveSize + discovery::kResponseSpareBytes, 0xEE);
-  int length = 0;
-};
-
-Received Answer(const char* address, std::uint16_t node, const std::string& third,
-                const std::string& first = "Tarvo") {
-  Received answer;
-  std::uint8_t* at = answer.buffer.data();
-  std::memset(at, 0, discovery::kResponseMinimum);
-  at[0] = 0x02;
-  at[1] = 0x01;
-  at[4] = 0xD8;  // port 55329, big-endian
-  at[5] = 0x21;
-  const std::uint32_t key = Address(address);
-  std::memcpy(at + 6, &key, 4);
-  at[18] = node & 0xFF;
-  at[19] = node >> 8;
-  at[22] = 800 & 0xFF;
-  at[23] = 800 >> 8;
-  at[24] = 480 & 0xFF;
-  at[25] = 480 >> 8;
-  std::string strings = first + '\0' + "02:00:7f:00:00:02" + '\0' + third + '\0' + "unitsim";
-  strings += '\0';
-  std::memcpy(at + discovery::kResponseMinimum, strings.data(), strings.size());
-  answer.length = discovery::kResponseMinimum + static_cast<int>(strings.size());
-  return answer;
-}
 
 int Dispatch(discovery::ResponseList& list, Received answer) {
   return list.Dispatch(answer.buffer.data(), answer.length);

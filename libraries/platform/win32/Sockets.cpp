@@ -41,7 +41,17 @@ int SetIntOption(SocketHandle socket, int level, int name, int value) {
 
 int StartSockets(int major, int minor) {
   WSADATA data;
-  return WSAStartup(MAKEWORD(major, minor), &data);
+  const int result = WSAStartup(MAKEWORD(major, minor), &data);
+  if (result != 0) return result;
+  // A layer older than the one asked for starts all the same and says so
+  // only in wVersion; the caller cannot use it, so it is ended again here
+  // and the start reported as failed.
+  const int given = LOBYTE(data.wVersion) * 256 + HIBYTE(data.wVersion);
+  if (given < major * 256 + minor) {
+    WSACleanup();
+    return WSAVERNOTSUPPORTED;
+  }
+  return 0;
 }
 
 void CleanupSockets() { WSACleanup(); }

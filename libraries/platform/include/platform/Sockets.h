@@ -24,7 +24,9 @@ struct SocketAddressIn {
 };
 static_assert(sizeof(SocketAddressIn) == 16);
 
-// Starts the socket layer (WSAStartup on Windows); 0 or the error code.
+// Starts the socket layer (WSAStartup on Windows) in at least the version
+// asked for; 0 or the error code. Only a start that returned 0 is to be
+// matched by a CleanupSockets.
 int StartSockets(int major, int minor);
 void CleanupSockets();
 

@@ -1,0 +1,25 @@
+// Entering discovered units into the device table (see DiscoveryEntry.h).
+#include "DiscoveryEntry.h"
+
+#include <optional>
+
+#include "ControllerFlags.h"
+#include "RecordQuery.h"
+#include "unit_table.h"
+
+namespace discovery {
+
+int EnterDiscoveredUnit(unit_table& table, const DiscoveredUnit& unit) {
+  return table.AddOrUpdateUnit(unit.gateway, unit.reachedFrom, unit.address, unit.macOrNull(),
+                               unit.node, unit.group.c_str(), unit.version.c_str());
+}
+
+int EnterDiscoveryReply(unit_table& table, const void* data, int size) {
+  const std::optional<DiscoveredUnit> unit = ParseDiscoveryReply(data, size);
+  if (!unit.has_value()) return -1;
+  const int entered = EnterDiscoveredUnit(table, *unit);
+  if (entered == 1) listRebuildFlag = 1;
+  return entered;
+}
+
+}  // namespace discovery

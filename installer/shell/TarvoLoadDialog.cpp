@@ -8,7 +8,7 @@
 #include "UDPSender.h"
 #include "VEVException.h"
 #include "discovery/ControllerFlags.h"
-#include "discovery/DiscoveredUnit.h"
+#include "discovery/DiscoveryEntry.h"
 #include "discovery/RecordQuery.h"
 #include "discovery/unit_table.h"
 #include "iThreadPool.h"
@@ -215,24 +215,11 @@ void TarvoLoadDialog::StopAll() {
 
 void TarvoLoadDialog::PacketReceived(const void* data, int size,
                                      const platform::SocketAddressIn* /*from*/) {
-  const std::optional<DiscoveredUnit> unit = discovery::ParseDiscoveryReply(data, size);
-  if (!unit.has_value()) return;
-  if (table_.AddOrUpdateUnit(unit->gateway, unit->reachedFrom, unit->address, unit->macOrNull(),
-                             unit->node, unit->group.c_str(), unit->version.c_str()) != 0) {
-    listRebuildFlag = 1;
-  }
+  discovery::EnterDiscoveryReply(table_, data, size);
 }
 
 void TarvoLoadDialog::SetProbeSender(std::function<void()> sendProbe) {
   seams_.sendProbe = std::move(sendProbe);
-}
-
-int TarvoLoadDialog::AddProbedUnit(const DiscoveredUnit& unit) {
-  const int entered =
-      table_.AddOrUpdateUnit(unit.gateway, unit.reachedFrom, unit.address, unit.macOrNull(),
-                             unit.node, unit.group.c_str(), unit.version.c_str());
-  if (entered != 0) OnUnitEnteredByProbe();
-  return entered;
 }
 
 void TarvoLoadDialog::OnUnitEnteredByProbe() { list_.RefreshList(true); }

@@ -27,7 +27,6 @@
 #include "transfer/PackageManifest.h"
 
 class DialogView;
-struct DiscoveredUnit;
 class unit_table;
 
 namespace ZEQ {
@@ -96,12 +95,10 @@ class TarvoLoadDialog : public ZEQ::IUDPReceiver {
   void PacketReceived(const void* data, int size, const platform::SocketAddressIn* from) override;
 
   // The device-link interface's side (main thread). SetProbeSender gives
-  // discovery the probe to send before each record query. AddProbedUnit
-  // enters a unit that answered the probe and rebuilds the list at once when
-  // it is new (1 then, else 0); an interface that enters units itself calls
-  // OnUnitEnteredByProbe after entering a new one instead.
+  // discovery the probe to send before each record query; the interface
+  // calls OnUnitEnteredByProbe after it entered a new unit, and the list is
+  // rebuilt at once.
   void SetProbeSender(std::function<void()> sendProbe);
-  int AddProbedUnit(const DiscoveredUnit& unit);
   void OnUnitEnteredByProbe();
 
   // One discovery pass: the probe, then the record query's broadcast.

@@ -10,9 +10,12 @@
 //
 // The device table is made before the controller and so outlives it: the
 // controller's services, whose callbacks reach the table, are gone first.
+// The device-link interface is made last, so it is torn down first, while
+// the controller it reports to and the loop it runs on still exist.
 #include <cstdio>
 #include <string>
 
+#include "discovery/MyTarvoInterface.h"
 #include "discovery/unit_table.h"
 #include "platform/Files.h"
 #include "platform/MainLoop.h"
@@ -26,8 +29,13 @@ int main() {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
   }
   unit_table table;
-  TarvoLoadDialog dialog(table);
   platform::MainLoop loop;
+  TarvoLoadDialog dialog(table);
+  // The device-link interface answers probes on the main loop; a unit it
+  // enters is listed at once. It goes first at the end, while the loop that
+  // serves its socket still exists.
+  discovery::MyTarvoInterface deviceLink(loop, table, [&dialog] { dialog.OnUnitEnteredByProbe(); });
+  dialog.SetProbeSender([&deviceLink] { deviceLink.SendProbe(); });
   TuiView view(loop, dialog);
   if (!loop.IsValid() || !dialog.Create(&view)) {
     view.Close();

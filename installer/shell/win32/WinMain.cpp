@@ -14,6 +14,7 @@
 #include "DialogEvents.h"
 #include "TarvoLoadDialog.h"
 #include "Win32DialogView.h"
+#include "discovery/MyTarvoInterface.h"
 #include "discovery/unit_table.h"
 #include "platform/Files.h"
 #include "platform/MainLoop.h"
@@ -25,6 +26,12 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   unit_table table;
   platform::MainLoop loop;
   TarvoLoadDialog controller(table);
+  // The device-link interface answers probes on the same loop; a unit it
+  // enters is listed at once. Made last, it is torn down first, while the
+  // controller it reports to and the loop it runs on still exist.
+  discovery::MyTarvoInterface deviceLink(loop, table,
+                                         [&controller] { controller.OnUnitEnteredByProbe(); });
+  controller.SetProbeSender([&deviceLink] { deviceLink.SendProbe(); });
   // The view outlives nothing it reports to: it is destroyed first, and a
   // dialog still open then goes without a report.
   ControllerEvents<TarvoLoadDialog> events(controller);

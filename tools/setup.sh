@@ -4,11 +4,13 @@
 # Windows), CMake and Ninja, GoogleTest and Google Benchmark, zlib (the
 # yardstick of the CRC-32 benchmark), ncurses, wine with a virtual display
 # (xvfb) and a screenshot tool (imagemagick's import) for the dialog tests,
-# and the network tools the tests use inside their private namespaces.
+# tmux for the text UI test, and the network tools the tests use inside
+# their private namespaces.
 set -eu
 
 packages="g++ clang cmake ninja-build libgtest-dev googletest libbenchmark-dev zlib1g-dev libncurses-dev
-  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 xvfb imagemagick iproute2 util-linux
+  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 xvfb xauth imagemagick tmux
+  iproute2 util-linux
   inetutils-telnetd inetutils-inetd"
 
 missing=""

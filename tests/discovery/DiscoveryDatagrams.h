@@ -19,7 +19,7 @@
 namespace discoverytest {
 
 // A reply as a unit builds it; each test changes one thing.
-struct ReplySpec {
+struct ReplyShape {
   std::uint32_t word = 0x80010001u;
   std::uint8_t modeHighBits = 0;
   std::vector<std::uint8_t> address = {10, 0, 0, 7};
@@ -50,21 +50,21 @@ inline void PutText(DataRecord& record, int type, const char* name, const char* 
     record.Put(type, name, 5);
 }
 
-inline std::vector<std::uint8_t> Reply(const ReplySpec& spec) {
+inline std::vector<std::uint8_t> Reply(const ReplyShape& shape) {
   DataRecord record;
-  PutBlob(record, "IPAddress", spec.address, spec.drop);
-  PutBlob(record, "FromIP", spec.from, spec.drop);
-  if (spec.drop != "Node") record.Put(spec.nodeType, "Node", spec.node);
-  PutText(record, spec.groupType, "Group", "North", spec.drop);
-  PutBlob(record, "MAC", spec.mac, spec.drop);
-  if (spec.hasVersion) PutText(record, spec.versionType, "Version", "2.1", spec.drop);
-  if (!spec.gateway.empty()) PutBlob(record, "VXMGW", spec.gateway, spec.drop);
+  PutBlob(record, "IPAddress", shape.address, shape.drop);
+  PutBlob(record, "FromIP", shape.from, shape.drop);
+  if (shape.drop != "Node") record.Put(shape.nodeType, "Node", shape.node);
+  PutText(record, shape.groupType, "Group", "North", shape.drop);
+  PutBlob(record, "MAC", shape.mac, shape.drop);
+  if (shape.hasVersion) PutText(record, shape.versionType, "Version", "2.1", shape.drop);
+  if (!shape.gateway.empty()) PutBlob(record, "VXMGW", shape.gateway, shape.drop);
   record.Put(VT_I4, "Extra", 99);  // unknown elements are ignored
   std::vector<std::uint8_t> bytes(1500);
   int written = 0;
   EXPECT_TRUE(record.Write(bytes.data() + 5, 1495, &written));
-  for (int i = 0; i < 4; ++i) bytes[static_cast<std::size_t>(i)] = (spec.word >> (8 * i)) & 0xFF;
-  bytes[4] = static_cast<std::uint8_t>(record.getFlags() | spec.modeHighBits);
+  for (int i = 0; i < 4; ++i) bytes[static_cast<std::size_t>(i)] = (shape.word >> (8 * i)) & 0xFF;
+  bytes[4] = static_cast<std::uint8_t>(record.getFlags() | shape.modeHighBits);
   bytes.resize(static_cast<std::size_t>(written) + 5);
   return bytes;
 }

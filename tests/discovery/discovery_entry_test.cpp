@@ -15,11 +15,11 @@
 namespace {
 
 using discoverytest::Reply;
-using discoverytest::ReplySpec;
+using discoverytest::ReplyShape;
 using udptest::Address;
 
-int Enter(unit_table& table, const ReplySpec& spec) {
-  const std::vector<std::uint8_t> reply = Reply(spec);
+int Enter(unit_table& table, const ReplyShape& shape) {
+  const std::vector<std::uint8_t> reply = Reply(shape);
   return discovery::EnterDiscoveryReply(table, reply.data(), static_cast<int>(reply.size()));
 }
 
@@ -32,7 +32,7 @@ std::size_t Count(unit_table& table) {
 
 TEST(DiscoveryEntryTest, ReplyEntersTheUnitWithEveryValue) {
   unit_table table;
-  EXPECT_EQ(Enter(table, ReplySpec{}), 1);
+  EXPECT_EQ(Enter(table, ReplyShape{}), 1);
   table.Lock();
   ASSERT_EQ(table.getCount(), 1u);
   const tarvo_object* unit = table.getAddressUnit(0);
@@ -50,17 +50,17 @@ TEST(DiscoveryEntryTest, ReplyEntersTheUnitWithEveryValue) {
 TEST(DiscoveryEntryTest, OnlyANewUnitRaisesTheRebuildFlag) {
   unit_table table;
   listRebuildFlag = 0;
-  ReplySpec spec;
-  EXPECT_EQ(Enter(table, spec), 1);
+  ReplyShape shape;
+  EXPECT_EQ(Enter(table, shape), 1);
   EXPECT_EQ(listRebuildFlag, 1);
   listRebuildFlag = 0;
   // The same unit again, now without a version: merged, no rebuild.
-  spec.hasVersion = false;
-  EXPECT_EQ(Enter(table, spec), 0);
+  shape.hasVersion = false;
+  EXPECT_EQ(Enter(table, shape), 0);
   EXPECT_EQ(listRebuildFlag, 0);
   EXPECT_EQ(Count(table), 1u);
-  spec.address[3] = 8;
-  EXPECT_EQ(Enter(table, spec), 1);
+  shape.address[3] = 8;
+  EXPECT_EQ(Enter(table, shape), 1);
   EXPECT_EQ(listRebuildFlag, 1);
   EXPECT_EQ(Count(table), 2u);
   listRebuildFlag = 0;
@@ -69,12 +69,12 @@ TEST(DiscoveryEntryTest, OnlyANewUnitRaisesTheRebuildFlag) {
 TEST(DiscoveryEntryTest, RefusedRepliesChangeNothing) {
   unit_table table;
   listRebuildFlag = 0;
-  ReplySpec spec;
-  spec.word = 0x00010001u;  // the installer's own query, heard back
-  EXPECT_EQ(Enter(table, spec), -1);
-  spec.word = 0x80010001u;
-  spec.mac.pop_back();  // five bytes
-  EXPECT_EQ(Enter(table, spec), -1);
+  ReplyShape shape;
+  shape.word = 0x00010001u;  // the installer's own query, heard back
+  EXPECT_EQ(Enter(table, shape), -1);
+  shape.word = 0x80010001u;
+  shape.mac.pop_back();  // five bytes
+  EXPECT_EQ(Enter(table, shape), -1);
   EXPECT_EQ(discovery::EnterDiscoveryReply(table, nullptr, 0), -1);
   EXPECT_EQ(Count(table), 0u);
   EXPECT_EQ(listRebuildFlag, 0);

@@ -19,7 +19,7 @@ namespace {
 
 using discoverytest::Hex;
 using discoverytest::Reply;
-using discoverytest::ReplySpec;
+using discoverytest::ReplyShape;
 
 TEST(RecordQueryTest, QueryIsTheWordTheModeAndTenNamesWithoutValues) {
   ZEQ::UDPPacketBuffer buffer;
@@ -50,7 +50,7 @@ std::uint32_t Ip(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d)
 }
 
 TEST(RecordQueryTest, CompleteReplyGivesTheSevenValues) {
-  const std::optional<DiscoveredUnit> unit = Parse(Reply(ReplySpec{}));
+  const std::optional<DiscoveredUnit> unit = Parse(Reply(ReplyShape{}));
   ASSERT_TRUE(unit.has_value());
   EXPECT_EQ(unit->gateway, Ip(192, 168, 9, 1));
   EXPECT_EQ(unit->reachedFrom, Ip(10, 0, 0, 1));
@@ -63,28 +63,28 @@ TEST(RecordQueryTest, CompleteReplyGivesTheSevenValues) {
 }
 
 TEST(RecordQueryTest, MessageWordAndModeByte) {
-  ReplySpec spec;
-  spec.word = 0x8001ABCDu;   // the low half is not examined
-  spec.modeHighBits = 0xFC;  // only the two low bits of the mode byte count
-  EXPECT_TRUE(Parse(Reply(spec)).has_value());
+  ReplyShape shape;
+  shape.word = 0x8001ABCDu;   // the low half is not examined
+  shape.modeHighBits = 0xFC;  // only the two low bits of the mode byte count
+  EXPECT_TRUE(Parse(Reply(shape)).has_value());
   for (const std::uint32_t word : {0x00010001u, 0x80020001u, 0x80000001u, 0xFFFF0001u}) {
-    spec.word = word;
-    EXPECT_FALSE(Parse(Reply(spec)).has_value()) << std::hex << word;
+    shape.word = word;
+    EXPECT_FALSE(Parse(Reply(shape)).has_value()) << std::hex << word;
   }
 }
 
 TEST(RecordQueryTest, OptionalElementsHaveTheirDefaults) {
-  ReplySpec spec;
-  spec.hasVersion = false;
-  spec.gateway.clear();
-  std::optional<DiscoveredUnit> unit = Parse(Reply(spec));
+  ReplyShape shape;
+  shape.hasVersion = false;
+  shape.gateway.clear();
+  std::optional<DiscoveredUnit> unit = Parse(Reply(shape));
   ASSERT_TRUE(unit.has_value());
   EXPECT_EQ(unit->version, "Unknown");
   EXPECT_EQ(unit->gateway, 0u);
-  spec = ReplySpec{};
-  spec.versionType = VT_I4;   // not a string
-  spec.gateway = {10, 0, 0};  // shorter than an address
-  unit = Parse(Reply(spec));
+  shape = ReplyShape{};
+  shape.versionType = VT_I4;   // not a string
+  shape.gateway = {10, 0, 0};  // shorter than an address
+  unit = Parse(Reply(shape));
   ASSERT_TRUE(unit.has_value());
   EXPECT_EQ(unit->version, "Unknown");
   EXPECT_EQ(unit->gateway, 0u);
@@ -92,29 +92,29 @@ TEST(RecordQueryTest, OptionalElementsHaveTheirDefaults) {
 
 TEST(RecordQueryTest, AnyRequiredElementMissingOrShortDropsTheReply) {
   for (const char* name : {"IPAddress", "FromIP", "Node", "Group", "MAC"}) {
-    ReplySpec spec;
-    spec.drop = name;
-    EXPECT_FALSE(Parse(Reply(spec)).has_value()) << name;
+    ReplyShape shape;
+    shape.drop = name;
+    EXPECT_FALSE(Parse(Reply(shape)).has_value()) << name;
   }
-  ReplySpec spec;
-  spec.mac = {0x00, 0x11, 0x22, 0x33, 0x44};  // every other element valid
-  EXPECT_FALSE(Parse(Reply(spec)).has_value()) << "5-byte MAC";
-  spec = ReplySpec{};
-  spec.groupType = VT_I4;
-  EXPECT_FALSE(Parse(Reply(spec)).has_value()) << "Group not a string";
-  spec = ReplySpec{};
-  spec.address = {10, 0, 0};
-  EXPECT_FALSE(Parse(Reply(spec)).has_value()) << "3-byte IPAddress";
-  spec = ReplySpec{};
-  spec.from = {10, 0, 0};
-  EXPECT_FALSE(Parse(Reply(spec)).has_value()) << "3-byte FromIP";
-  spec = ReplySpec{};
-  spec.nodeType = VT_I1;
-  EXPECT_FALSE(Parse(Reply(spec)).has_value()) << "1-byte Node";
+  ReplyShape shape;
+  shape.mac = {0x00, 0x11, 0x22, 0x33, 0x44};  // every other element valid
+  EXPECT_FALSE(Parse(Reply(shape)).has_value()) << "5-byte MAC";
+  shape = ReplyShape{};
+  shape.groupType = VT_I4;
+  EXPECT_FALSE(Parse(Reply(shape)).has_value()) << "Group not a string";
+  shape = ReplyShape{};
+  shape.address = {10, 0, 0};
+  EXPECT_FALSE(Parse(Reply(shape)).has_value()) << "3-byte IPAddress";
+  shape = ReplyShape{};
+  shape.from = {10, 0, 0};
+  EXPECT_FALSE(Parse(Reply(shape)).has_value()) << "3-byte FromIP";
+  shape = ReplyShape{};
+  shape.nodeType = VT_I1;
+  EXPECT_FALSE(Parse(Reply(shape)).has_value()) << "1-byte Node";
 }
 
 TEST(RecordQueryTest, ShortAndUnreadableDatagramsAreDropped) {
-  const std::vector<std::uint8_t> reply = Reply(ReplySpec{});
+  const std::vector<std::uint8_t> reply = Reply(ReplyShape{});
   for (std::size_t length : {std::size_t{0}, std::size_t{4}, std::size_t{5}, std::size_t{20}}) {
     EXPECT_FALSE(discovery::ParseDiscoveryReply(reply.data(), static_cast<int>(length))) << length;
   }

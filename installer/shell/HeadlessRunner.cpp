@@ -18,19 +18,29 @@ bool InRun(const UnitReportRow& row) { return row.jobRan || row.state != Install
 
 std::string Text(const NullableText& text) { return text ? PrintableText(*text) : "-"; }
 
+// The characters of a printable text: its bytes that do not continue a
+// UTF-8 sequence.
+std::size_t Width(const std::string& text) {
+  std::size_t width = 0;
+  for (const char c : text) {
+    if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++width;
+  }
+  return width;
+}
+
 // Lines of cells, each column as wide as its widest cell, two spaces apart.
 std::string Table(const std::vector<std::vector<std::string>>& lines) {
   std::vector<std::size_t> widths;
   for (const auto& cells : lines) {
     widths.resize(std::max(widths.size(), cells.size()));
-    for (std::size_t i = 0; i < cells.size(); ++i) widths[i] = std::max(widths[i], cells[i].size());
+    for (std::size_t i = 0; i < cells.size(); ++i) widths[i] = std::max(widths[i], Width(cells[i]));
   }
   std::string out;
   for (const auto& cells : lines) {
     std::string line;
     for (std::size_t i = 0; i < cells.size(); ++i) {
       line += cells[i];
-      if (i + 1 < cells.size()) line += std::string(widths[i] - cells[i].size() + 2, ' ');
+      if (i + 1 < cells.size()) line += std::string(widths[i] - Width(cells[i]) + 2, ' ');
     }
     out += line + "\n";
   }

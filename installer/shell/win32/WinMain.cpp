@@ -11,8 +11,9 @@
 //
 // The device table is made before the controller and so outlives it: the
 // controller's services, whose callbacks reach the table, are gone first.
-#include <shellapi.h>
 #include <windows.h>
+// shellapi.h needs the types of windows.h.
+#include <shellapi.h>
 
 #include <string>
 #include <vector>

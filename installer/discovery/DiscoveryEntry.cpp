@@ -10,8 +10,11 @@
 namespace discovery {
 
 int EnterDiscoveredUnit(unit_table& table, const DiscoveredUnit& unit) {
-  return table.AddOrUpdateUnit(unit.gateway, unit.reachedFrom, unit.address, unit.macOrNull(),
-                               unit.node, unit.group.c_str(), unit.version.c_str());
+  const int entered =
+      table.AddOrUpdateUnit(unit.gateway, unit.reachedFrom, unit.address, unit.macOrNull(),
+                            unit.node, unit.group.c_str(), unit.version.c_str());
+  table.NoteAnswer(unit.address, unit.version.c_str());
+  return entered;
 }
 
 int EnterDiscoveryReply(unit_table& table, const void* data, int size) {

@@ -14,6 +14,19 @@ const char* FailureClassName(FailureClass failure) {
   return "";
 }
 
+void JobTranscript::AddText(const char* mark, const std::string& text) {
+  std::string line;
+  for (const char c : text) {
+    if (c == '\n') {
+      Add(mark, line);
+      line.clear();
+    } else if (c != '\r') {
+      line += c;
+    }
+  }
+  if (!line.empty()) Add(mark, line);
+}
+
 void JobTranscript::Add(const char* mark, const std::string& text) {
   std::string line = mark + text;
   if (!secret_.empty()) {

@@ -30,18 +30,23 @@ struct StepTime {
 };
 
 // The telnet dialogue as the job drove it: one line per thing sent (">"),
-// seen ("<") or noted ("#"). Every occurrence of the secret in a line is
+// seen ("<") or noted ("#"). Received text is kept line by line, without
+// its carriage returns. Every occurrence of the secret in a line is
 // replaced by "********" before the line is kept.
 class JobTranscript {
  public:
   explicit JobTranscript(std::string secret = std::string()) : secret_(std::move(secret)) {}
   void Sent(const std::string& text) { Add("> ", text); }
   void Seen(const std::string& text) { Add("< ", text); }
+  // Text of any length, sent or received: one line per line of it.
+  void SentText(const std::string& text) { AddText("> ", text); }
+  void SeenText(const std::string& text) { AddText("< ", text); }
   void Note(const std::string& text) { Add("# ", text); }
   const std::vector<std::string>& lines() const { return lines_; }
 
  private:
   void Add(const char* mark, const std::string& text);
+  void AddText(const char* mark, const std::string& text);
 
   std::string secret_;
   std::vector<std::string> lines_;

@@ -72,5 +72,10 @@ class tarvo_object : public RemoteFsysManipulatorProgressInterface {
   bool cancelSeen = false;
   // True from the start of a job thread until its last touch of the record.
   bool jobActive = false;
+  // How many discovery answers (record replies and device-link responses)
+  // named this unit, and the version text of the latest. The run report's
+  // rescan tells by the count which units answered after the run.
+  std::uint32_t answers = 0;
+  NullableText answeredVersion;
   JobReport report;
 };

@@ -116,6 +116,16 @@ void unit_table::merge(tarvo_object* stored, const tarvo_object& news, const std
   if (identity) stored->identityChanged = true;
 }
 
+void unit_table::NoteAnswer(std::uint32_t address, const char* version) {
+  const tarvo_object key(*this, 0, 0, address, nullptr, 0, nullptr, version);
+  Lock();
+  if (tarvo_object** slot = by_address.Search(&key)) {
+    ++(*slot)->answers;
+    (*slot)->answeredVersion = key.version;
+  }
+  Unlock();
+}
+
 tarvo_object** unit_table::FindByAddress(const tarvo_object* key) { return by_address.Search(key); }
 
 void unit_table::CancelUnit(tarvo_object* unit) {

@@ -50,6 +50,9 @@ class unit_table {
   int AddOrUpdateUnit(std::uint32_t gateway, std::uint32_t reachedFrom, std::uint32_t address,
                       const std::uint8_t* mac, std::int32_t node, const char* group,
                       const char* version);
+  // Counts a discovery answer from the unit at address and keeps the version
+  // it gave; nothing for an unknown address. Takes the lock itself.
+  void NoteAnswer(std::uint32_t address, const char* version);
   // The by-address slot of the record with key's address, or null. Caller
   // holds the lock.
   tarvo_object** FindByAddress(const tarvo_object* key);

@@ -172,12 +172,18 @@ void InstallJobRun::log_in() {
   unit_->telnetSession = session_.get();
   table_.Unlock();
   JobTranscript& transcript = report_.transcript;
+  session_->SetTap([&transcript](bool sent, const std::string& text) {
+    if (sent) {
+      transcript.SentText(text);
+    } else {
+      transcript.SeenText(text);
+    }
+  });
   transcript.Note("connect " + Dotted(unit_->address) + " port 23");
   telnetConnected_ = session_->Connect(unit_->address, kTelnetPort) == 1;
   transcript.Note(telnetConnected_ ? "connected" : "connection failed");
-  transcript.Sent(std::string("login ") + kUnitUserName + " password " + kUnitPassword);
   loginStage_ = Login(*session_);
-  transcript.Seen(loginStage_ == kLoginLoggedIn ? "shell prompt" : "no shell prompt");
+  transcript.Note(loginStage_ == kLoginLoggedIn ? "logged in" : "login failed");
   if (loginStage_ == kLoginLoggedIn) return;
   publish_outcome("Failed Connection", InstallState::Failed);
   installError_ = kLoginFailed;
@@ -236,10 +242,9 @@ void InstallJobRun::judge_outcome() {
 
 void InstallJobRun::judge_script() {
   publish("Installing..");
-  report_.transcript.Sent(manifest_.installScript);
   installError_ = RunInstallScript(*session_, manifest_.installScript);
   scriptRan_ = true;
-  report_.transcript.Seen("exit status " + std::to_string(installError_));
+  report_.transcript.Note("exit status " + std::to_string(installError_));
   switch (installError_) {
     case 0: publish_outcome("Success", InstallState::Finished); break;
     case kNoExitStatus: publish_outcome("Connection Closed", InstallState::Finished); break;

@@ -80,6 +80,7 @@ int TelnetSession::Connect(std::uint32_t address, std::uint16_t port) {
 int TelnetSession::Send(const std::string& line) {
   ZEQ::CancellableSocket::Use use(connection_);
   if (!use) return 0;
+  if (tap_) tap_(true, line);
   const std::string text = line + "\n";
   const int sent = platform::Send(use.socket(), text.data(), static_cast<int>(text.size()));
   if (sent < 0) {
@@ -91,22 +92,38 @@ int TelnetSession::Send(const std::string& line) {
 
 int TelnetSession::WaitFor(const std::string& expected, std::string& result,
                            const std::string& failure) {
+  std::string consumed;
+  const int outcome = poll_until(expected, result, failure, &consumed);
+  if (!tap_) return outcome;
+  // The remainder at the close is told once, however often the job waits.
+  if (outcome != 0 || (!closeTapped_ && !consumed.empty())) tap_(false, consumed);
+  if (outcome == 0) closeTapped_ = true;
+  return outcome;
+}
+
+int TelnetSession::poll_until(const std::string& expected, std::string& result,
+                              const std::string& failure, std::string* consumed) {
   for (;;) {
     {
       // One poll holds the lock throughout, so the bytes a match discards
       // are exactly those the searched copy held.
       SessionGuard guard(lock_);
-      if (!connection_.IsOpen()) return 0;
       const std::string copy = responseBuffer_;
+      if (!connection_.IsOpen()) {
+        *consumed = copy;
+        return 0;
+      }
       const std::size_t at = copy.find(expected);
       if (at != std::string::npos) {
         result = copy.substr(0, at);
         responseBuffer_.clear();
+        *consumed = copy;
         return 1;
       }
       if (!failure.empty() && copy.find(failure) != std::string::npos) {
         result = failure;
         responseBuffer_.clear();
+        *consumed = copy;
         return -1;
       }
     }

@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "CancellableSocket.h"
@@ -37,6 +38,14 @@ class TelnetSession {
   // Closes the connection if one is open; any thread, any number of times.
   void Disconnect(int error);
 
+  // The dialogue as the job drives it, for its transcript: every line Send
+  // sends (sent true, without the line end), the text each WaitFor consumed
+  // (sent false), and once the remainder when a WaitFor finds the
+  // connection gone. Called on the job thread without the session's lock.
+  // Set before Connect; owner thread only.
+  using Tap = std::function<void(bool sent, const std::string& text)>;
+  void SetTap(Tap tap) { tap_ = std::move(tap); }
+
   const std::string& getUserName() const { return userName_; }
   const std::string& getPassword() const { return password_; }
   int getLoginStage() const { return loginStage_.load(); }
@@ -52,6 +61,10 @@ class TelnetSession {
   static void* receive_thread(void* session);
   void ReceiveLoop();
   void append_response(std::uint8_t byte);
+  // WaitFor's loop; *consumed receives the buffer's text it took (or found
+  // at the close).
+  int poll_until(const std::string& expected, std::string& result, const std::string& failure,
+                 std::string* consumed);
   int send_if_connected(platform::SocketHandle socket, const void* data, int length);
   void join_receive_thread();
 
@@ -67,5 +80,7 @@ class TelnetSession {
   std::string responseBuffer_;  // guarded by lock_
   platform::RecursiveMutex lock_;
   platform::ThreadHandle* receiveThread_ = nullptr;
+  Tap tap_;
+  bool closeTapped_ = false;  // owner thread only
   unsigned long receiveThreadId_ = 0;
 };

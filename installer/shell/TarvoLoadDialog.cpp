@@ -95,11 +95,15 @@ void TarvoLoadDialog::OnTick() {
   }
   // The next wave waits until every job of this one has ended.
   if (CountRunning() > 0) return;
+  // The wave's report sees its units as their jobs left them, before the
+  // next wave's start changes any of them.
+  if (observer_.waveEnded) observer_.waveEnded();
   queue_units_whose_job_ended();
   if (StartInstallJobs(context_) == 0) {
     runInProgressFlag = 0;
     if (view_ != nullptr) view_->EnableStartInstall(true);
     list_.RefreshList(false);
+    if (observer_.runEnded) observer_.runEnded();
   } else {
     list_.RefreshStatusColumn();
   }
@@ -217,6 +221,8 @@ void TarvoLoadDialog::PacketReceived(const void* data, int size,
                                      const platform::SocketAddressIn* /*from*/) {
   discovery::EnterDiscoveryReply(table_, data, size);
 }
+
+void TarvoLoadDialog::SetRunObserver(RunObserver observer) { observer_ = std::move(observer); }
 
 void TarvoLoadDialog::SetProbeSender(std::function<void()> sendProbe) {
   seams_.sendProbe = std::move(sendProbe);

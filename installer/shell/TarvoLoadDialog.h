@@ -49,6 +49,14 @@ struct ShellSeams {
   static ShellSeams Platform();
 };
 
+// Who hears of the ends of an install run, on the main thread from the
+// tick: waveEnded when no job of the current wave is left (before the next
+// wave starts), runEnded when the tick then finds nothing more to start.
+struct RunObserver {
+  std::function<void()> waveEnded;
+  std::function<void()> runEnded;
+};
+
 class TarvoLoadDialog : public ZEQ::IUDPReceiver {
  public:
   static constexpr unsigned kTickMs = 800;
@@ -100,6 +108,8 @@ class TarvoLoadDialog : public ZEQ::IUDPReceiver {
   // rebuilt at once.
   void SetProbeSender(std::function<void()> sendProbe);
   void OnUnitEnteredByProbe();
+  // The run report's side: told when a wave and when the whole run ended.
+  void SetRunObserver(RunObserver observer);
 
   // One discovery pass: the probe, then the record query's broadcast.
   void SendDiscoveryQuery();
@@ -126,6 +136,7 @@ class TarvoLoadDialog : public ZEQ::IUDPReceiver {
   PackageManifest manifest_;
   InstallContext context_;
   DeviceList list_;
+  RunObserver observer_;
   bool tickRunning_ = false;
   // Units queued for the next wave by a double-click while their cancelled
   // job was still ending: they keep CancelRequested, so that job still

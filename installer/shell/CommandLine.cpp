@@ -1,0 +1,206 @@
+// Parsing of fieldloader's command line and the texts it prints about
+// itself. Nothing here touches the system, so both entry points share it and
+// the tests run it on both platforms.
+#include "shell/CommandLine.h"
+
+#include <cstring>
+#include <optional>
+
+namespace {
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// A whole decimal number within [0, max]; no sign, no spaces.
+std::optional<int> ParseCount(const std::string& text, int max) {
+  if (text.empty() || text.size() > 9) return std::nullopt;
+  int value = 0;
+  for (const char c : text) {
+    if (!IsDigit(c)) return std::nullopt;
+    value = value * 10 + (c - '0');
+  }
+  if (value > max) return std::nullopt;
+  return value;
+}
+
+// The parser's walk over the arguments: each option takes its value from
+// "--name=value" or, failing that, from the next argument.
+class Parser {
+ public:
+  explicit Parser(const std::vector<std::string>& arguments) : arguments_(arguments) {}
+
+  CommandLine Run() {
+    bool headlessOnly = false;
+    std::string headlessOption;
+    for (index_ = 0; index_ < arguments_.size() && result_.mode != CommandLine::Mode::Error;
+         ++index_) {
+      const std::string& argument = arguments_[index_];
+      const std::size_t equals = argument.find('=');
+      name_ = argument.substr(0, argument.rfind("--", 0) == 0 ? equals : std::string::npos);
+      inlineValue_ = equals != std::string::npos && name_.size() == equals
+                         ? std::optional<std::string>(argument.substr(equals + 1))
+                         : std::nullopt;
+      if (option(&headlessOnly) && headlessOnly && headlessOption.empty()) headlessOption = name_;
+    }
+    if (result_.mode == CommandLine::Mode::Error) return result_;
+    if (informational_ != CommandLine::Mode::Dialog) {
+      result_.mode = informational_;
+    } else if (!headlessOption.empty() && result_.mode != CommandLine::Mode::Headless) {
+      fail(headlessOption + " is only for a headless run (--headless)");
+    }
+    return result_;
+  }
+
+ private:
+  // One argument; sets *headlessOnly for the options only a headless run
+  // takes. False when the argument was refused.
+  bool option(bool* headlessOnly) {
+    *headlessOnly = false;
+    if (name_ == "--help" || name_ == "-h") return flag(CommandLine::Mode::Help);
+    if (name_ == "--version") return flag(CommandLine::Mode::Version);
+    if (name_ == "--headless") {
+      if (!no_value()) return false;
+      result_.mode = CommandLine::Mode::Headless;
+      return true;
+    }
+    if (name_ == "--report") return report_folder();
+    *headlessOnly = true;
+    if (name_ == "--discover-seconds") return discover_seconds();
+    if (name_ == "--add") return add_address();
+    *headlessOnly = false;
+    if (name_.rfind("-", 0) == 0 && name_.size() > 1) return fail("unknown option " + name_);
+    return fail("unexpected argument \"" + arguments_[index_] + "\"");
+  }
+
+  // --help and --version win over everything else on the line, as users
+  // expect ("fieldloader --headless --help" prints the help).
+  bool flag(CommandLine::Mode mode) {
+    if (!no_value()) return false;
+    if (informational_ == CommandLine::Mode::Dialog) informational_ = mode;
+    return true;
+  }
+
+  bool no_value() {
+    if (!inlineValue_) return true;
+    return fail(name_ + " takes no value");
+  }
+
+  std::optional<std::string> value() {
+    if (inlineValue_) return inlineValue_;
+    if (index_ + 1 >= arguments_.size()) {
+      fail(name_ + " needs a value");
+      return std::nullopt;
+    }
+    return arguments_[++index_];
+  }
+
+  bool discover_seconds() {
+    const std::optional<std::string> text = value();
+    if (!text) return false;
+    const std::optional<int> seconds = ParseCount(*text, CommandLine::kMaxDiscoverSeconds);
+    if (!seconds) {
+      return fail("--discover-seconds needs a whole number of seconds from 0 to " +
+                  std::to_string(CommandLine::kMaxDiscoverSeconds) + ", not \"" + *text + "\"");
+    }
+    result_.discoverSeconds = *seconds;
+    return true;
+  }
+
+  bool add_address() {
+    const std::optional<std::string> text = value();
+    if (!text) return false;
+    std::uint32_t address = 0;
+    if (!ParseUnitAddress(*text, &address)) {
+      return fail("--add needs an IPv4 address such as 192.168.1.20, not \"" + *text + "\"");
+    }
+    // The job starter skips address 0, and no unit has the broadcast
+    // address: either would be a unit that silently never installs.
+    if (address == 0 || address == 0xFFFFFFFFu) {
+      return fail("--add " + *text + " is not a unit's address");
+    }
+    result_.addresses.push_back(address);
+    return true;
+  }
+
+  bool report_folder() {
+    const std::optional<std::string> text = value();
+    if (!text) return false;
+    if (text->empty()) return fail("--report needs a folder");
+    result_.reportFolder = *text;
+    return true;
+  }
+
+  bool fail(const std::string& reason) {
+    result_.mode = CommandLine::Mode::Error;
+    result_.error = reason;
+    return false;
+  }
+
+  const std::vector<std::string>& arguments_;
+  std::size_t index_ = 0;
+  std::string name_;
+  std::optional<std::string> inlineValue_;
+  CommandLine::Mode informational_ = CommandLine::Mode::Dialog;
+  CommandLine result_;
+};
+
+}  // namespace
+
+CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
+  return Parser(arguments).Run();
+}
+
+bool ParseUnitAddress(const std::string& text, std::uint32_t* address) {
+  unsigned char octets[4] = {};
+  std::size_t at = 0;
+  for (int part = 0; part < 4; ++part) {
+    if (part > 0) {
+      if (at >= text.size() || text[at] != '.') return false;
+      ++at;
+    }
+    const std::size_t start = at;
+    while (at < text.size() && IsDigit(text[at]) && at - start < 4) ++at;
+    const std::optional<int> octet = ParseCount(text.substr(start, at - start), 255);
+    // A leading zero ("010") reads as octal to some tools: refused, so the
+    // address is never taken for another than the one meant.
+    if (!octet || at - start > 3 || (at - start > 1 && text[start] == '0')) return false;
+    octets[part] = static_cast<unsigned char>(*octet);
+  }
+  if (at != text.size()) return false;
+  // Network byte order: the first octet in the lowest-addressed byte.
+  std::memcpy(address, octets, sizeof octets);
+  return true;
+}
+
+std::string UsageText() {
+  return "Usage: fieldloader [--report PATH]\n"
+         "       fieldloader --headless [--discover-seconds N] [--add ADDRESS]... "
+         "[--report PATH]\n"
+         "       fieldloader --help | --version\n"
+         "\n"
+         "Loads the release in the program's own folder (\"ftpdwnld.txt\" and the files\n"
+         "it names) onto Tarvo units. Without --headless the dialog opens.\n"
+         "\n"
+         "  --headless            run without a screen: discover units, install the\n"
+         "                        release on every unit found and on each --add\n"
+         "                        address, print one line per status change, then a\n"
+         "                        summary\n"
+         "  --discover-seconds N  how long to wait for units to answer before the\n"
+         "                        install starts (default 3, at most 3600)\n"
+         "  --add ADDRESS         also install on the unit at this IPv4 address\n"
+         "                        (repeatable)\n"
+         "  --report PATH         the folder for fieldloader-report.json,\n"
+         "                        fieldloader-report.csv and transcripts/ (default:\n"
+         "                        the release folder); made when missing\n"
+         "  --help, -h            print this text\n"
+         "  --version             print the program's version\n"
+         "\n"
+         "Exit status of a headless run: 0 when every unit ended finished, 1 when\n"
+         "some unit failed or was cancelled, 2 when nothing could start (a broken\n"
+         "package, no unit found) or the command line was wrong.\n";
+}
+
+std::string VersionText(const std::string& version) { return "fieldloader " + version + "\n"; }
+
+std::string UsageErrorText(const std::string& reason) {
+  return "fieldloader: " + reason + "\nTry 'fieldloader --help' for more information.\n";
+}

@@ -1,0 +1,52 @@
+// The command line of fieldloader. With no argument the program is the
+// dialog; "--headless" runs the same controller without a screen, and
+// "--help" and "--version" only print. Parsing is plain text work, written
+// once for both platforms and tested on its own: each entry point hands in
+// its arguments as UTF-8 and acts on the result.
+//
+//   fieldloader [--report PATH]
+//   fieldloader --headless [--discover-seconds N] [--add ADDRESS]... [--report PATH]
+//   fieldloader --help | --version
+//
+// Options take their value as the next argument or after "=". A mistake
+// (an unknown option, a missing or bad value, an option that only a headless
+// run takes) gives the Error mode with a one-line reason; the program then
+// exits with kUsageExitCode.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct CommandLine {
+  enum class Mode { Dialog, Headless, Help, Version, Error };
+
+  static constexpr int kDefaultDiscoverSeconds = 3;
+  static constexpr int kMaxDiscoverSeconds = 3600;
+  // The exit code of a usage mistake; the same as a headless run that could
+  // not start anything.
+  static constexpr int kUsageExitCode = 2;
+
+  Mode mode = Mode::Dialog;
+  int discoverSeconds = kDefaultDiscoverSeconds;
+  // The --add addresses in network byte order, in the order given.
+  std::vector<std::uint32_t> addresses;
+  // The folder named by --report as given (empty: beside the release).
+  std::string reportFolder;
+  // Why the command line was refused (Error mode only).
+  std::string error;
+};
+
+// Parses the arguments after the program name.
+CommandLine ParseCommandLine(const std::vector<std::string>& arguments);
+
+// A strict dotted quad: four decimal numbers of at most three digits, each
+// at most 255 and without a leading zero. Gives the address in network byte order.
+bool ParseUnitAddress(const std::string& text, std::uint32_t* address);
+
+// The text of --help, ending with a line end.
+std::string UsageText();
+// "fieldloader VERSION" and a line end, for --version.
+std::string VersionText(const std::string& version);
+// What a refused command line prints on standard error.
+std::string UsageErrorText(const std::string& reason);

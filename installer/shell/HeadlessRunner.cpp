@@ -1,0 +1,193 @@
+// The headless run (see HeadlessRunner.h).
+#include "shell/HeadlessRunner.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "discovery/MyTarvoInterface.h"
+#include "discovery/unit_table.h"
+#include "platform/MainLoop.h"
+#include "platform/ProgramVersion.h"
+#include "shell/HeadlessView.h"
+#include "shell/RunReporter.h"
+#include "shell/TarvoLoadDialog.h"
+
+namespace {
+
+bool InRun(const UnitReportRow& row) { return row.jobRan || row.state != InstallState::Idle; }
+
+std::string Text(const NullableText& text) { return text ? PrintableText(*text) : "-"; }
+
+// The characters of a printable text: its bytes that do not continue a
+// UTF-8 sequence.
+std::size_t Width(const std::string& text) {
+  std::size_t width = 0;
+  for (const char c : text) {
+    if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++width;
+  }
+  return width;
+}
+
+// Lines of cells, each column as wide as its widest cell, two spaces apart.
+std::string Table(const std::vector<std::vector<std::string>>& lines) {
+  std::vector<std::size_t> widths;
+  for (const auto& cells : lines) {
+    widths.resize(std::max(widths.size(), cells.size()));
+    for (std::size_t i = 0; i < cells.size(); ++i) widths[i] = std::max(widths[i], Width(cells[i]));
+  }
+  std::string out;
+  for (const auto& cells : lines) {
+    std::string line;
+    for (std::size_t i = 0; i < cells.size(); ++i) {
+      line += cells[i];
+      if (i + 1 < cells.size()) line += std::string(widths[i] - Width(cells[i]) + 2, ' ');
+    }
+    out += line + "\n";
+  }
+  return out;
+}
+
+}  // namespace
+
+int HeadlessExitCode(const RunReport& report) {
+  int inRun = 0;
+  bool failed = false;
+  for (const UnitReportRow& row : report.units) {
+    if (!InRun(row)) continue;
+    ++inRun;
+    if (row.state != InstallState::Finished) failed = true;
+  }
+  if (inRun == 0) return kHeadlessNothingStarted;
+  return failed ? kHeadlessSomeFailed : kHeadlessAllFinished;
+}
+
+std::string HeadlessSummary(const RunReport& report) {
+  std::vector<std::vector<std::string>> lines = {
+      {"Address", "Node", "Group", "Before", "After", "Status", "Failure"}};
+  int finished = 0;
+  int others = 0;
+  for (const UnitReportRow& row : report.units) {
+    if (!InRun(row)) continue;
+    (row.state == InstallState::Finished ? finished : others) += 1;
+    const char* failure = FailureClassName(row.failure);
+    lines.push_back({DottedAddress(row.address), std::to_string(row.node), Text(row.group),
+                     Text(row.versionBefore), Text(row.versionAfter), PrintableText(row.status),
+                     *failure ? failure : "-"});
+  }
+  return Table(lines) + std::to_string(finished) + " finished, " + std::to_string(others) +
+         " failed or cancelled\n";
+}
+
+HeadlessRunner::HeadlessRunner(platform::MainLoop& loop, unit_table& table, TarvoLoadDialog& dialog,
+                               HeadlessView& view, RunReporter& reporter,
+                               const CommandLine& options, std::FILE* out, std::FILE* err)
+    : loop_(loop),
+      table_(table),
+      dialog_(dialog),
+      view_(view),
+      reporter_(reporter),
+      options_(options),
+      out_(out),
+      err_(err) {}
+
+HeadlessRunner::~HeadlessRunner() {
+  if (discoveryTimer_ != 0) loop_.KillTimer(discoveryTimer_);
+}
+
+void HeadlessRunner::Start() {
+  dialog_.SetRunObserver(RunObserver{nullptr, [this] { on_run_ended(); }});
+  std::fprintf(out_, "Discovering units for %d s\n", options_.discoverSeconds);
+  std::fflush(out_);
+  const unsigned waitMs = std::max(1u, static_cast<unsigned>(options_.discoverSeconds) * 1000u);
+  discoveryTimer_ = loop_.AddTimer(waitMs, [this] {
+    loop_.KillTimer(discoveryTimer_);
+    discoveryTimer_ = 0;
+    start_install();
+  });
+  if (discoveryTimer_ == 0) end_without_run("cannot set a timer");
+}
+
+// The user's part of the dialog: every address typed and added, the list
+// brought up to date, every row selected, "Start Install". An address that
+// discovery found already is not typed: "Add" would replace the node, group
+// and version it reported with the placeholders of a hand entry.
+void HeadlessRunner::start_install() {
+  for (const std::uint32_t address : options_.addresses) {
+    if (known(address)) continue;
+    view_.TypeAddress(address);
+    dialog_.OnAdd();
+  }
+  dialog_.list().RefreshList(true);
+  if (view_.RowCount() == 0) {
+    end_without_run("no unit found");
+    return;
+  }
+  view_.SelectAll();
+  std::fprintf(out_, "Installing on %d unit%s\n", view_.RowCount(),
+               view_.RowCount() == 1 ? "" : "s");
+  std::fflush(out_);
+  dialog_.OnStartInstall();
+}
+
+bool HeadlessRunner::known(std::uint32_t address) {
+  const tarvo_object key(table_, 0, 0, address, nullptr, 0, nullptr, nullptr);
+  table_.Lock();
+  const bool found = table_.FindByAddress(&key) != nullptr;
+  table_.Unlock();
+  return found;
+}
+
+void HeadlessRunner::on_run_ended() {
+  reporter_.Report([this](const RunReport& report, bool ok, const std::string& error) {
+    finish(report, ok, error);
+  });
+}
+
+void HeadlessRunner::finish(const RunReport& report, bool ok, const std::string& error) {
+  std::fprintf(out_, "\n%s", HeadlessSummary(report).c_str());
+  std::fflush(out_);
+  if (!ok) std::fprintf(err_, "fieldloader: the run report was not written: %s\n", error.c_str());
+  loop_.Quit(HeadlessExitCode(report));
+}
+
+// Nothing was started; the report is written all the same, so that the
+// files beside the release never describe an earlier run.
+void HeadlessRunner::end_without_run(const std::string& reason) {
+  std::fprintf(err_, "fieldloader: %s\n", reason.c_str());
+  reporter_.Report(
+      [this](const RunReport&, bool, const std::string&) { loop_.Quit(kHeadlessNothingStarted); });
+}
+
+int RunHeadless(const CommandLine& options, const std::string& reportFolder, std::FILE* out,
+                std::FILE* err) {
+  const std::string version = platform::ProgramVersionString("ProductVersion").value_or("Unknown");
+  unit_table table;
+  platform::MainLoop loop;
+  TarvoLoadDialog dialog(table);
+  // As behind the dialog: the device-link interface goes first at the end,
+  // while the controller and the loop it reports to still exist.
+  discovery::MyTarvoInterface deviceLink(loop, table, [&dialog] { dialog.OnUnitEnteredByProbe(); });
+  dialog.SetProbeSender([&deviceLink] { deviceLink.SendProbe(); });
+  HeadlessView view(
+      loop, [&dialog] { dialog.OnTick(); }, out, err);
+  RunReporter reporter(loop, table, dialog, reportFolder, version);
+  if (!loop.IsValid()) {
+    std::fprintf(err, "fieldloader: cannot start the main loop\n");
+    return kHeadlessNothingStarted;
+  }
+  // A broken package has been reported on err by the view.
+  if (!dialog.Create(&view)) {
+    std::string error;
+    RunReport empty;
+    empty.programVersion = version;
+    empty.writtenAt = std::time(nullptr);
+    WriteRunReport(reportFolder, empty, &error);
+    return kHeadlessNothingStarted;
+  }
+  dialog.SetupColumns();
+  HeadlessRunner runner(loop, table, dialog, view, reporter, options, out, err);
+  runner.Start();
+  const int code = loop.Run();
+  dialog.StopAll();
+  return code;
+}

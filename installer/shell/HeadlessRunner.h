@@ -1,0 +1,78 @@
+// The headless run: the dialog's controller and install engine without a
+// screen. Discovery runs as at start-up; after the discovery wait every
+// answering unit and each --add address is selected and the install runs in
+// waves, with one line per status change on the output stream. When the run
+// has ended the reporter rescans and writes the report, the runner prints a
+// summary table, and the main loop ends with the run's exit code:
+//
+//   0  every selected unit ended Finished ("Success", "Reboot Required", or
+//      "Connection Closed" from a unit that restarts during its script)
+//   1  some unit ended Failed or was cancelled
+//   2  nothing could start: a broken package, or no unit found
+//
+// RunHeadless builds the program's objects in the entry points' order (the
+// table first, the device-link interface last) and runs the loop.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "shell/CommandLine.h"
+#include "shell/RunReport.h"
+
+namespace platform {
+class MainLoop;
+}
+class HeadlessView;
+class RunReporter;
+class TarvoLoadDialog;
+class unit_table;
+
+constexpr int kHeadlessAllFinished = 0;
+constexpr int kHeadlessSomeFailed = 1;
+constexpr int kHeadlessNothingStarted = 2;
+
+// The run's exit code from its report: the units that were part of the run
+// (a job ran, or their state is not Idle) decide; none at all gives 2.
+int HeadlessExitCode(const RunReport& report);
+// The table printed after the run: one line per unit of the run with its
+// address, node, group, versions before and after, status and failure
+// class, then a count line. Unit texts are made printable.
+std::string HeadlessSummary(const RunReport& report);
+
+class HeadlessRunner {
+ public:
+  HeadlessRunner(platform::MainLoop& loop, unit_table& table, TarvoLoadDialog& dialog,
+                 HeadlessView& view, RunReporter& reporter, const CommandLine& options,
+                 std::FILE* out, std::FILE* err);
+  ~HeadlessRunner();
+  HeadlessRunner(const HeadlessRunner&) = delete;
+  HeadlessRunner& operator=(const HeadlessRunner&) = delete;
+
+  // After the controller's Create: waits for discovery, then starts.
+  void Start();
+
+ private:
+  void start_install();
+  bool known(std::uint32_t address);
+  void on_run_ended();
+  void finish(const RunReport& report, bool ok, const std::string& error);
+  void end_without_run(const std::string& reason);
+
+  platform::MainLoop& loop_;
+  unit_table& table_;
+  TarvoLoadDialog& dialog_;
+  HeadlessView& view_;
+  RunReporter& reporter_;
+  const CommandLine& options_;
+  std::FILE* out_;
+  std::FILE* err_;
+  int discoveryTimer_ = 0;
+};
+
+// The whole headless program after the command line was read: returns the
+// exit code. out receives the status lines and the summary, err the
+// problems; reportFolder is where the report goes ("" beside the release).
+int RunHeadless(const CommandLine& options, const std::string& reportFolder, std::FILE* out,
+                std::FILE* err);

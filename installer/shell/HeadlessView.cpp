@@ -1,0 +1,96 @@
+// The headless view's rows and status lines (see HeadlessView.h).
+#include "shell/HeadlessView.h"
+
+#include <cstring>
+
+#include "platform/MainLoop.h"
+
+namespace {
+
+constexpr int kStatusColumn = 4;
+
+bool IsPercentage(const std::string& text) { return !text.empty() && text.back() == '%'; }
+
+}  // namespace
+
+HeadlessView::HeadlessView(platform::MainLoop& loop, std::function<void()> onTick, std::FILE* out,
+                           std::FILE* err, Clock clock)
+    : loop_(loop), onTick_(std::move(onTick)), out_(out), err_(err), clock_(std::move(clock)) {}
+
+HeadlessView::~HeadlessView() { StopTick(); }
+
+void HeadlessView::InsertColumns(const ListColumn* /*columns*/, int /*count*/) {}
+
+int HeadlessView::InsertRow(int index, const std::string& firstCell, bool selected) {
+  if (index < 0 || index > RowCount()) index = RowCount();
+  rows_.insert(rows_.begin() + index, Row{CompactAddress(firstCell), selected});
+  return index;
+}
+
+void HeadlessView::SetCellText(int row, int column, const std::string& text) {
+  if (column != kStatusColumn || row < 0 || row >= RowCount()) return;
+  print_status(rows_[static_cast<std::size_t>(row)].address, text);
+}
+
+void HeadlessView::DeleteAllRows() { rows_.clear(); }
+
+bool HeadlessView::IsRowSelected(int row) const {
+  return row >= 0 && row < RowCount() && rows_[static_cast<std::size_t>(row)].selected;
+}
+
+bool HeadlessView::ReadAddress(std::uint32_t* value) {
+  if (typed_.empty()) return false;
+  unsigned char octets[4];
+  std::memcpy(octets, &typed_.front(), sizeof octets);
+  typed_.pop_front();
+  *value = static_cast<std::uint32_t>(octets[0]) << 24 |
+           static_cast<std::uint32_t>(octets[1]) << 16 |
+           static_cast<std::uint32_t>(octets[2]) << 8 | octets[3];
+  return true;
+}
+
+void HeadlessView::ShowMessage(const std::string& text, const std::string& caption) {
+  std::fprintf(err_, "%s: %s\n", caption.c_str(), text.c_str());
+  std::fflush(err_);
+}
+
+void HeadlessView::StartTick(unsigned periodMs) {
+  StopTick();
+  tickTimer_ = loop_.AddTimer(periodMs, [this] { onTick_(); });
+}
+
+void HeadlessView::StopTick() {
+  if (tickTimer_ == 0) return;
+  loop_.KillTimer(tickTimer_);
+  tickTimer_ = 0;
+}
+
+void HeadlessView::SelectAll() {
+  for (Row& row : rows_) row.selected = true;
+}
+
+void HeadlessView::TypeAddress(std::uint32_t networkOrder) { typed_.push_back(networkOrder); }
+
+std::string HeadlessView::CompactAddress(const std::string& cell) {
+  std::string compact;
+  for (const char c : cell) {
+    if (c != ' ') compact += c;
+  }
+  return compact;
+}
+
+// A unit's line is printed when its text changed; a percentage also waits
+// until a second has passed since the unit's last printed percentage.
+void HeadlessView::print_status(const std::string& address, const std::string& text) {
+  Printed& printed = printed_[address];
+  if (text == printed.text || text.empty()) return;
+  const auto now = clock_();
+  if (IsPercentage(text)) {
+    if (printed.percentPrinted && now - printed.percentAt < kPercentInterval) return;
+    printed.percentAt = now;
+    printed.percentPrinted = true;
+  }
+  printed.text = text;
+  std::fprintf(out_, "%s  %s\n", address.c_str(), text.c_str());
+  std::fflush(out_);
+}

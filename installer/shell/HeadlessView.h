@@ -1,0 +1,92 @@
+// The view of a headless run: the dialog without a screen. It keeps the
+// rows the controller draws, as every view does, and prints one line on its
+// output stream whenever a unit's "Install" cell shows a new text:
+//
+//   127.0.0.5  Connecting
+//   127.0.0.5  42.0%
+//
+// A percentage is printed at most once a second per unit (the copy reports
+// far more often than anybody reads); every other change is printed at
+// once. A rebuilt list draws the same texts again, which prints nothing.
+// Message boxes go to the error stream as "caption: text".
+//
+// The headless runner plays the user on it: it selects every row and types
+// the --add addresses into the address box, one at a time. The controller's
+// tick runs on the main loop's timer.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <deque>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "shell/DialogView.h"
+
+namespace platform {
+class MainLoop;
+}
+
+class HeadlessView : public DialogView {
+ public:
+  using Clock = std::function<std::chrono::steady_clock::time_point()>;
+  static constexpr std::chrono::milliseconds kPercentInterval{1000};
+
+  // onTick is the controller's tick; clock is replaceable for tests.
+  HeadlessView(platform::MainLoop& loop, std::function<void()> onTick, std::FILE* out,
+               std::FILE* err, Clock clock = std::chrono::steady_clock::now);
+  ~HeadlessView() override;
+  HeadlessView(const HeadlessView&) = delete;
+  HeadlessView& operator=(const HeadlessView&) = delete;
+
+  void InsertColumns(const ListColumn* columns, int count) override;
+  int InsertRow(int index, const std::string& firstCell, bool selected) override;
+  void SetCellText(int row, int column, const std::string& text) override;
+  void DeleteAllRows() override;
+  int RowCount() const override { return static_cast<int>(rows_.size()); }
+  bool IsRowSelected(int row) const override;
+  void SetCountText(const std::string& text) override { count_ = text; }
+  void EnableStartInstall(bool enabled) override { startEnabled_ = enabled; }
+  bool ReadAddress(std::uint32_t* value) override;
+  void SetTitle(const std::string& /*title*/) override {}
+  void Show() override {}
+  void ShowMessage(const std::string& text, const std::string& caption) override;
+  void StartTick(unsigned periodMs) override;
+  void StopTick() override;
+
+  // The runner's side: select every row, and type an address (network byte
+  // order) for the next "Add".
+  void SelectAll();
+  void TypeAddress(std::uint32_t networkOrder);
+  bool startEnabled() const { return startEnabled_; }
+
+  // "127.  0.  0.  5" as the list shows it, without the padding.
+  static std::string CompactAddress(const std::string& cell);
+
+ private:
+  struct Row {
+    std::string address;
+    bool selected = false;
+  };
+  struct Printed {
+    std::string text;
+    std::chrono::steady_clock::time_point percentAt{};
+    bool percentPrinted = false;
+  };
+  void print_status(const std::string& address, const std::string& text);
+
+  platform::MainLoop& loop_;
+  std::function<void()> onTick_;
+  std::FILE* out_;
+  std::FILE* err_;
+  Clock clock_;
+  int tickTimer_ = 0;
+  std::vector<Row> rows_;
+  std::map<std::string, Printed> printed_;
+  std::deque<std::uint32_t> typed_;
+  std::string count_;
+  bool startEnabled_ = true;
+};

@@ -1,0 +1,89 @@
+// The entry points' shared start (see ProgramStart.h).
+#include "shell/ProgramStart.h"
+
+#include <cstdio>
+#include <filesystem>
+
+#include "platform/Console.h"
+#include "platform/Files.h"
+#include "platform/MessageBox.h"
+#include "platform/ProgramVersion.h"
+#include "shell/DialogView.h"
+#include "shell/HeadlessRunner.h"
+#include "shell/RunReporter.h"
+#include "shell/TarvoLoadDialog.h"
+
+namespace {
+
+// Prints a text for the user on the stream, or, where the program has
+// nowhere to print (a Windows program started without a console), shows it
+// in a message box.
+void Tell(std::FILE* stream, const std::string& text, const char* caption) {
+  if (platform::AttachParentConsole()) {
+    std::fputs(text.c_str(), stream);
+    std::fflush(stream);
+  } else {
+    platform::ShowMessageBox(caption, text.c_str());
+  }
+}
+
+std::string AbsoluteFolder(const std::string& folder) {
+  if (folder.empty()) return folder;
+  std::error_code error;
+  const std::filesystem::path given(std::u8string(folder.begin(), folder.end()));
+  const std::filesystem::path absolute = std::filesystem::absolute(given, error);
+  const std::u8string text = (error ? given : absolute).u8string();
+  return std::string(text.begin(), text.end());
+}
+
+int RunHeadlessHere(const ProgramStart& start) {
+  platform::AttachParentConsole();
+  std::FILE* out = platform::SplitStandardOutput(kOutputLogName);
+  const int code = RunHeadless(start.options, start.reportFolder, out ? out : stdout, stderr);
+  if (out != nullptr) std::fclose(out);
+  return code;
+}
+
+}  // namespace
+
+ProgramStart StartProgram(const std::vector<std::string>& arguments) {
+  ProgramStart start;
+  start.options = ParseCommandLine(arguments);
+  start.done = true;
+  switch (start.options.mode) {
+    case CommandLine::Mode::Help: Tell(stdout, UsageText(), "fieldloader"); return start;
+    case CommandLine::Mode::Version:
+      Tell(stdout,
+           VersionText(platform::ProgramVersionString("ProductVersion").value_or("Unknown")),
+           "fieldloader");
+      return start;
+    case CommandLine::Mode::Error:
+      Tell(stderr, UsageErrorText(start.options.error), "fieldloader");
+      start.exitCode = CommandLine::kUsageExitCode;
+      return start;
+    case CommandLine::Mode::Dialog:
+    case CommandLine::Mode::Headless: break;
+  }
+  // The report folder is named from where the user stands; everything else
+  // from the program's own folder.
+  start.reportFolder = AbsoluteFolder(start.options.reportFolder);
+  const std::string folder = platform::ProgramDirectory();
+  if (!folder.empty()) platform::SetCurrentDirectoryTo(folder.c_str());
+  if (start.options.mode == CommandLine::Mode::Dialog) {
+    start.done = false;
+    return start;
+  }
+  start.exitCode = RunHeadlessHere(start);
+  return start;
+}
+
+void ReportEveryWave(TarvoLoadDialog& dialog, RunReporter& reporter, DialogView& view) {
+  dialog.SetRunObserver(
+      RunObserver{[&reporter, &view] {
+                    reporter.Report([&view](const RunReport&, bool ok, const std::string& error) {
+                      if (!ok)
+                        view.ShowMessage("The run report was not written: " + error, "Run report");
+                    });
+                  },
+                  nullptr});
+}

@@ -1,0 +1,40 @@
+// What both entry points of fieldloader do before their dialog exists: read
+// the command line, print the help, the version or a usage mistake, make
+// the program's folder the current directory (the release is read relative
+// to it), and run a headless run to its end. Only the dialog itself is left
+// to the front end, which then has the run report written after each wave
+// with ReportEveryWave.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "shell/CommandLine.h"
+
+namespace platform {
+class MainLoop;
+}
+class DialogView;
+class RunReporter;
+class TarvoLoadDialog;
+
+struct ProgramStart {
+  // True when the program is done (help, version, a mistake, a headless
+  // run), with its exit code; false when the front end shows its dialog.
+  bool done = false;
+  int exitCode = 0;
+  CommandLine options;
+  // Where the report goes: --report made absolute against the folder the
+  // program was started in, or "" for the release folder.
+  std::string reportFolder;
+};
+
+// The program's diagnostics, which its parts print on standard output,
+// go to this file in the program's folder when there is no console for them.
+constexpr const char* kOutputLogName = "fieldloader-output.log";
+
+ProgramStart StartProgram(const std::vector<std::string>& arguments);
+
+// The dialog's run report: written by the reporter at the end of every wave;
+// a failure to write it is shown in a message box.
+void ReportEveryWave(TarvoLoadDialog& dialog, RunReporter& reporter, DialogView& view);

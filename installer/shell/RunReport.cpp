@@ -1,0 +1,298 @@
+// The run report's rows, their JSON and CSV texts and the files they are
+// written to. Seconds are formatted from whole milliseconds rather than with
+// printf's %f, so a locale set by the text UI never turns the decimal point
+// into a comma.
+#include "shell/RunReport.h"
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
+#include "discovery/unit_table.h"
+#include "platform/Sockets.h"
+
+const std::array<const char*, kInstallJobSteps> kReportStepNames = {
+    "start", "ping",    "gateway",      "route",    "log",           "login", "channel",
+    "copy",  "outcome", "cancel_check", "clean_up", "route_removal", "end"};
+
+namespace {
+
+// The length of the valid UTF-8 sequence that starts at bytes[at] (overlong
+// forms, surrogates and values above U+10FFFF are not valid), 0 when none
+// starts there.
+std::size_t Utf8SequenceLength(const std::string& bytes, std::size_t at) {
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
+  const unsigned char lead = byte(at);
+  if (lead < 0x80) return 1;
+  std::size_t length = 0;
+  unsigned low = 0x80;
+  unsigned high = 0xBF;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+  } else {
+    return 0;
+  }
+  if (at + length > bytes.size()) return 0;
+  if (byte(at + 1) < low || byte(at + 1) > high) return 0;
+  for (std::size_t i = 2; i < length; ++i) {
+    if (byte(at + i) < 0x80 || byte(at + i) > 0xBF) return 0;
+  }
+  return length;
+}
+
+std::string HexByte(const char* prefix, unsigned char value) {
+  static const char kDigits[] = "0123456789abcdef";
+  return std::string(prefix) + kDigits[value >> 4] + kDigits[value & 0x0F];
+}
+
+// Walks the bytes, copying valid UTF-8 sequences of two bytes or more and
+// handing every single byte (ASCII or stray) to escape, which returns its
+// replacement.
+template <typename Escape>
+std::string MapBytes(const std::string& bytes, Escape escape) {
+  std::string out;
+  out.reserve(bytes.size() + 2);
+  for (std::size_t at = 0; at < bytes.size();) {
+    const std::size_t length = Utf8SequenceLength(bytes, at);
+    if (length > 1) {
+      out.append(bytes, at, length);
+      at += length;
+    } else {
+      out += escape(static_cast<unsigned char>(bytes[at]), length == 1);
+      ++at;
+    }
+  }
+  return out;
+}
+
+std::string JsonText(const NullableText& text) { return text ? JsonString(*text) : "null"; }
+
+std::string CsvText(const NullableText& text) { return text ? CsvField(*text) : std::string(); }
+
+std::string Step(const StepTime& step) {
+  return step.startMs < 0 || step.endMs < 0 ? std::string()
+                                            : SecondsText(step.endMs - step.startMs);
+}
+
+std::string JsonStepSeconds(const UnitReportRow& row) {
+  std::string out = "{";
+  for (std::size_t i = 0; i < row.steps.size(); ++i) {
+    const std::string seconds = Step(row.steps[i]);
+    out += std::string(i == 0 ? "" : ", ") + "\"" + kReportStepNames[i] +
+           "\": " + (seconds.empty() ? "null" : seconds);
+  }
+  return out + "}";
+}
+
+std::string JsonUnit(const UnitReportRow& row) {
+  const auto job = [&](const std::string& value) { return row.jobRan ? value : "null"; };
+  const char* failure = FailureClassName(row.failure);
+  std::string out = "    {\n";
+  out += "      \"address\": \"" + DottedAddress(row.address) + "\",\n";
+  out += "      \"node\": " + std::to_string(row.node) + ",\n";
+  out += "      \"group\": " + JsonText(row.group) + ",\n";
+  out += "      \"version_before\": " + job(JsonText(row.versionBefore)) + ",\n";
+  out += "      \"version_after\": " + JsonText(row.versionAfter) + ",\n";
+  out += "      \"state\": \"" + std::string(InstallStateName(row.state)) + "\",\n";
+  out += "      \"status\": " + JsonString(row.status) + ",\n";
+  out += "      \"install_error\": " + job(std::to_string(row.installError)) + ",\n";
+  out += "      \"failure_class\": " + job(*failure ? JsonString(failure) : "null") + ",\n";
+  out += "      \"bytes_sent\": " + job(std::to_string(row.bytesSent)) + ",\n";
+  out += "      \"started\": " + job("\"" + UtcTimeText(row.startedAt) + "\"") + ",\n";
+  out += "      \"step_seconds\": " + job(JsonStepSeconds(row)) + ",\n";
+  out += "      \"transcript\": " + job(JsonString(TranscriptName(row.address))) + "\n";
+  return out + "    }";
+}
+
+std::string CsvUnit(const UnitReportRow& row) {
+  const auto job = [&](const std::string& value) { return row.jobRan ? value : std::string(); };
+  std::string out = DottedAddress(row.address) + "," + std::to_string(row.node) + "," +
+                    CsvText(row.group) + "," + job(CsvText(row.versionBefore)) + "," +
+                    CsvText(row.versionAfter) + "," + InstallStateName(row.state) + "," +
+                    CsvField(row.status) + "," + job(std::to_string(row.installError)) + "," +
+                    job(CsvField(FailureClassName(row.failure))) + "," +
+                    job(std::to_string(row.bytesSent)) + "," + job(UtcTimeText(row.startedAt));
+  for (const StepTime& step : row.steps) out += "," + job(Step(step));
+  return out + "," + job(TranscriptName(row.address)) + "\r\n";
+}
+
+std::filesystem::path PathFromUtf8(const std::string& text) {
+  return std::filesystem::path(std::u8string(text.begin(), text.end()));
+}
+
+bool WriteFile(const std::filesystem::path& path, const std::string& content, std::string* error) {
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  file.write(content.data(), static_cast<std::streamsize>(content.size()));
+  file.close();
+  if (file) return true;
+  const std::u8string name = path.u8string();
+  *error = "cannot write " + std::string(name.begin(), name.end());
+  return false;
+}
+
+}  // namespace
+
+std::vector<UnitReportRow> CollectReportRows(unit_table& table) {
+  std::vector<UnitReportRow> rows;
+  table.Lock();
+  rows.reserve(table.getCount());
+  for (std::size_t i = 0; i < table.getCount(); ++i) {
+    const tarvo_object* unit = table.getAddressUnit(i);
+    UnitReportRow row;
+    row.address = unit->address;
+    row.node = unit->node;
+    row.group = unit->group;
+    row.state = unit->state;
+    row.status = unit->statusText;
+    const JobReport& job = unit->report;
+    row.jobRan = job.startedAt != 0;
+    row.versionBefore = job.versionBefore;
+    row.installError = job.installError;
+    row.failure = job.failure;
+    row.bytesSent = job.bytesSent;
+    row.startedAt = job.startedAt;
+    row.steps = job.steps;
+    row.transcript = job.transcript.lines();
+    rows.push_back(std::move(row));
+  }
+  table.Unlock();
+  return rows;
+}
+
+const char* InstallStateName(InstallState state) {
+  switch (state) {
+    case InstallState::Idle: return "Idle";
+    case InstallState::Pending: return "Pending";
+    case InstallState::Finished: return "Finished";
+    case InstallState::Failed: return "Failed";
+    case InstallState::Running: return "Running";
+    case InstallState::CancelRequested: return "CancelRequested";
+  }
+  return "Unknown";
+}
+
+std::string DottedAddress(std::uint32_t address) {
+  char text[16];
+  platform::FormatAddress(address, text, sizeof text);
+  return text;
+}
+
+std::string TranscriptName(std::uint32_t address) {
+  return std::string(RunReport::kTranscriptFolder) + "/" + DottedAddress(address) + ".txt";
+}
+
+std::string JsonString(const std::string& bytes) {
+  return "\"" +
+         MapBytes(bytes,
+                  [](unsigned char c, bool ascii) -> std::string {
+                    switch (c) {
+                      case '"': return "\\\"";
+                      case '\\': return "\\\\";
+                      case '\b': return "\\b";
+                      case '\f': return "\\f";
+                      case '\n': return "\\n";
+                      case '\r': return "\\r";
+                      case '\t': return "\\t";
+                      default: break;
+                    }
+                    if (ascii && c >= 0x20 && c != 0x7F)
+                      return std::string(1, static_cast<char>(c));
+                    return HexByte("\\u00", c);
+                  }) +
+         "\"";
+}
+
+std::string CsvField(const std::string& bytes) {
+  if (bytes.find_first_of(",\"\r\n") == std::string::npos) return bytes;
+  std::string out = "\"";
+  for (const char c : bytes) {
+    out += c;
+    if (c == '"') out += '"';
+  }
+  return out + "\"";
+}
+
+std::string PrintableText(const std::string& bytes) {
+  return MapBytes(bytes, [](unsigned char c, bool ascii) -> std::string {
+    if (ascii && c >= 0x20 && c != 0x7F && c != '\\') return std::string(1, static_cast<char>(c));
+    return HexByte("\\x", c);
+  });
+}
+
+std::string SecondsText(long long milliseconds) {
+  const bool negative = milliseconds < 0;
+  const unsigned long long magnitude = negative
+                                           ? 0ULL - static_cast<unsigned long long>(milliseconds)
+                                           : static_cast<unsigned long long>(milliseconds);
+  std::string fraction = std::to_string(magnitude % 1000);
+  fraction.insert(0, 3 - fraction.size(), '0');
+  return (negative ? "-" : "") + std::to_string(magnitude / 1000) + "." + fraction;
+}
+
+std::string UtcTimeText(std::time_t time) {
+  using namespace std::chrono;
+  const sys_seconds at{seconds(static_cast<long long>(time))};
+  const sys_days day = floor<days>(at);
+  const year_month_day date(day);
+  const hh_mm_ss<seconds> clock(at - day);
+  // Integers print the same in every locale.
+  char text[40];
+  std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02dZ", static_cast<int>(date.year()),
+                static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+                static_cast<int>(clock.hours().count()), static_cast<int>(clock.minutes().count()),
+                static_cast<int>(clock.seconds().count()));
+  return text;
+}
+
+std::string ReportJson(const RunReport& report) {
+  std::string out = "{\n";
+  out += "  \"program\": \"fieldloader\",\n";
+  out += "  \"program_version\": " + JsonString(report.programVersion) + ",\n";
+  out += "  \"written\": \"" + UtcTimeText(report.writtenAt) + "\",\n";
+  out += "  \"units\": [";
+  for (std::size_t i = 0; i < report.units.size(); ++i) {
+    out += std::string(i == 0 ? "\n" : ",\n") + JsonUnit(report.units[i]);
+  }
+  out += report.units.empty() ? "]\n" : "\n  ]\n";
+  return out + "}\n";
+}
+
+std::string ReportCsv(const RunReport& report) {
+  std::string out =
+      "address,node,group,version_before,version_after,state,status,install_error,"
+      "failure_class,bytes_sent,started";
+  for (const char* step : kReportStepNames) out += std::string(",") + step + "_s";
+  out += ",transcript\r\n";
+  for (const UnitReportRow& row : report.units) out += CsvUnit(row);
+  return out;
+}
+
+std::string TranscriptText(const UnitReportRow& row) {
+  std::string out;
+  for (const std::string& line : row.transcript) out += line + "\n";
+  return out;
+}
+
+bool WriteRunReport(const std::string& folder, const RunReport& report, std::string* error) {
+  const std::filesystem::path root = PathFromUtf8(folder.empty() ? "." : folder);
+  std::error_code ignored;
+  std::filesystem::create_directories(root / RunReport::kTranscriptFolder, ignored);
+  if (!WriteFile(root / RunReport::kJsonName, ReportJson(report), error)) return false;
+  if (!WriteFile(root / RunReport::kCsvName, ReportCsv(report), error)) return false;
+  for (const UnitReportRow& row : report.units) {
+    if (!row.jobRan) continue;
+    if (!WriteFile(root / PathFromUtf8(TranscriptName(row.address)), TranscriptText(row), error)) {
+      return false;
+    }
+  }
+  return true;
+}

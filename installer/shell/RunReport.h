@@ -1,0 +1,96 @@
+// The run report: what became of every unit of the device table, written
+// after each install run (and each wave of one) as "fieldloader-report.json"
+// and "fieldloader-report.csv", with the telnet transcript of each unit's
+// latest job in "transcripts/<address>.txt".
+//
+// The rows are taken from the table in one pass under its lock (a copy, so
+// the files are written without holding it); everything after that is text
+// work on the copy, which the tests check against golden text. Units report
+// their group, version and everything the transcript holds as arbitrary
+// bytes, so every field is escaped for its format: in JSON, valid UTF-8 goes
+// through, quotes, backslashes and control bytes are escaped, and each byte
+// that is not part of valid UTF-8 is written as \u00XX (its Latin-1
+// reading), so the file is always valid JSON; in CSV (RFC 4180, CRLF line
+// ends) a field holding a comma, quote, CR or LF is quoted with its quotes
+// doubled, and the bytes are kept as they are.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "discovery/JobReport.h"
+#include "discovery/tarvo_object.h"
+
+class unit_table;
+
+struct UnitReportRow {
+  std::uint32_t address = 0;  // network byte order
+  std::int32_t node = 0;
+  NullableText group;
+  // The version the unit had when its job started, and the version it gave
+  // in its answer to the rescan after the run (none when it did not answer).
+  NullableText versionBefore;
+  NullableText versionAfter;
+  InstallState state = InstallState::Idle;
+  std::string status;
+  // Whether an install job ran on the unit; without one the job's fields
+  // (install error, failure class, bytes, times, transcript) are empty.
+  bool jobRan = false;
+  int installError = 0;
+  FailureClass failure = FailureClass::None;
+  std::uint32_t bytesSent = 0;
+  std::time_t startedAt = 0;
+  std::array<StepTime, kInstallJobSteps> steps{};
+  std::vector<std::string> transcript;
+};
+
+struct RunReport {
+  static constexpr const char* kJsonName = "fieldloader-report.json";
+  static constexpr const char* kCsvName = "fieldloader-report.csv";
+  static constexpr const char* kTranscriptFolder = "transcripts";
+
+  std::string programVersion;
+  std::time_t writtenAt = 0;
+  std::vector<UnitReportRow> units;
+};
+
+// The names of the install job's thirteen steps, as the report's columns
+// call them.
+extern const std::array<const char*, kInstallJobSteps> kReportStepNames;
+
+// A copy of every unit of the table in address order, taken under its lock.
+// versionAfter is left empty: the rescan fills it.
+std::vector<UnitReportRow> CollectReportRows(unit_table& table);
+
+// "Idle", "Pending", "Finished", "Failed", "Running" or "CancelRequested".
+const char* InstallStateName(InstallState state);
+// The dotted address of a unit ("127.0.0.5"), also the transcript's name.
+std::string DottedAddress(std::uint32_t address);
+// The report's path of a unit's transcript, relative to the report folder.
+std::string TranscriptName(std::uint32_t address);
+
+// A JSON string literal with its quotes, for any bytes.
+std::string JsonString(const std::string& bytes);
+// One CSV field, quoted when it must be.
+std::string CsvField(const std::string& bytes);
+// The bytes made safe to print on a terminal: valid UTF-8 stays, control
+// bytes and bytes outside valid UTF-8 become \xNN.
+std::string PrintableText(const std::string& bytes);
+// Milliseconds as seconds with three decimals ("1.250"), independent of
+// the locale.
+std::string SecondsText(long long milliseconds);
+// "2026-12-07T19:40:00Z".
+std::string UtcTimeText(std::time_t time);
+
+std::string ReportJson(const RunReport& report);
+std::string ReportCsv(const RunReport& report);
+// The transcript file of one unit: its lines, each ended by a line end.
+std::string TranscriptText(const UnitReportRow& row);
+
+// Writes the two report files and the transcripts of the units whose job
+// ran into folder (UTF-8 path; made when missing). False with the reason in
+// *error when a file could not be written.
+bool WriteRunReport(const std::string& folder, const RunReport& report, std::string* error);

@@ -1,0 +1,87 @@
+// The rescan after a run and the writing of its report (see RunReporter.h).
+#include "shell/RunReporter.h"
+
+#include <ctime>
+
+#include "discovery/unit_table.h"
+#include "platform/MainLoop.h"
+#include "shell/TarvoLoadDialog.h"
+
+RunReporter::RunReporter(platform::MainLoop& loop, unit_table& table, TarvoLoadDialog& dialog,
+                         std::string folder, std::string programVersion)
+    : loop_(loop),
+      table_(table),
+      dialog_(dialog),
+      folder_(std::move(folder)),
+      programVersion_(std::move(programVersion)) {}
+
+RunReporter::~RunReporter() {
+  if (timer_ != 0) loop_.KillTimer(timer_);
+}
+
+void RunReporter::Report(Done done) {
+  if (timer_ != 0) finish();
+  done_ = std::move(done);
+  before_ = answers();
+  started_ = std::chrono::steady_clock::now();
+  requeried_ = false;
+  dialog_.SendDiscoveryQuery();
+  timer_ = loop_.AddTimer(kPollMs, [this] { poll(); });
+  // Without a timer there is no waiting: the report goes out as it is.
+  if (timer_ == 0) finish();
+}
+
+std::map<std::uint32_t, RunReporter::Answers> RunReporter::answers() const {
+  std::map<std::uint32_t, Answers> result;
+  table_.Lock();
+  for (std::size_t i = 0; i < table_.getCount(); ++i) {
+    const tarvo_object* unit = table_.getAddressUnit(i);
+    result[unit->address] = Answers{unit->answers, unit->answeredVersion};
+  }
+  table_.Unlock();
+  return result;
+}
+
+// Done when every unit that had answered before has answered again; one
+// more query goes out after kRequeryMs in case a datagram was lost.
+void RunReporter::poll() {
+  const auto elapsed = std::chrono::steady_clock::now() - started_;
+  bool allAnswered = true;
+  for (const auto& [address, now] : answers()) {
+    const auto earlier = before_.find(address);
+    if (earlier != before_.end() && earlier->second.count > 0 &&
+        now.count == earlier->second.count) {
+      allAnswered = false;
+    }
+  }
+  if (allAnswered || elapsed >= std::chrono::milliseconds(kRescanMs)) {
+    finish();
+    return;
+  }
+  if (!requeried_ && elapsed >= std::chrono::milliseconds(kRequeryMs)) {
+    requeried_ = true;
+    dialog_.SendDiscoveryQuery();
+  }
+}
+
+void RunReporter::finish() {
+  if (timer_ != 0) loop_.KillTimer(timer_);
+  timer_ = 0;
+  const std::map<std::uint32_t, Answers> after = answers();
+  RunReport report;
+  report.programVersion = programVersion_;
+  report.writtenAt = std::time(nullptr);
+  report.units = CollectReportRows(table_);
+  for (UnitReportRow& row : report.units) {
+    const auto now = after.find(row.address);
+    const auto earlier = before_.find(row.address);
+    const std::uint32_t countBefore = earlier == before_.end() ? 0 : earlier->second.count;
+    if (now != after.end() && now->second.count > countBefore)
+      row.versionAfter = now->second.version;
+  }
+  std::string error;
+  const bool ok = WriteRunReport(folder_, report, &error);
+  Done done = std::move(done_);
+  done_ = nullptr;
+  if (done) done(report, ok, error);
+}

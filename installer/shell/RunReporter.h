@@ -1,0 +1,68 @@
+// Writes the run report at the end of an install run (or a wave of one):
+// it first sends the discovery query again and waits a short, bounded time
+// for the units to answer, so that the report's "version after" shows what
+// each unit reports now, then copies the table and writes the files.
+//
+// The wait runs on the main loop's timer, so the dialog and the text UI stay
+// responsive and the headless runner simply goes on looping. It ends as soon
+// as every unit that had answered discovery before has answered again, and
+// after kRescanMs at the latest (a unit that restarts may not answer at all).
+// A report asked for while another still waits finishes that one at once.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+
+#include "shell/RunReport.h"
+
+namespace platform {
+class MainLoop;
+}
+class TarvoLoadDialog;
+class unit_table;
+
+class RunReporter {
+ public:
+  static constexpr unsigned kRescanMs = 3000;
+  static constexpr unsigned kRequeryMs = 1000;
+  static constexpr unsigned kPollMs = 100;
+
+  // Called when the report has been written (ok) or could not be (ok false,
+  // error says why).
+  using Done = std::function<void(const RunReport& report, bool ok, const std::string& error)>;
+
+  // folder: where the files go ("" for the current directory, which is the
+  // release folder).
+  RunReporter(platform::MainLoop& loop, unit_table& table, TarvoLoadDialog& dialog,
+              std::string folder, std::string programVersion);
+  ~RunReporter();
+  RunReporter(const RunReporter&) = delete;
+  RunReporter& operator=(const RunReporter&) = delete;
+
+  void Report(Done done);
+  bool waiting() const { return timer_ != 0; }
+  const std::string& folder() const { return folder_; }
+
+ private:
+  struct Answers {
+    std::uint32_t count = 0;
+    NullableText version;
+  };
+  std::map<std::uint32_t, Answers> answers() const;
+  void poll();
+  void finish();
+
+  platform::MainLoop& loop_;
+  unit_table& table_;
+  TarvoLoadDialog& dialog_;
+  const std::string folder_;
+  const std::string programVersion_;
+  Done done_;
+  std::map<std::uint32_t, Answers> before_;
+  int timer_ = 0;
+  std::chrono::steady_clock::time_point started_;
+  bool requeried_ = false;
+};

@@ -1,0 +1,29 @@
+// The standard streams of a program that runs without its dialog (the
+// headless run, --help, --version). A Windows GUI program starts without a
+// console: when its output is not redirected it attaches to the console of
+// the program that started it, if any, and reopens its standard streams
+// there. A Linux program always has its streams; there these calls only do
+// the stream work.
+//
+// A headless run prints its status lines on the standard output it was
+// started with, while the diagnostics that the installer's parts print with
+// printf go to a log file, as they do behind the dialog: SplitStandardOutput
+// keeps a stream to the original output and points stdout at the log.
+#pragma once
+
+#include <cstdio>
+
+namespace platform {
+
+// Makes stdout and stderr reach the caller's console or redirection. True
+// when they lead somewhere (Linux: always); false when there is nowhere to
+// print (a Windows program started without a console and without
+// redirection), where a caller shows a message box instead.
+bool AttachParentConsole();
+
+// Returns a new stream (line-buffered) to where stdout led, and reopens
+// stdout, line-buffered, appending to logPath. Null when the original could
+// not be duplicated; stdout is then left as it was.
+std::FILE* SplitStandardOutput(const char* logPath);
+
+}  // namespace platform

@@ -1,0 +1,51 @@
+// Windows standard streams of a GUI program. When the program's output was
+// redirected (a pipe or a file handed over by the parent), the C runtime
+// already writes there and nothing changes. Otherwise the program attaches
+// to its parent's console, if the parent has one, and reopens stdout and
+// stderr on "CONOUT$" (and stdin on "CONIN$"), since the runtime found no
+// handles for them at start-up.
+#include "platform/Console.h"
+
+#include <io.h>
+#include <windows.h>
+
+namespace platform {
+
+namespace {
+
+bool IsUsableHandle(DWORD which) {
+  const HANDLE handle = GetStdHandle(which);
+  return handle != nullptr && handle != INVALID_HANDLE_VALUE &&
+         GetFileType(handle) != FILE_TYPE_UNKNOWN;
+}
+
+}  // namespace
+
+bool AttachParentConsole() {
+  if (IsUsableHandle(STD_OUTPUT_HANDLE)) return true;
+  if (!AttachConsole(ATTACH_PARENT_PROCESS)) return false;
+  if (std::freopen("CONOUT$", "w", stdout) == nullptr) return false;
+  if (std::freopen("CONOUT$", "w", stderr) == nullptr) return false;
+  if (std::freopen("CONIN$", "r", stdin) == nullptr) return false;
+  std::setvbuf(stdout, nullptr, _IONBF, 0);
+  std::setvbuf(stderr, nullptr, _IONBF, 0);
+  return true;
+}
+
+std::FILE* SplitStandardOutput(const char* logPath) {
+  std::fflush(stdout);
+  const int copy = _dup(_fileno(stdout));
+  if (copy < 0) return nullptr;
+  std::FILE* original = _fdopen(copy, "w");
+  if (original == nullptr) {
+    _close(copy);
+    return nullptr;
+  }
+  // The runtime's line buffering is full buffering; the headless lines
+  // flush themselves, line by line.
+  std::setvbuf(original, nullptr, _IONBF, 0);
+  if (std::freopen(logPath, "a", stdout) != nullptr) std::setvbuf(stdout, nullptr, _IONBF, 0);
+  return original;
+}
+
+}  // namespace platform

@@ -1,0 +1,127 @@
+// fieldloader's command line: the modes, both forms of option values,
+// repeated --add, the informational options winning over the rest, and
+// every kind of mistake with its reason; the strict address reader.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "shell/CommandLine.h"
+
+namespace {
+
+using Mode = CommandLine::Mode;
+
+CommandLine Parse(const std::vector<std::string>& arguments) { return ParseCommandLine(arguments); }
+
+std::uint32_t Address(int a, int b, int c, int d) {
+  const unsigned char octets[4] = {static_cast<unsigned char>(a), static_cast<unsigned char>(b),
+                                   static_cast<unsigned char>(c), static_cast<unsigned char>(d)};
+  std::uint32_t value = 0;
+  std::memcpy(&value, octets, sizeof value);
+  return value;
+}
+
+TEST(CommandLineTest, NoArgumentIsTheDialog) {
+  const CommandLine line = Parse({});
+  EXPECT_EQ(line.mode, Mode::Dialog);
+  EXPECT_EQ(line.discoverSeconds, 3);
+  EXPECT_TRUE(line.addresses.empty());
+  EXPECT_TRUE(line.reportFolder.empty());
+}
+
+TEST(CommandLineTest, HeadlessWithEveryOptionInBothForms) {
+  const CommandLine line = Parse({"--headless", "--discover-seconds", "7", "--add", "10.0.0.9",
+                                  "--add=192.168.1.20", "--report=out dir"});
+  ASSERT_EQ(line.mode, Mode::Headless) << line.error;
+  EXPECT_EQ(line.discoverSeconds, 7);
+  EXPECT_EQ(line.addresses,
+            (std::vector<std::uint32_t>{Address(10, 0, 0, 9), Address(192, 168, 1, 20)}));
+  EXPECT_EQ(line.reportFolder, "out dir");
+  // Options may come before --headless, and 0 seconds is allowed.
+  const CommandLine before = Parse({"--discover-seconds=0", "--headless"});
+  ASSERT_EQ(before.mode, Mode::Headless) << before.error;
+  EXPECT_EQ(before.discoverSeconds, 0);
+}
+
+TEST(CommandLineTest, ReportFolderAlsoForTheDialog) {
+  const CommandLine line = Parse({"--report", "C:\\reports"});
+  ASSERT_EQ(line.mode, Mode::Dialog) << line.error;
+  EXPECT_EQ(line.reportFolder, "C:\\reports");
+}
+
+TEST(CommandLineTest, HelpAndVersionWinOverTheRest) {
+  EXPECT_EQ(Parse({"--help"}).mode, Mode::Help);
+  EXPECT_EQ(Parse({"-h"}).mode, Mode::Help);
+  EXPECT_EQ(Parse({"--version"}).mode, Mode::Version);
+  EXPECT_EQ(Parse({"--headless", "--add", "10.0.0.1", "--help"}).mode, Mode::Help);
+  EXPECT_EQ(Parse({"--version", "--help"}).mode, Mode::Version);
+  // ... but not over a mistake, which is reported.
+  EXPECT_EQ(Parse({"--help", "--bogus"}).mode, Mode::Error);
+}
+
+TEST(CommandLineTest, MistakesAreRefusedWithTheirReason) {
+  struct Case {
+    std::vector<std::string> arguments;
+    std::string reason;
+  };
+  const std::vector<Case> cases = {
+      {{"--bogus"}, "unknown option --bogus"},
+      {{"-x"}, "unknown option -x"},
+      {{"--headless", "stray"}, "unexpected argument \"stray\""},
+      {{"--headless", "--discover-seconds"}, "--discover-seconds needs a value"},
+      {{"--headless", "--discover-seconds", "-1"},
+       "--discover-seconds needs a whole number of seconds from 0 to 3600, not \"-1\""},
+      {{"--headless", "--discover-seconds=2.5"},
+       "--discover-seconds needs a whole number of seconds from 0 to 3600, not \"2.5\""},
+      {{"--headless", "--discover-seconds", "3601"},
+       "--discover-seconds needs a whole number of seconds from 0 to 3600, not \"3601\""},
+      {{"--headless", "--discover-seconds", "99999999999"},
+       "--discover-seconds needs a whole number of seconds from 0 to 3600, not \"99999999999\""},
+      {{"--headless", "--add", "10.0.0"},
+       "--add needs an IPv4 address such as 192.168.1.20, not \"10.0.0\""},
+      {{"--headless", "--add", "0.0.0.0"}, "--add 0.0.0.0 is not a unit's address"},
+      {{"--headless", "--add", "255.255.255.255"}, "--add 255.255.255.255 is not a unit's address"},
+      {{"--headless", "--add"}, "--add needs a value"},
+      {{"--headless", "--report="}, "--report needs a folder"},
+      {{"--headless=yes"}, "--headless takes no value"},
+      {{"--help=1"}, "--help takes no value"},
+      {{"--add", "10.0.0.1"}, "--add is only for a headless run (--headless)"},
+      {{"--discover-seconds", "1", "--add", "10.0.0.1"},
+       "--discover-seconds is only for a headless run (--headless)"},
+  };
+  for (const Case& c : cases) {
+    const CommandLine line = Parse(c.arguments);
+    EXPECT_EQ(line.mode, Mode::Error) << c.arguments.front();
+    EXPECT_EQ(line.error, c.reason);
+  }
+}
+
+TEST(CommandLineTest, AddressesAreReadStrictly) {
+  std::uint32_t address = 0;
+  ASSERT_TRUE(ParseUnitAddress("127.0.0.5", &address));
+  EXPECT_EQ(address, Address(127, 0, 0, 5));
+  ASSERT_TRUE(ParseUnitAddress("255.0.10.0", &address));
+  EXPECT_EQ(address, Address(255, 0, 10, 0));
+  for (const char* bad :
+       {"", "1.2.3", "1.2.3.4.5", "1.2.3.256", "1..3.4", "1.2.3.4 ", " 1.2.3.4", "+1.2.3.4",
+        "1.2.3.-4", "01.2.3.4", "1.2.3.0004", "a.b.c.d", "1.2.3.4:23", "host"}) {
+    EXPECT_FALSE(ParseUnitAddress(bad, &address)) << bad;
+  }
+}
+
+TEST(CommandLineTest, TextsForTheUser) {
+  const std::string usage = UsageText();
+  for (const char* option : {"--headless", "--discover-seconds N", "--add ADDRESS", "--report PATH",
+                             "--help", "--version"}) {
+    EXPECT_NE(usage.find(option), std::string::npos) << option;
+  }
+  EXPECT_EQ(usage.back(), '\n');
+  EXPECT_EQ(VersionText("1.0.0"), "fieldloader 1.0.0\n");
+  EXPECT_EQ(UsageErrorText("unknown option --x"),
+            "fieldloader: unknown option --x\nTry 'fieldloader --help' for more information.\n");
+}
+
+}  // namespace

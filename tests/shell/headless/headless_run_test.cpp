@@ -1,0 +1,247 @@
+// The real fieldloader program in a headless run against simulated units,
+// checked from the report it leaves beside the release: every unit present
+// with the right state, status and failure class, the versions before and
+// after, transcripts that never show the password, and the exit code: 1
+// when a unit failed, 0 when all finished, 2 for a broken package, for no
+// unit found and for a mistake on the command line.
+//
+// Each test copies the program into a release folder of its own, as a
+// release ships it, and runs it there as a child process; the same source
+// runs the Linux program natively and the Windows one under wine.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "TestSupport.h"
+#include "UnitSim.h"
+#include "platform/Process.h"
+#include "platform/Threads.h"
+
+namespace {
+
+using testsupport::SimUnit;
+using Row = std::map<std::string, std::string>;
+
+// RFC 4180: fields separated by commas, records by CRLF, quoted fields with
+// doubled quotes.
+std::vector<std::vector<std::string>> ParseCsv(const std::string& text) {
+  std::vector<std::vector<std::string>> records(1);
+  std::string field;
+  bool quoted = false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (quoted) {
+      if (c == '"' && i + 1 < text.size() && text[i + 1] == '"') {
+        field += '"';
+        ++i;
+      } else if (c == '"') {
+        quoted = false;
+      } else {
+        field += c;
+      }
+    } else if (c == '"') {
+      quoted = true;
+    } else if (c == ',') {
+      records.back().push_back(field);
+      field.clear();
+    } else if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+      records.back().push_back(field);
+      field.clear();
+      records.emplace_back();
+      ++i;
+    } else {
+      field += c;
+    }
+  }
+  if (records.back().empty()) records.pop_back();
+  return records;
+}
+
+std::string ReadFile(const std::filesystem::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::stringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+class HeadlessRunTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    // The program binds the discovery port and broadcasts.
+    ZEQ_REQUIRE_NETNS();
+    const std::string name = testing::UnitTest::GetInstance()->current_test_info()->name();
+    folder_ = testsupport::ScratchDirectory("headless-" + name + "-" +
+                                            std::to_string(platform::CurrentProcessId()));
+    std::filesystem::remove_all(folder_);
+    std::filesystem::create_directories(folder_);
+    program_ = folder_ / std::filesystem::path(ZEQ_FIELDLOADER).filename();
+    std::filesystem::copy_file(ZEQ_FIELDLOADER, program_);
+  }
+
+  void TearDown() override {
+    if (sim_.running()) sim_.Stop();
+    if (!HasFailure()) std::filesystem::remove_all(folder_);
+  }
+
+  void Write(const std::string& name, const std::string& content) {
+    std::ofstream(folder_ / name, std::ios::binary) << content;
+  }
+
+  // A release of a 20,000-byte payload and the install script, which the
+  // simulated units run from $rsa.
+  void WriteRelease() {
+    Write("payload.bin", std::string(20000, 'x'));
+    Write("install.script", "#!/bin/sh\r\necho installing\r\n");
+    Write("ftpdwnld.txt",
+          "# test release\ncd /opt/tarvo\nsend payload.bin payload.bin\n"
+          "cd /rsa\nsend install.script install.script\nauto_install\n");
+  }
+
+  void StartUnits(const std::vector<SimUnit>& units) {
+    for (const SimUnit& unit : units) sim_.AddUnit(unit);
+    ASSERT_TRUE(sim_.Start()) << sim_.Error();
+  }
+
+  // Runs the program in its folder; the exit code, or -1 when it did not
+  // end in time (it is then ended).
+  int Run(const std::vector<std::string>& arguments, unsigned timeoutMs = 30000) {
+    platform::ProcessHandle* process =
+        platform::StartProcess(program_.string(), arguments, folder_.string().c_str());
+    if (process == nullptr) {
+      ADD_FAILURE() << "cannot start " << program_ << ": " << platform::LastProcessError();
+      return -1;
+    }
+    int code = -1;
+    if (platform::WaitProcess(process, timeoutMs) != 1) {
+      ADD_FAILURE() << "fieldloader did not end within " << timeoutMs << " ms";
+      platform::TerminateChildProcess(process);
+      platform::WaitProcess(process, 5000);
+    } else if (!platform::ProcessExitCode(process, &code)) {
+      ADD_FAILURE() << "no exit code";
+    }
+    platform::CloseProcess(process);
+    return code;
+  }
+
+  // The CSV report's rows by address; the JSON report must be there too.
+  std::map<std::string, Row> Report(const std::filesystem::path& folder) {
+    EXPECT_TRUE(std::filesystem::exists(folder / "fieldloader-report.json"));
+    const auto records = ParseCsv(ReadFile(folder / "fieldloader-report.csv"));
+    std::map<std::string, Row> rows;
+    if (records.empty()) {
+      ADD_FAILURE() << "no CSV report in " << folder;
+      return rows;
+    }
+    const std::vector<std::string>& header = records.front();
+    for (std::size_t r = 1; r < records.size(); ++r) {
+      EXPECT_EQ(records[r].size(), header.size()) << "record " << r;
+      Row row;
+      for (std::size_t i = 0; i < header.size() && i < records[r].size(); ++i) {
+        row[header[i]] = records[r][i];
+      }
+      rows[row["address"]] = row;
+    }
+    return rows;
+  }
+  std::map<std::string, Row> Report() { return Report(folder_); }
+
+  std::filesystem::path folder_;
+  std::filesystem::path program_;
+  testsupport::UnitSim sim_;
+};
+
+TEST_F(HeadlessRunTest, MixedFleetIsReportedUnitByUnit) {
+  ZEQ_REQUIRE_UNITSIM();
+  StartUnits({SimUnit("127.0.0.2").Group("North").Version("2.0"),
+              SimUnit("127.0.0.3").Knob("refuse-password"), SimUnit("127.0.0.4").Knob("exit=3"),
+              SimUnit("127.0.0.5").Knob("restart-on-install"),
+              // Silent to discovery: installed only because it is named.
+              SimUnit("127.0.0.6").Knob("no-query").Knob("no-probe")});
+  WriteRelease();
+  // 127.0.0.9 is nobody: its telnet connection is refused.
+  EXPECT_EQ(
+      Run({"--headless", "--discover-seconds", "1", "--add", "127.0.0.6", "--add", "127.0.0.9"}),
+      1);
+  const std::map<std::string, Row> rows = Report();
+  ASSERT_EQ(rows.size(), 6u);
+  const std::map<std::string, std::vector<std::string>> expected = {
+      // address: state, status, failure class
+      {"127.0.0.2", {"Finished", "Success", ""}},
+      {"127.0.0.3", {"Failed", "Failed Connection", "login"}},
+      {"127.0.0.4", {"Failed", "Unknown Error", "script"}},
+      {"127.0.0.5", {"Finished", "Connection Closed", "connection closed"}},
+      {"127.0.0.6", {"Finished", "Success", ""}},
+      {"127.0.0.9", {"Failed", "Failed Connection", "unreachable"}},
+  };
+  for (const auto& [address, outcome] : expected) {
+    ASSERT_EQ(rows.count(address), 1u) << address;
+    const Row& row = rows.at(address);
+    EXPECT_EQ(row.at("state"), outcome[0]) << address;
+    EXPECT_EQ(row.at("status"), outcome[1]) << address;
+    EXPECT_EQ(row.at("failure_class"), outcome[2]) << address;
+    const std::string transcript = ReadFile(folder_ / "transcripts" / (address + ".txt"));
+    EXPECT_FALSE(transcript.empty()) << address;
+    EXPECT_EQ(transcript.find("qorvane"), std::string::npos) << address << "\n" << transcript;
+  }
+  EXPECT_EQ(rows.at("127.0.0.4").at("install_error"), "3");
+  EXPECT_EQ(rows.at("127.0.0.2").at("bytes_sent"), "20028");
+  EXPECT_EQ(rows.at("127.0.0.3").at("bytes_sent"), "0");
+  EXPECT_NE(ReadFile(folder_ / "transcripts" / "127.0.0.2.txt").find("********"),
+            std::string::npos);
+  // The versions: before as discovery found it, after from the rescan; a
+  // unit that never answers discovery has no version after.
+  EXPECT_EQ(rows.at("127.0.0.2").at("group"), "North");
+  EXPECT_EQ(rows.at("127.0.0.2").at("version_before"), "2.0");
+  EXPECT_EQ(rows.at("127.0.0.2").at("version_after"), "2.0");
+  EXPECT_EQ(rows.at("127.0.0.6").at("version_after"), "");
+  EXPECT_EQ(rows.at("127.0.0.9").at("version_after"), "");
+  // Every step of a finished job has its time.
+  for (const char* step : {"start_s", "ping_s", "login_s", "copy_s", "outcome_s", "end_s"}) {
+    EXPECT_FALSE(rows.at("127.0.0.2").at(step).empty()) << step;
+  }
+  EXPECT_FALSE(sim_.Events("install", "127.0.0.6").empty());
+  EXPECT_TRUE(sim_.Events("install", "127.0.0.3").empty());
+}
+
+TEST_F(HeadlessRunTest, AllFinishedExitsZeroAndReportGoesWhereAsked) {
+  ZEQ_REQUIRE_UNITSIM();
+  StartUnits({SimUnit("127.0.0.2").Version("2.0"), SimUnit("127.0.0.3").Version("2.0")});
+  WriteRelease();
+  const std::filesystem::path elsewhere = folder_ / "reports" / "today";
+  EXPECT_EQ(Run({"--headless", "--discover-seconds=1", "--report", elsewhere.string()}), 0);
+  const std::map<std::string, Row> rows = Report(elsewhere);
+  ASSERT_EQ(rows.size(), 2u);
+  for (const auto& [address, row] : rows) {
+    EXPECT_EQ(row.at("status"), "Success") << address;
+    EXPECT_EQ(row.at("version_after"), "2.0") << address;
+    EXPECT_TRUE(std::filesystem::exists(elsewhere / "transcripts" / (address + ".txt")));
+  }
+  EXPECT_FALSE(std::filesystem::exists(folder_ / "fieldloader-report.csv"));
+}
+
+TEST_F(HeadlessRunTest, NothingCouldStartExitsTwo) {
+  // No unit answers and none is named.
+  WriteRelease();
+  EXPECT_EQ(Run({"--headless", "--discover-seconds", "0"}), 2);
+  EXPECT_TRUE(Report().empty());
+  // A package whose files are missing: nothing starts at all.
+  Write("ftpdwnld.txt", "cd /opt\nsend missing.bin missing.bin\nauto_install\n");
+  EXPECT_EQ(Run({"--headless", "--add", "127.0.0.2"}), 2);
+  EXPECT_TRUE(Report().empty());
+}
+
+TEST_F(HeadlessRunTest, CommandLineMistakesExitTwoAndHelpExitsZero) {
+  EXPECT_EQ(Run({"--headless", "--bogus"}), 2);
+  EXPECT_EQ(Run({"--headless", "--discover-seconds", "soon"}), 2);
+  EXPECT_EQ(Run({"--help"}), 0);
+  EXPECT_EQ(Run({"--version"}), 0);
+  // None of them read the release or wrote a report.
+  EXPECT_FALSE(std::filesystem::exists(folder_ / "fieldloader-report.json"));
+}
+
+}  // namespace

@@ -1,0 +1,248 @@
+// The run report's texts against golden text: a unit with a job and a unit
+// without one, in JSON and CSV, byte for byte; the escaping of every kind of
+// byte a unit may report (quotes, commas, line ends, control bytes, valid
+// and broken UTF-8); the locale-proof numbers; the files written, with the
+// transcripts; and the headless run's exit code and summary drawn from a
+// report.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "TestSupport.h"
+#include "shell/HeadlessRunner.h"
+#include "shell/RunReport.h"
+
+namespace {
+
+std::uint32_t Address(int a, int b, int c, int d) {
+  const unsigned char octets[4] = {static_cast<unsigned char>(a), static_cast<unsigned char>(b),
+                                   static_cast<unsigned char>(c), static_cast<unsigned char>(d)};
+  std::uint32_t value = 0;
+  std::memcpy(&value, octets, sizeof value);
+  return value;
+}
+
+// Every awkward byte at once: quotes, a comma, a line end, a control byte,
+// a stray 0xFF, valid UTF-8, DEL, a cut UTF-8 sequence and a backslash.
+const std::string kAwkward = "Nord \"A\",\n\x01\xff \xc3\xa9\x7f\xe2\x82\\";
+
+UnitReportRow InstalledUnit() {
+  UnitReportRow row;
+  row.address = Address(127, 0, 0, 5);
+  row.node = 5;
+  row.group = kAwkward;
+  row.versionBefore = "2.0";
+  row.versionAfter = "2.1";
+  row.state = InstallState::Finished;
+  row.status = "Success";
+  row.jobRan = true;
+  row.installError = 0;
+  row.bytesSent = 4000;
+  row.startedAt = 1796672847;
+  row.steps[0] = {0, 12};
+  row.steps[1] = {12, 1012};
+  row.steps[7] = {2000, 63456};
+  row.transcript = {"> login root password ********", "< a\tb"};
+  return row;
+}
+
+UnitReportRow UntouchedUnit() {
+  UnitReportRow row;
+  row.address = Address(10, 0, 0, 19);
+  row.node = -3;
+  row.group = "???";
+  return row;
+}
+
+UnitReportRow FailedUnit(InstallState state, FailureClass failure) {
+  UnitReportRow row;
+  row.address = Address(10, 0, 0, 7);
+  row.node = 7;
+  row.state = state;
+  row.status = "Failed Connection";
+  row.jobRan = true;
+  row.installError = 30;
+  row.failure = failure;
+  return row;
+}
+
+RunReport Report() {
+  RunReport report;
+  report.programVersion = "1.0.0";
+  report.writtenAt = 1796672857;
+  report.units = {InstalledUnit(), UntouchedUnit()};
+  return report;
+}
+
+TEST(RunReportTest, JsonIsExactlyTheGoldenText) {
+  const std::string expected =
+      "{\n"
+      "  \"program\": \"fieldloader\",\n"
+      "  \"program_version\": \"1.0.0\",\n"
+      "  \"written\": \"2026-12-07T19:47:37Z\",\n"
+      "  \"units\": [\n"
+      "    {\n"
+      "      \"address\": \"127.0.0.5\",\n"
+      "      \"node\": 5,\n"
+      "      \"group\": \"Nord \\\"A\\\",\\n\\u0001\\u00ff \xc3\xa9\\u007f\\u00e2\\u0082\\\\\",\n"
+      "      \"version_before\": \"2.0\",\n"
+      "      \"version_after\": \"2.1\",\n"
+      "      \"state\": \"Finished\",\n"
+      "      \"status\": \"Success\",\n"
+      "      \"install_error\": 0,\n"
+      "      \"failure_class\": null,\n"
+      "      \"bytes_sent\": 4000,\n"
+      "      \"started\": \"2026-12-07T19:47:27Z\",\n"
+      "      \"step_seconds\": {\"start\": 0.012, \"ping\": 1.000, \"gateway\": null, "
+      "\"route\": null, \"log\": null, \"login\": null, \"channel\": null, \"copy\": 61.456, "
+      "\"outcome\": null, \"cancel_check\": null, \"clean_up\": null, \"route_removal\": null, "
+      "\"end\": null},\n"
+      "      \"transcript\": \"transcripts/127.0.0.5.txt\"\n"
+      "    },\n"
+      "    {\n"
+      "      \"address\": \"10.0.0.19\",\n"
+      "      \"node\": -3,\n"
+      "      \"group\": \"???\",\n"
+      "      \"version_before\": null,\n"
+      "      \"version_after\": null,\n"
+      "      \"state\": \"Idle\",\n"
+      "      \"status\": \"\",\n"
+      "      \"install_error\": null,\n"
+      "      \"failure_class\": null,\n"
+      "      \"bytes_sent\": null,\n"
+      "      \"started\": null,\n"
+      "      \"step_seconds\": null,\n"
+      "      \"transcript\": null\n"
+      "    }\n"
+      "  ]\n"
+      "}\n";
+  EXPECT_EQ(ReportJson(Report()), expected);
+}
+
+TEST(RunReportTest, CsvIsExactlyTheGoldenText) {
+  const std::string expected =
+      "address,node,group,version_before,version_after,state,status,install_error,"
+      "failure_class,bytes_sent,started,start_s,ping_s,gateway_s,route_s,log_s,login_s,"
+      "channel_s,copy_s,outcome_s,cancel_check_s,clean_up_s,route_removal_s,end_s,transcript\r\n"
+      "127.0.0.5,5,\"Nord \"\"A\"\",\n\x01\xff "
+      "\xc3\xa9\x7f\xe2\x82\\\",2.0,2.1,Finished,Success,0,,"
+      "4000,2026-12-07T19:47:27Z,0.012,1.000,,,,,,61.456,,,,,,transcripts/127.0.0.5.txt\r\n"
+      "10.0.0.19,-3,???,,,Idle,,,,,,,,,,,,,,,,,,,\r\n";
+  EXPECT_EQ(ReportCsv(Report()), expected);
+}
+
+TEST(RunReportTest, EmptyReportIsStillWellFormed) {
+  RunReport report;
+  report.writtenAt = 951782400;  // a leap day
+  EXPECT_EQ(ReportJson(report),
+            "{\n  \"program\": \"fieldloader\",\n  \"program_version\": \"\",\n"
+            "  \"written\": \"2000-02-29T00:00:00Z\",\n  \"units\": []\n}\n");
+  EXPECT_EQ(ReportCsv(report).find("\r\n") + 2, ReportCsv(report).size());
+}
+
+TEST(RunReportTest, JsonEscapesEveryByteThatNeedsIt) {
+  EXPECT_EQ(JsonString(""), "\"\"");
+  EXPECT_EQ(JsonString("plain text 1.2"), "\"plain text 1.2\"");
+  EXPECT_EQ(JsonString("\b\f\n\r\t\"\\/"), "\"\\b\\f\\n\\r\\t\\\"\\\\/\"");
+  EXPECT_EQ(JsonString(std::string("\x00\x1f\x7f", 3)), "\"\\u0000\\u001f\\u007f\"");
+  // Valid UTF-8 of two, three and four bytes goes through.
+  EXPECT_EQ(JsonString("\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80"),
+            "\"\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80\"");
+  // Overlong forms, surrogates, values past U+10FFFF, stray continuation
+  // bytes and cut sequences are bytes, one escape each.
+  EXPECT_EQ(JsonString("\xc0\xaf"), "\"\\u00c0\\u00af\"");
+  EXPECT_EQ(JsonString("\xe0\x80\xaf"), "\"\\u00e0\\u0080\\u00af\"");
+  EXPECT_EQ(JsonString("\xed\xa0\x80"), "\"\\u00ed\\u00a0\\u0080\"");
+  EXPECT_EQ(JsonString("\xf4\x90\x80\x80"), "\"\\u00f4\\u0090\\u0080\\u0080\"");
+  EXPECT_EQ(JsonString("\x80x"), "\"\\u0080x\"");
+  EXPECT_EQ(JsonString("x\xf0\x9f\x98"), "\"x\\u00f0\\u009f\\u0098\"");
+}
+
+TEST(RunReportTest, CsvQuotesOnlyWhatMustBeQuoted) {
+  EXPECT_EQ(CsvField(""), "");
+  EXPECT_EQ(CsvField("North 2"), "North 2");
+  EXPECT_EQ(CsvField("a,b"), "\"a,b\"");
+  EXPECT_EQ(CsvField("say \"hi\""), "\"say \"\"hi\"\"\"");
+  EXPECT_EQ(CsvField("a\rb"), "\"a\rb\"");
+  EXPECT_EQ(CsvField("a\nb"), "\"a\nb\"");
+  // Other bytes stay as they are, unquoted.
+  EXPECT_EQ(CsvField("\x01\xff\xc3\xa9;'"), "\x01\xff\xc3\xa9;'");
+}
+
+TEST(RunReportTest, PrintableTextDefusesTerminalBytes) {
+  EXPECT_EQ(PrintableText("North \xc3\xa9"), "North \xc3\xa9");
+  EXPECT_EQ(PrintableText("\x1b[2J\\"), "\\x1b[2J\\x5c");
+  EXPECT_EQ(PrintableText("\xff\n"), "\\xff\\x0a");
+}
+
+TEST(RunReportTest, NumbersDoNotDependOnTheLocale) {
+  EXPECT_EQ(SecondsText(0), "0.000");
+  EXPECT_EQ(SecondsText(5), "0.005");
+  EXPECT_EQ(SecondsText(1250), "1.250");
+  EXPECT_EQ(SecondsText(-1500), "-1.500");
+  EXPECT_EQ(SecondsText(123456789), "123456.789");
+  EXPECT_EQ(UtcTimeText(0), "1970-01-01T00:00:00Z");
+}
+
+TEST(RunReportTest, FilesAndTranscriptsAreWritten) {
+  const std::filesystem::path folder =
+      std::filesystem::path(testsupport::ScratchDirectory("run-report-files")) / "nested" / "dir";
+  std::filesystem::remove_all(folder.parent_path());
+  std::string error;
+  const RunReport report = Report();
+  ASSERT_TRUE(WriteRunReport(folder.string(), report, &error)) << error;
+  const auto read = [&](const std::string& name) {
+    std::ifstream file(folder / name, std::ios::binary);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+  };
+  EXPECT_EQ(read("fieldloader-report.json"), ReportJson(report));
+  EXPECT_EQ(read("fieldloader-report.csv"), ReportCsv(report));
+  EXPECT_EQ(read("transcripts/127.0.0.5.txt"), "> login root password ********\n< a\tb\n");
+  // A unit without a job has no transcript.
+  EXPECT_FALSE(std::filesystem::exists(folder / "transcripts" / "10.0.0.19.txt"));
+  // A folder that cannot be made is reported.
+  std::ofstream(folder / "blocker") << "a file, not a folder";
+  EXPECT_FALSE(WriteRunReport((folder / "blocker").string(), report, &error));
+  EXPECT_NE(error.find("fieldloader-report.json"), std::string::npos) << error;
+}
+
+TEST(RunReportTest, ExitCodeIsTheWorstOutcome) {
+  RunReport report;
+  EXPECT_EQ(HeadlessExitCode(report), 2);
+  report.units = {UntouchedUnit()};
+  EXPECT_EQ(HeadlessExitCode(report), 2);
+  report.units.push_back(InstalledUnit());
+  EXPECT_EQ(HeadlessExitCode(report), 0);
+  UnitReportRow closed = InstalledUnit();
+  closed.status = "Connection Closed";
+  closed.failure = FailureClass::ConnectionClosed;
+  report.units.push_back(closed);
+  EXPECT_EQ(HeadlessExitCode(report), 0);
+  report.units.push_back(FailedUnit(InstallState::CancelRequested, FailureClass::Cancelled));
+  EXPECT_EQ(HeadlessExitCode(report), 1);
+  report.units.back() = FailedUnit(InstallState::Failed, FailureClass::Login);
+  EXPECT_EQ(HeadlessExitCode(report), 1);
+}
+
+TEST(RunReportTest, SummaryListsTheUnitsOfTheRun) {
+  RunReport report = Report();
+  report.units.push_back(FailedUnit(InstallState::Failed, FailureClass::Login));
+  EXPECT_EQ(
+      HeadlessSummary(report),
+      "Address    Node  Group                                    Before  After  Status      "
+      "       Failure\n"
+      "127.0.0.5  5     Nord \"A\",\\x0a\\x01\\xff \xc3\xa9\\x7f\\xe2\\x82\\x5c  2.0     2.1    "
+      "Success            -\n"
+      "10.0.0.7   7     -                                        -       -      Failed "
+      "Connection  login\n"
+      "1 finished, 1 failed or cancelled\n");
+}
+
+}  // namespace

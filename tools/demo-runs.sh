@@ -1,0 +1,152 @@
+# The three ways tools/demo runs the installer, sourced by demo-fleet.sh once
+# the network and the simulated fleet are up. Each uses run_installer, $work
+# (with expected.txt: one "address outcome" line per unit), $release and
+# $tmux_socket from there.
+
+# The text UI in this terminal: the engineer chooses and starts the units.
+run_tui() {
+  cat <<'EOF'
+
+  fieldloader is about to start in this terminal, in the release folder, with
+  24 simulated Tarvo units on two subnets (10.20.1.x and 10.20.2.x).
+
+    Space      select or deselect the unit under the cursor
+    Enter      start the install of the selected units
+    a          type the address of a unit that did not answer
+    Esc or q   leave (the demo then stops the units and cleans up)
+
+  Expected: "Success" on the healthy units, "Failed Connection" on 10.20.1.29
+  (refuses the password), "Unknown Error" on 10.20.1.30 (its install script
+  exits with 3), "Connection Closed" on 10.20.1.31 (restarts during the
+  install). The 10.20.2.x units and 10.20.1.27/28 need pathkeeper's routes.
+
+EOF
+  printf '  Press Enter to start. '
+  read -r _ || true
+  run_installer
+  status=$?
+  echo "demo: fieldloader ended with exit code $status"
+  show_run_files
+  return "$status"
+}
+
+# What the run left beside the release: the report (when this build writes
+# one) and what the helper and the viewer were asked to do.
+show_run_files() {
+  for report in "$release/fieldloader-report.csv"; do
+    [ -f "$report" ] && echo "demo: run report $report" && cat "$report"
+  done
+  [ -s "$release/pathkeeper.log" ] && echo "demo: pathkeeper.log:" && cat "$release/pathkeeper.log"
+  [ -f "$work/opened.txt" ] && echo "demo: the installer opened $(cat "$work/opened.txt")"
+  return 0
+}
+
+# Without a screen: every answering unit is installed, the report printed and
+# every unit's status text compared with the expected one.
+run_headless() {
+  run_installer --headless --discover-seconds 3 | tee "$work/headless.out"
+  echo "demo: fieldloader --headless ended with exit code $?"
+  show_run_files
+  check_outcomes "$(report_outcomes)"
+}
+
+# "address status text" per unit from the run report's CSV, whose first line
+# names the columns.
+report_outcomes() {
+  awk -F, 'NR == 1 {
+             for (i = 1; i <= NF; ++i) { gsub(/"/, "", $i); column[$i] = i }
+             next
+           }
+           { address = $column["address"]; status = $column["status"]
+             gsub(/"/, "", address); gsub(/"/, "", status); print address, status }' \
+    "$release/fieldloader-report.csv" 2>/dev/null
+}
+
+# check_outcomes TEXT: TEXT holds "address status text" lines; every unit of
+# the fleet must be there with its expected status text.
+check_outcomes() {
+  bad=0
+  while read -r address expected; do
+    seen=$(echo "$1" | awk -v a="$address" '$1 == a { $1 = ""; sub(/^ /, ""); print; exit }')
+    if [ "$seen" != "$expected" ]; then
+      echo "demo: $address ended with \"$seen\", expected \"$expected\"" >&2
+      bad=$((bad + 1))
+    fi
+  done <"$work/expected.txt"
+  if [ "$bad" != 0 ]; then
+    echo "demo: FAILED: $bad of $(wc -l <"$work/expected.txt") units did not end as expected" >&2
+    return 1
+  fi
+  echo "demo: every unit ended as expected ($(wc -l <"$work/expected.txt") units)"
+}
+
+# The text UI driven in a detached tmux: choose every unit, start, wait for
+# the last outcome, keep the screen as text and as a PNG picture.
+run_screenshot() {
+  picture=$1
+  units=$(wc -l <"$work/expected.txt")
+  printf 'cd "%s" && ZEQ_WINDOWS_DIR="%s/logs" PATH="%s/bin:$PATH" TERM=xterm ./fieldloader\n' \
+    "$release" "$work" "$work" >"$work/run-tui.sh"
+  printf 'echo "exit code $?"\nsleep 600\n' >>"$work/run-tui.sh"
+  tmux -L "$tmux_socket" -f /dev/null new-session -d -s demo -x 100 -y 36 "sh $work/run-tui.sh" || return 1
+  screen_shows "Total Tarvos Found: $units" 20 || { echo "demo: not every unit was found" >&2; return 1; }
+  keys=""
+  i=0
+  while [ "$i" -lt "$units" ]; do
+    keys="$keys Space Down"
+    i=$((i + 1))
+  done
+  # shellcheck disable=SC2086
+  tmux -L "$tmux_socket" send-keys -t demo $keys Enter
+  tries=1200
+  until [ "$(screen | grep -c -E 'Success|Failed Connection|Unknown Error|Connection Closed')" -ge "$units" ]; do
+    tries=$((tries - 1))
+    [ "$tries" -gt 0 ] || { screen; echo "demo: the install did not finish" >&2; return 1; }
+    sleep 0.1
+  done
+  sleep 1
+  screen >"$work/screen.txt"
+  render_screen "$work/screen.txt" "$picture" || return 1
+  tmux -L "$tmux_socket" send-keys -t demo Escape
+  screen_shows "exit code 0" 10 || { echo "demo: the text UI did not end with code 0" >&2; return 1; }
+  cat "$work/screen.txt"
+  echo "demo: screen saved as $picture"
+  check_outcomes "$(screen_outcomes "$work/screen.txt")"
+}
+
+screen() { tmux -L "$tmux_socket" capture-pane -p -t demo; }
+
+screen_shows() {  # screen_shows TEXT SECONDS
+  tries=$(($2 * 10))
+  until screen | grep -q -- "$1"; do
+    tries=$((tries - 1))
+    [ "$tries" -gt 0 ] || return 1
+    sleep 0.1
+  done
+}
+
+# "address status text" per unit row of a captured screen: the list shows
+# addresses as "%3d.%3d.%3d.%3d" and the status text in its last column.
+screen_outcomes() {
+  sed -n -E 's/^.*[^0-9]( *[0-9]{1,3}\. *[0-9]{1,3}\. *[0-9]{1,3}\. *[0-9]{1,3}) .*(Success|Failed Connection|Unknown Error|Connection Closed).*$/\1 \2/p' "$1" |
+    sed -E 's/ +([0-9])/\1/g; s/^ *//; s/([0-9]) ([A-Z])/\1 \2/'
+}
+
+# The captured text drawn in a monospaced font, light on dark as a terminal,
+# one line at a time (a whole screen is too long for one text argument).
+render_screen() {
+  text=$1
+  picture=$2
+  columns=$(awk '{ if (length($0) > n) n = length($0) } END { print n }' "$text")
+  rows=$(wc -l <"$text")
+  set -- -size "$((columns * 17 / 2 + 24))x$((rows * 18 + 24))" xc:'#1c1c1c' \
+    -font DejaVu-Sans-Mono -pointsize 14 -fill '#d8d8d8'
+  # Spaces become no-break spaces, which the drawing keeps at a line's start.
+  space=$(printf '\302\240')
+  y=28
+  while IFS= read -r line; do
+    set -- "$@" -annotate "+12+$y" "$(printf '%s' "$line" | sed -e 's/%/%%/g' -e "s/ /$space/g")"
+    y=$((y + 18))
+  done <"$text"
+  convert "$@" "$picture"
+}

@@ -4,13 +4,15 @@
 # Windows), CMake and Ninja, GoogleTest and Google Benchmark, zlib (the
 # yardstick of the CRC-32 benchmark), ncurses, wine with a virtual display
 # (xvfb) and a screenshot tool (imagemagick's import) for the dialog tests,
-# tmux for the text UI test, and the network tools the tests use inside
-# their private namespaces.
+# tmux for the text UI test and the demo, a monospaced font to draw the text
+# UI's screenshot, the network and process tools the tests and the demo use
+# inside their private namespaces, and dpkg-dev and lintian to make and check
+# the Debian package.
 set -eu
 
 packages="g++ clang cmake ninja-build libgtest-dev googletest libbenchmark-dev zlib1g-dev libncurses-dev
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 xvfb xauth imagemagick tmux
-  iproute2 util-linux
+  fonts-dejavu-core iproute2 util-linux procps dpkg-dev lintian
   inetutils-telnetd inetutils-inetd"
 
 missing=""

@@ -2,7 +2,9 @@
 //   21/03/03 09:05:07 192.168.10.20 Install Started
 // in "zeqtarvo_install.log". On Windows the file is in the Windows directory;
 // on Linux it is in the folder named by the environment variable
-// ZEQ_WINDOWS_DIR, or else in /var/log. A log that has grown beyond 10,240
+// ZEQ_WINDOWS_DIR, or else in /var/log for root and in
+// $XDG_STATE_HOME/fieldloader (~/.local/state/fieldloader) for any other
+// user (platform::SystemLogDirectory). A log that has grown beyond 10,240
 // bytes is emptied at the next event. Each event opens and closes the file,
 // so every line is on disk when the call returns, and the whole event runs
 // under one process-wide lock so lines from parallel jobs never interleave.

@@ -1,8 +1,11 @@
-// Linux file-system services.
+// Linux file-system services. The install log's folder follows the
+// system's conventions: root writes beside the other system logs, any other
+// user into the per-user state folder of the XDG base directories.
 #include "platform/Files.h"
 
 #include <errno.h>
 #include <limits.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -40,10 +43,44 @@ bool SetCurrentDirectoryTo(const char* path) { return chdir(path) == 0; }
 
 bool FileExists(const char* path) { return access(path, F_OK) == 0; }
 
+namespace {
+
+const char* Variable(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr && value[0] != '\0' ? value : nullptr;
+}
+
+// $XDG_STATE_HOME, or its default ~/.local/state. The XDG base directory
+// rules ignore a relative path in the variable; the home folder comes from
+// $HOME, else from the password database. Empty when neither is known.
+std::string UserStateDirectory() {
+  const char* state = Variable("XDG_STATE_HOME");
+  if (state != nullptr && state[0] == '/') return state;
+  const char* home = Variable("HOME");
+  if (home != nullptr) return std::string(home) + "/.local/state";
+  // The reentrant form: install jobs on several threads may ask at once.
+  passwd entry;
+  passwd* found = nullptr;
+  char buffer[4096];
+  if (getpwuid_r(getuid(), &entry, buffer, sizeof buffer, &found) != 0 || found == nullptr ||
+      entry.pw_dir == nullptr || entry.pw_dir[0] == '\0') {
+    return std::string();
+  }
+  return std::string(entry.pw_dir) + "/.local/state";
+}
+
+}  // namespace
+
+// Root of a user namespace is uid 0 without the right to write to /var/log,
+// so the test is whether /var/log can be written, not the uid alone.
 std::string SystemLogDirectory() {
-  const char* configured = std::getenv("ZEQ_WINDOWS_DIR");
-  if (configured != nullptr && configured[0] != '\0') return configured;
-  return "/var/log";
+  const char* configured = Variable("ZEQ_WINDOWS_DIR");
+  if (configured != nullptr) return configured;
+  if (geteuid() == 0 && access("/var/log", W_OK) == 0) return "/var/log";
+  const std::string base = UserStateDirectory();
+  if (base.empty()) return std::string();
+  const std::string folder = base + "/fieldloader";
+  return MakeDirectories(folder.c_str()) ? folder : std::string();
 }
 
 }  // namespace platform

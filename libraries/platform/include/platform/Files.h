@@ -14,8 +14,11 @@ std::string ProgramDirectory();
 bool SetCurrentDirectoryTo(const char* path);
 // True when something of that name exists (a file or a folder).
 bool FileExists(const char* path);
-// The Windows directory (GetWindowsDirectoryA) on Windows; on Linux the
-// folder named by ZEQ_WINDOWS_DIR, else /var/log. Empty when unavailable.
+// The folder of the install log. On Windows the Windows directory
+// (GetWindowsDirectoryA). On Linux the folder named by ZEQ_WINDOWS_DIR; else
+// /var/log when running as root (and allowed to write there); else
+// $XDG_STATE_HOME/fieldloader (default ~/.local/state/fieldloader), created
+// when missing. Empty when unavailable.
 std::string SystemLogDirectory();
 
 }  // namespace platform

@@ -26,28 +26,43 @@ EOF
   run_installer
   status=$?
   echo "demo: fieldloader ended with exit code $status"
-  show_run_files
+  show_run_files table
   return "$status"
 }
 
-# What the run left beside the release: the report (when this build writes
-# one) and what the helper and the viewer were asked to do.
+# What the run left beside the release: the report (with "table" also its
+# outcomes, which a headless run has printed already) and the transcripts,
+# and what the helper and the viewer were asked to do.
 show_run_files() {
-  for report in "$release/fieldloader-report.csv"; do
-    [ -f "$report" ] && echo "demo: run report $report" && cat "$report"
-  done
+  [ -f "$release/fieldloader-report.csv" ] &&
+    echo "demo: run report $release/fieldloader-report.json and .csv, transcripts in $release/transcripts/"
+  if [ "${1:-}" = table ] && [ -f "$release/fieldloader-report.csv" ]; then
+    awk -F, 'NR == 1 { for (i = 1; i <= NF; ++i) column[$i] = i; next }
+             { printf "  %-12s %-18s %s\n", $column["address"], $column["status"], $column["failure_class"] }' \
+      "$release/fieldloader-report.csv" | tr -d '"'
+  fi
   [ -s "$release/pathkeeper.log" ] && echo "demo: pathkeeper.log:" && cat "$release/pathkeeper.log"
   [ -f "$work/opened.txt" ] && echo "demo: the installer opened $(cat "$work/opened.txt")"
   return 0
 }
 
-# Without a screen: every answering unit is installed, the report printed and
-# every unit's status text compared with the expected one.
+# Without a screen: every answering unit is installed and the program prints
+# its status lines and summary table. The run must end with exit code 1 (the
+# fleet has failing units), every unit with its expected status text in the
+# report, and no transcript may hold the password.
 run_headless() {
-  run_installer --headless --discover-seconds 3 | tee "$work/headless.out"
-  echo "demo: fieldloader --headless ended with exit code $?"
+  { run_installer --headless --discover-seconds 3; echo $? >"$work/headless.code"; } |
+    tee "$work/headless.out"
+  code=$(cat "$work/headless.code")
+  echo "demo: fieldloader --headless ended with exit code $code"
   show_run_files
-  check_outcomes "$(report_outcomes)"
+  bad=0
+  [ "$code" = 1 ] || { echo "demo: expected exit code 1 (some units fail on purpose)" >&2; bad=1; }
+  if grep -r -l qorvane "$release/transcripts" 2>/dev/null; then
+    echo "demo: the password is in the transcripts above" >&2
+    bad=1
+  fi
+  check_outcomes "$(report_outcomes)" && [ "$bad" = 0 ]
 }
 
 # "address status text" per unit from the run report's CSV, whose first line

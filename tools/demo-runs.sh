@@ -35,7 +35,8 @@ EOF
 # and what the helper and the viewer were asked to do.
 show_run_files() {
   [ -f "$release/fieldloader-report.csv" ] &&
-    echo "demo: run report $release/fieldloader-report.json and .csv, transcripts in $release/transcripts/"
+    echo "demo: run report $release/fieldloader-report.json and .csv, transcripts in" \
+      "$release/transcripts/ (--keep keeps them after the demo)"
   if [ "${1:-}" = table ] && [ -f "$release/fieldloader-report.csv" ]; then
     awk -F, 'NR == 1 { for (i = 1; i <= NF; ++i) column[$i] = i; next }
              { printf "  %-12s %-18s %s\n", $column["address"], $column["status"], $column["failure_class"] }' \

@@ -11,6 +11,7 @@
 #include <array>
 #include <chrono>
 #include <memory>
+#include <vector>
 
 #include "discovery/unit_table.h"
 #include "install/InstallLog.h"
@@ -156,7 +157,9 @@ class InstallJobRun {
   std::array<std::uint8_t, 6> mac_{};
   std::unique_ptr<TelnetSession> session_;
   std::unique_ptr<RemoteFsysManipulator> files_;
-  std::array<std::uint8_t, RemoteFsysManipulator::kBufferSize> workBuffer_{};
+  // The transfer's work area, allocated once for all the job's files.
+  std::vector<std::uint8_t> workBuffer_ =
+      std::vector<std::uint8_t>(RemoteFsysManipulator::kBufferSize);
   // What the report's failure class is drawn from.
   bool telnetConnected_ = false;
   int loginStage_ = kLoginNotLoggedIn;
@@ -209,7 +212,8 @@ void InstallJobRun::copy_files() {
 
 void InstallJobRun::copy_every_entry() {
   for (const ManifestEntry& entry : manifest_.entries) {
-    const int result = files_->PutFile(entry.localPath, entry.remotePath, 0, workBuffer_.data());
+    const int result = files_->PutFile(entry.localPath, entry.remotePath, 0, workBuffer_.data(),
+                                       workBuffer_.size());
     if (result == 0) continue;
     installError_ = result;
     copyFailed_ = true;

@@ -8,12 +8,13 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 #include <string>
 
 #include "CancellableSocket.h"
 #include "platform/Sockets.h"
-#include "platform/Sync.h"
 #include "platform/Threads.h"
 
 class TelnetSession {
@@ -32,7 +33,9 @@ class TelnetSession {
   int Send(const std::string& line);
   // Waits without time limit: 1 when expected arrived (result: everything
   // before it), -1 when a non-empty failure text arrived (result: that text),
-  // 0 when the connection is gone. A match empties the response buffer.
+  // 0 when the connection is gone. A match empties the response buffer. The
+  // wait sleeps until the receive thread adds bytes or the connection goes,
+  // and then searches only what it has not searched before.
   int WaitFor(const std::string& expected, std::string& result, const std::string& failure);
   // Closes the connection if one is open; any thread, any number of times.
   void Disconnect(int error);
@@ -65,7 +68,13 @@ class TelnetSession {
   const std::string passwordPrompt_ = "password:";
   const std::string shellPrompt_ = "\n# ";
   std::string responseBuffer_;  // guarded by lock_
-  platform::RecursiveMutex lock_;
+  // Serialises Disconnect and guards the response buffer. Never held across
+  // a socket call, and nothing else is locked while it is held except the
+  // connection's own state.
+  std::mutex lock_;
+  // Signalled, under lock_, when bytes join the response buffer and when the
+  // connection goes: all a WaitFor waits for.
+  std::condition_variable changed_;
   platform::ThreadHandle* receiveThread_ = nullptr;
   unsigned long receiveThreadId_ = 0;
 };

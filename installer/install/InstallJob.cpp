@@ -8,6 +8,7 @@
 // with the state Failed, so a failure is never shown as "Success".
 #include "install/InstallJob.h"
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <memory>
@@ -127,7 +128,19 @@ class InstallJobRun {
   void add_host_route() {
     if (!routeAdded_) return;
     table_.routeChannel().AddHostRoute(unit_->address, kHostMask, routeGateway_, reachedFrom_);
-    platform::SleepMilliseconds(kRouteSettleMs);
+    settle_unless_cancelled();
+  }
+
+  // The pause after the route request, left early when the unit is
+  // cancelled: a cancel ends the current step, and a whole second of pause
+  // would keep a cancelled job alive for that long. Checked in short slices;
+  // the pause happens once per job on another subnet, so they cost nothing.
+  void settle_unless_cancelled() {
+    constexpr long long kSliceMs = 10;
+    const long long end = elapsed_ms() + kRouteSettleMs;
+    for (long long now = elapsed_ms(); now < end && !cancel_requested(); now = elapsed_ms()) {
+      platform::SleepMilliseconds(static_cast<unsigned>(std::min(kSliceMs, end - now)));
+    }
   }
 
   void log_start() { LogInstallEvent(unit_->address, "Install Started"); }

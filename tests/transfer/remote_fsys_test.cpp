@@ -186,6 +186,9 @@ TEST_F(RemoteFsysTest, LargeFilesKeepTheBytesAndProgressOfPieces) {
       std::vector<StoredFile> stored;
       FilePeer peer(filetest::AcceptingUnit(1, &stored));
       Connect(peer);
+      // The peer checks a megabyte's check value before its final reply,
+      // which takes longer than the short wait under a thread sanitizer.
+      link_.setReceiveWaitForTesting(10000);
       ProgressRecorder progress;
       link_.SetProgressInterface(&progress);
       EXPECT_EQ(link_.PutFile(file, "/large", 0, buffer_.data(), bufferSize), 0);

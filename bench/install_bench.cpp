@@ -12,7 +12,6 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
@@ -23,6 +22,7 @@
 #include <thread>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "discovery/unit_table.h"
 #include "install/InstallJob.h"
 #include "platform/Sockets.h"
@@ -46,43 +46,6 @@ std::string BenchRoot() {
   const char* root = std::getenv("ZEQ_BENCH_ROOT");
   return root ? root : "";
 }
-
-// Reads one "Name:  value kB" line of /proc/self/status; 0 when missing.
-long long StatusValue(const std::string& name) {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.compare(0, name.size(), name) == 0) return std::atoll(line.c_str() + name.size());
-  }
-  return 0;
-}
-
-// Samples the thread count and resident memory every 5 ms until stopped.
-class PeakSampler {
- public:
-  PeakSampler() : thread_([this] { Run(); }) {}
-  ~PeakSampler() { Stop(); }
-  void Stop() {
-    stop_ = true;
-    if (thread_.joinable()) thread_.join();
-  }
-  long long threads() const { return threads_; }
-  long long residentKiB() const { return resident_; }
-
- private:
-  void Run() {
-    while (!stop_.load()) {
-      threads_ = std::max(threads_.load(), StatusValue("Threads:"));
-      resident_ = std::max(resident_.load(), StatusValue("VmRSS:"));
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-  }
-
-  std::atomic<bool> stop_{false};
-  std::atomic<long long> threads_{0};
-  std::atomic<long long> resident_{0};
-  std::thread thread_;
-};
 
 PackageManifest ReleaseManifest(const std::string& root) {
   const std::string path = root + "/release.bin";
@@ -137,7 +100,7 @@ void BM_Install100Units16MiB(benchmark::State& state) {
     }
     const InstallContext context{table.get(), &manifest};
     state.ResumeTiming();
-    PeakSampler sampler;
+    bench::PeakSampler sampler;
     StartInstallJobs(context);
     const bool ended = table->WaitForJobs(kRunLimitMs);
     sampler.Stop();

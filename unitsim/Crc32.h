@@ -1,7 +1,10 @@
-// The check value of the file protocol, computed here bit by bit on purpose:
-// the simulator must not share (and so hide) a fault of the installer's
-// table-driven implementation. Reflected polynomial 0xEDB88320, register
-// started at 0xFFFFFFFF, no final inversion: "abc" gives 0xCADBBE3D.
+// The check value of the file protocol, computed here by code of the
+// simulator's own on purpose: it must not share (and so hide) a fault of the
+// installer's implementation. Its tables are built from the bit-by-bit
+// definition; slicing by eight keeps a unit from being the bottleneck of an
+// install benchmark (bit by bit it checked about 30 MB/s). Reflected
+// polynomial 0xEDB88320, register started at 0xFFFFFFFF, no final
+// inversion: "abc" gives 0xCADBBE3D.
 #pragma once
 
 #include <cstddef>

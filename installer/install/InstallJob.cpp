@@ -8,9 +8,11 @@
 // with the state Failed, so a failure is never shown as "Success".
 #include "install/InstallJob.h"
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <memory>
+#include <vector>
 
 #include "discovery/unit_table.h"
 #include "install/InstallLog.h"
@@ -126,7 +128,19 @@ class InstallJobRun {
   void add_host_route() {
     if (!routeAdded_) return;
     table_.routeChannel().AddHostRoute(unit_->address, kHostMask, routeGateway_, reachedFrom_);
-    platform::SleepMilliseconds(kRouteSettleMs);
+    settle_unless_cancelled();
+  }
+
+  // The pause after the route request, left early when the unit is
+  // cancelled: a cancel ends the current step, and a whole second of pause
+  // would keep a cancelled job alive for that long. Checked in short slices;
+  // the pause happens once per job on another subnet, so they cost nothing.
+  void settle_unless_cancelled() {
+    constexpr long long kSliceMs = 10;
+    const long long end = elapsed_ms() + kRouteSettleMs;
+    for (long long now = elapsed_ms(); now < end && !cancel_requested(); now = elapsed_ms()) {
+      platform::SleepMilliseconds(static_cast<unsigned>(std::min(kSliceMs, end - now)));
+    }
   }
 
   void log_start() { LogInstallEvent(unit_->address, "Install Started"); }
@@ -156,7 +170,9 @@ class InstallJobRun {
   std::array<std::uint8_t, 6> mac_{};
   std::unique_ptr<TelnetSession> session_;
   std::unique_ptr<RemoteFsysManipulator> files_;
-  std::array<std::uint8_t, RemoteFsysManipulator::kBufferSize> workBuffer_{};
+  // The transfer's work area, allocated once for all the job's files.
+  std::vector<std::uint8_t> workBuffer_ =
+      std::vector<std::uint8_t>(RemoteFsysManipulator::kBufferSize);
   // What the report's failure class is drawn from.
   bool telnetConnected_ = false;
   int loginStage_ = kLoginNotLoggedIn;
@@ -215,7 +231,8 @@ void InstallJobRun::copy_files() {
 
 void InstallJobRun::copy_every_entry() {
   for (const ManifestEntry& entry : manifest_.entries) {
-    const int result = files_->PutFile(entry.localPath, entry.remotePath, 0, workBuffer_.data());
+    const int result = files_->PutFile(entry.localPath, entry.remotePath, 0, workBuffer_.data(),
+                                       workBuffer_.size());
     if (result == 0) continue;
     installError_ = result;
     copyFailed_ = true;

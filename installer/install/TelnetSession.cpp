@@ -15,16 +15,14 @@ namespace {
 constexpr unsigned kKeepAliveIdleMs = 30000;
 constexpr unsigned kKeepAliveIntervalMs = 5000;
 
-class SessionGuard {
- public:
-  explicit SessionGuard(platform::RecursiveMutex& mutex) : mutex_(mutex) { mutex_.Lock(); }
-  ~SessionGuard() { mutex_.Unlock(); }
-  SessionGuard(const SessionGuard&) = delete;
-  SessionGuard& operator=(const SessionGuard&) = delete;
+using SessionGuard = std::lock_guard<std::mutex>;
 
- private:
-  platform::RecursiveMutex& mutex_;
-};
+// Where a search for text continues in a buffer of which the first searched
+// bytes were searched before without a match: a match may still begin in
+// their last text.size() - 1 bytes and end in the new ones.
+std::size_t ResumeAt(std::size_t searched, const std::string& text) {
+  return searched >= text.size() ? searched - text.size() + 1 : 0;
+}
 
 // Diagnostics go to standard output only; flushed at once because the
 // receive thread writes them and the program may be ended at any time.
@@ -93,7 +91,7 @@ int TelnetSession::Send(const std::string& line) {
 int TelnetSession::WaitFor(const std::string& expected, std::string& result,
                            const std::string& failure) {
   std::string consumed;
-  const int outcome = poll_until(expected, result, failure, &consumed);
+  const int outcome = wait_until(expected, result, failure, &consumed);
   if (!tap_) return outcome;
   // The remainder at the close is told once, however often the job waits.
   if (outcome != 0 || (!closeTapped_ && !consumed.empty())) tap_(false, consumed);
@@ -101,40 +99,49 @@ int TelnetSession::WaitFor(const std::string& expected, std::string& result,
   return outcome;
 }
 
-int TelnetSession::poll_until(const std::string& expected, std::string& result,
+int TelnetSession::wait_until(const std::string& expected, std::string& result,
                               const std::string& failure, std::string* consumed) {
+  // The lock is held from the search through the clearing, so the bytes a
+  // match discards are exactly those that were searched; it is let go only
+  // while the wait sleeps.
+  std::unique_lock<std::mutex> guard(lock_);
+  // Bytes at the buffer's start already searched for both texts. The buffer
+  // only grows while this wait runs: nothing else empties it.
+  std::size_t searched = 0;
+  bool first = true;
   for (;;) {
-    {
-      // One poll holds the lock throughout, so the bytes a match discards
-      // are exactly those the searched copy held.
-      SessionGuard guard(lock_);
-      const std::string copy = responseBuffer_;
-      if (!connection_.IsOpen()) {
-        *consumed = copy;
-        return 0;
-      }
-      const std::size_t at = copy.find(expected);
+    if (!connection_.IsOpen()) {
+      *consumed = responseBuffer_;
+      return 0;
+    }
+    if (first || responseBuffer_.size() > searched) {
+      const std::size_t at = responseBuffer_.find(expected, ResumeAt(searched, expected));
       if (at != std::string::npos) {
-        result = copy.substr(0, at);
+        result.assign(responseBuffer_, 0, at);
+        consumed->swap(responseBuffer_);
         responseBuffer_.clear();
-        *consumed = copy;
         return 1;
       }
-      if (!failure.empty() && copy.find(failure) != std::string::npos) {
+      if (!failure.empty() &&
+          responseBuffer_.find(failure, ResumeAt(searched, failure)) != std::string::npos) {
         result = failure;
+        consumed->swap(responseBuffer_);
         responseBuffer_.clear();
-        *consumed = copy;
         return -1;
       }
+      searched = responseBuffer_.size();
+      first = false;
     }
-    platform::SleepMilliseconds(1);
+    changed_.wait(guard);
   }
 }
 
 void TelnetSession::Disconnect(int error) {
-  // The lock makes the report and the close one step, as a WaitFor sees it.
+  // The lock makes the report and the close one step, as a WaitFor sees it,
+  // and the signal wakes a WaitFor in progress to return 0.
   SessionGuard guard(lock_);
   if (connection_.Cancel() && error != 0) PrintDiagnostic("Disconnected error %d\n", error);
+  changed_.notify_all();
 }
 
 bool TelnetSession::isConnected() { return connection_.IsOpen(); }
@@ -173,6 +180,7 @@ void TelnetSession::ReceiveLoop() {
 void TelnetSession::append_response(std::uint8_t byte) {
   SessionGuard guard(lock_);
   responseBuffer_.push_back(static_cast<char>(byte));
+  changed_.notify_all();
 }
 
 int TelnetSession::send_if_connected(platform::SocketHandle socket, const void* data, int length) {

@@ -8,13 +8,14 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <string>
 
 #include "CancellableSocket.h"
 #include "platform/Sockets.h"
-#include "platform/Sync.h"
 #include "platform/Threads.h"
 
 class TelnetSession {
@@ -33,10 +34,10 @@ class TelnetSession {
   int Send(const std::string& line);
   // Waits without time limit: 1 when expected arrived (result: everything
   // before it), -1 when a non-empty failure text arrived (result: that text),
-  // 0 when the connection is gone. A match empties the response buffer.
+  // 0 when the connection is gone. A match empties the response buffer. The
+  // wait sleeps until the receive thread adds bytes or the connection goes,
+  // and then searches only what it has not searched before.
   int WaitFor(const std::string& expected, std::string& result, const std::string& failure);
-  // Closes the connection if one is open; any thread, any number of times.
-  void Disconnect(int error);
 
   // The dialogue as the job drives it, for its transcript: every line Send
   // sends (sent true, without the line end), the text each WaitFor consumed
@@ -45,6 +46,8 @@ class TelnetSession {
   // Set before Connect; owner thread only.
   using Tap = std::function<void(bool sent, const std::string& text)>;
   void SetTap(Tap tap) { tap_ = std::move(tap); }
+  // Closes the connection if one is open; any thread, any number of times.
+  void Disconnect(int error);
 
   const std::string& getUserName() const { return userName_; }
   const std::string& getPassword() const { return password_; }
@@ -58,13 +61,13 @@ class TelnetSession {
   std::string getResponseBuffer();
 
  private:
+  // WaitFor's loop; *consumed receives the buffer's text it took (or found
+  // at the close).
+  int wait_until(const std::string& expected, std::string& result, const std::string& failure,
+                 std::string* consumed);
   static void* receive_thread(void* session);
   void ReceiveLoop();
   void append_response(std::uint8_t byte);
-  // WaitFor's loop; *consumed receives the buffer's text it took (or found
-  // at the close).
-  int poll_until(const std::string& expected, std::string& result, const std::string& failure,
-                 std::string* consumed);
   int send_if_connected(platform::SocketHandle socket, const void* data, int length);
   void join_receive_thread();
 
@@ -78,7 +81,13 @@ class TelnetSession {
   const std::string passwordPrompt_ = "password:";
   const std::string shellPrompt_ = "\n# ";
   std::string responseBuffer_;  // guarded by lock_
-  platform::RecursiveMutex lock_;
+  // Serialises Disconnect and guards the response buffer. Never held across
+  // a socket call, and nothing else is locked while it is held except the
+  // connection's own state.
+  std::mutex lock_;
+  // Signalled, under lock_, when bytes join the response buffer and when the
+  // connection goes: all a WaitFor waits for.
+  std::condition_variable changed_;
   platform::ThreadHandle* receiveThread_ = nullptr;
   Tap tap_;
   bool closeTapped_ = false;  // owner thread only

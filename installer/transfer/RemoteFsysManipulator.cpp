@@ -26,6 +26,15 @@ int ErrnoOrMinusOne() {
   return error != 0 ? error : -1;
 }
 
+// Keeps a block's byte count within an int, as reads and sends take it.
+constexpr std::size_t kMaxBlockPieces = 1 << 16;
+
+// The largest whole number of pieces that fits the caller's buffer.
+int BlockSize(std::size_t bufferSize) {
+  const std::size_t pieces = bufferSize / RemoteFsysManipulator::kPieceSize;
+  return static_cast<int>(std::min(pieces, kMaxBlockPieces) * RemoteFsysManipulator::kPieceSize);
+}
+
 }  // namespace
 
 void RemoteFsysManipulator::SetProgressInterface(RemoteFsysManipulatorProgressInterface* progress) {
@@ -62,7 +71,9 @@ int RemoteFsysManipulator::Connect(std::uint32_t address) {
 void RemoteFsysManipulator::Close() { connection_.Cancel(); }
 
 int RemoteFsysManipulator::PutFile(const std::u16string& localPath, const std::string& remoteName,
-                                   std::uint32_t options, std::uint8_t* buffer) {
+                                   std::uint32_t options, std::uint8_t* buffer,
+                                   std::size_t bufferSize) {
+  if (bufferSize < kMinBufferSize) return -1;
   const std::size_t requestSize = PutRequestSize(remoteName.size());
   if (requestSize == 0) return kFileNameTooLong;
   const ZEQ::CancellableSocket::Use use(connection_);
@@ -87,7 +98,7 @@ int RemoteFsysManipulator::PutFile(const std::u16string& localPath, const std::s
 
   if (progress_ != nullptr) progress_->ReportProgress(0, size, 0);
   std::uint32_t check = kCrc32Start;
-  result = send_file_data(socket, file, size, buffer, &check);
+  result = send_file_data(socket, file, size, buffer, BlockSize(bufferSize), &check);
   file.Close();
   if (result != 0) return result;
 
@@ -109,46 +120,69 @@ int RemoteFsysManipulator::send_error_notice(platform::SocketHandle socket, int 
 
 // Sends the whole message in one send when the socket can take it; only when
 // the unit's window is full does the rest follow once it drains. 0, or the
-// socket layer's error code.
+// socket layer's error code; accepted, when given, receives the bytes the
+// socket took, also when sending failed part way.
 int RemoteFsysManipulator::send_message(platform::SocketHandle socket, const std::uint8_t* message,
-                                        int length) {
+                                        int length, int* accepted) {
   int sent = 0;
+  int result = 0;
   do {
-    const int result = platform::Send(socket, message + sent, length - sent);
-    if (result >= 0) {
-      sent += result;
+    const int count = platform::Send(socket, message + sent, length - sent);
+    if (count >= 0) {
+      sent += count;
     } else if (platform::LastSocketError() != platform::kErrorWouldBlock) {
-      return SocketErrorOrMinusOne();
+      result = SocketErrorOrMinusOne();
     } else if (wait_for(socket, kWritable, -1) < 0) {
-      return platform::kErrorShutdown;
+      result = platform::kErrorShutdown;
     }
-  } while (sent < length);
-  return 0;
+  } while (result == 0 && sent < length);
+  if (accepted != nullptr) *accepted = sent;
+  return result;
 }
 
-// Sends the file's bytes in pieces through the caller's buffer and builds the
+// Sends the file's bytes in blocks through the caller's buffer and builds the
 // file's check value on the way. The loop runs at least once, so an empty
-// file sends one empty piece and reports (0, 0, 0).
+// file sends one empty block and reports (0, 0, 0). A read that comes back
+// short (the file shrank, or failed) still sends the whole pieces it read,
+// as piece-by-piece reading would have, before the put fails.
 int RemoteFsysManipulator::send_file_data(platform::SocketHandle socket, platform::LocalFile& file,
-                                          std::uint32_t size, std::uint8_t* buffer,
+                                          std::uint32_t size, std::uint8_t* buffer, int blockSize,
                                           std::uint32_t* check) {
   std::uint32_t remaining = size;
   do {
-    const auto piece = static_cast<int>(std::min<std::uint32_t>(remaining, kPieceSize));
-    const int got = file.Read(buffer, piece);
-    if (got != piece) {
-      const int error = got < 0 ? platform::LastSystemError() : 0;
-      return error != 0 ? error : -1;
+    const auto block = static_cast<int>(std::min<std::uint32_t>(remaining, blockSize));
+    const int got = file.Read(buffer, block);
+    int readError = 0;
+    int usable = block;
+    if (got != block) {
+      readError = got < 0 ? platform::LastSystemError() : 0;
+      if (readError == 0) readError = -1;
+      usable = got > 0 ? got - got % static_cast<int>(kPieceSize) : 0;
+      if (usable == 0) return readError;
     }
-    const int sent = send_message(socket, buffer, piece);
+    int accepted = 0;
+    const int sent = send_message(socket, buffer, usable, &accepted);
+    report_pieces(size, &remaining, accepted);
     if (sent != 0) return sent;
-    *check = Crc32Update(*check, buffer, static_cast<std::size_t>(piece));
-    remaining -= static_cast<std::uint32_t>(piece);
-    if (progress_ != nullptr) {
-      progress_->ReportProgress(size - remaining, size, static_cast<std::uint32_t>(piece));
-    }
+    if (readError != 0) return readError;
+    *check = Crc32Update(*check, buffer, static_cast<std::size_t>(block));
   } while (remaining != 0);
   return 0;
+}
+
+// Reports the 1500-byte pieces that lie whole within the first count bytes
+// just sent, and takes them off the remaining count. The pieces start at the
+// block's start: every block but the file's last is a whole number of them.
+void RemoteFsysManipulator::report_pieces(std::uint32_t size, std::uint32_t* remaining, int count) {
+  auto done = static_cast<std::uint32_t>(count);
+  for (;;) {
+    const std::uint32_t piece = std::min<std::uint32_t>(*remaining, kPieceSize);
+    if (piece > done) return;
+    done -= piece;
+    *remaining -= piece;
+    if (progress_ != nullptr) progress_->ReportProgress(size - *remaining, size, piece);
+    if (*remaining == 0) return;
+  }
 }
 
 // Receives one 12-byte reply. A receive that fails, times out or meets a

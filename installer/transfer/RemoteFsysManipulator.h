@@ -4,6 +4,14 @@
 // data in pieces of at most 1500 bytes, the data trailer and the final reply;
 // the message bytes come from FileProtocol.h.
 //
+// The file's data is read and sent in blocks of as many whole pieces as the
+// caller's work buffer holds (the install job's holds 44, a little over
+// 64 KiB): one read and one send per piece would cost far more than moving
+// the bytes. TCP carries a stream, so the unit receives exactly the bytes of
+// 1500-byte pieces, and progress is still reported piece by piece once a
+// block has gone out: what the unit and the progress interface see does not
+// depend on the buffer's size.
+//
 // Close may be called from another thread to abort a transfer. Once
 // connected the socket is non-blocking, and the job's thread waits for it in
 // short slices, so it notices a Close within a slice on every platform (on
@@ -45,7 +53,10 @@ class RemoteFsysManipulator {
   static constexpr int kReceiveWaitMs = 30000;
   static constexpr std::size_t kPieceSize = 1500;
   // The least size of the caller's work buffer: a piece, or the trailer.
-  static constexpr std::size_t kBufferSize = 1504;
+  static constexpr std::size_t kMinBufferSize = 1504;
+  // The work buffer an install job allocates once and hands to every put:
+  // 44 pieces, the first whole number of pieces of 64 KiB or more.
+  static constexpr std::size_t kBufferSize = 44 * kPieceSize;
 
   RemoteFsysManipulator() = default;
   // Closes a connection the owner left open.
@@ -60,11 +71,13 @@ class RemoteFsysManipulator {
   // connection left closed.
   int Connect(std::uint32_t address);
   // Copies one local file to remoteName on the unit. buffer is the caller's
-  // work area of at least kBufferSize bytes. Returns 0 when the unit stored
-  // the file, the unit's non-zero status, one of the protocol's codes
-  // (FileProtocol.h), a socket or file error code, or -1.
+  // work area of bufferSize bytes, at least kMinBufferSize; the data goes out
+  // in blocks of as many whole pieces as it holds. Returns 0 when the unit
+  // stored the file, the unit's non-zero status, one of the protocol's codes
+  // (FileProtocol.h), a socket or file error code, or -1 (also for a buffer
+  // below kMinBufferSize, with nothing sent).
   int PutFile(const std::u16string& localPath, const std::string& remoteName, std::uint32_t options,
-              std::uint8_t* buffer);
+              std::uint8_t* buffer, std::size_t bufferSize);
   // Shuts the connection down and closes it; does nothing when closed. Safe
   // to call from any thread, also while a put is in progress.
   void Close();
@@ -75,9 +88,11 @@ class RemoteFsysManipulator {
 
  private:
   int send_error_notice(platform::SocketHandle socket, int fileError);
-  int send_message(platform::SocketHandle socket, const std::uint8_t* message, int length);
+  int send_message(platform::SocketHandle socket, const std::uint8_t* message, int length,
+                   int* accepted = nullptr);
   int send_file_data(platform::SocketHandle socket, platform::LocalFile& file, std::uint32_t size,
-                     std::uint8_t* buffer, std::uint32_t* check);
+                     std::uint8_t* buffer, int blockSize, std::uint32_t* check);
+  void report_pieces(std::uint32_t size, std::uint32_t* remaining, int count);
   int receive_reply(platform::SocketHandle socket, std::uint32_t* status);
   int receive_exactly(platform::SocketHandle socket, std::uint8_t* data, int count);
   enum Direction { kReadable, kWritable };

@@ -4,6 +4,7 @@
 // closes mid-file, and Close from another thread during a put.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <chrono>
@@ -77,7 +78,7 @@ class RemoteFsysTest : public testing::Test {
   }
 
   int Put(const std::u16string& file, const std::string& remote, std::uint32_t options = 0) {
-    return link_.PutFile(file, remote, options, buffer_.data());
+    return link_.PutFile(file, remote, options, buffer_.data(), buffer_.size());
   }
 
   std::string folder_;
@@ -157,6 +158,95 @@ TEST_F(RemoteFsysTest, PieceBoundaries) {
   }
   const std::uint8_t emptyTrailer[] = {0x00, 0xFF, 0xFF, 0xFF, 0xFF};
   EXPECT_EQ(Crc32("", 0), ReadLe32(emptyTrailer + 1));
+}
+
+// What the unit sees of a put and what the progress interface is told follow
+// 1500-byte pieces, whatever the size of the blocks the file is read and sent
+// in: one call for the start, then one per piece with the bytes done so far.
+std::vector<Call> PieceProgress(std::uint32_t size) {
+  std::vector<Call> calls{{0, size, 0}};
+  std::uint32_t remaining = size;
+  do {
+    const std::uint32_t piece = std::min<std::uint32_t>(remaining, 1500);
+    remaining -= piece;
+    calls.push_back({size - remaining, size, piece});
+  } while (remaining != 0);
+  return calls;
+}
+
+TEST_F(RemoteFsysTest, LargeFilesKeepTheBytesAndProgressOfPieces) {
+  // Sizes around whole blocks of 64 KiB and more, and one of several blocks
+  // with a short last piece; through the job's buffer and the least one.
+  const std::uint32_t sizes[] = {65535, 65536, 65999, 66000, 66001, 132000, 1048576 + 7};
+  for (const std::size_t bufferSize : {buffer_.size(), RemoteFsysManipulator::kMinBufferSize}) {
+    for (const std::uint32_t size : sizes) {
+      SCOPED_TRACE(testing::Message() << "buffer " << bufferSize << ", file " << size);
+      const Bytes content = Pattern(size);
+      const std::u16string file = WriteFile("large.bin", content);
+      std::vector<StoredFile> stored;
+      FilePeer peer(filetest::AcceptingUnit(1, &stored));
+      Connect(peer);
+      // The peer checks a megabyte's check value before its final reply,
+      // which takes longer than the short wait under a thread sanitizer.
+      link_.setReceiveWaitForTesting(10000);
+      ProgressRecorder progress;
+      link_.SetProgressInterface(&progress);
+      EXPECT_EQ(link_.PutFile(file, "/large", 0, buffer_.data(), bufferSize), 0);
+      link_.Close();
+      peer.Join();
+      ASSERT_EQ(stored.size(), 1u);
+      EXPECT_EQ(ReadLe32(&stored[0].request[14]), size);
+      EXPECT_TRUE(stored[0].data == content);
+      EXPECT_EQ(ReadLe32(&stored[0].trailer[1]), Crc32(content.data(), content.size()));
+      EXPECT_TRUE(progress.calls == PieceProgress(size)) << progress.calls.size() << " calls";
+    }
+  }
+}
+
+TEST_F(RemoteFsysTest, BufferBelowOnePieceAndTrailerIsRefusedUnsent) {
+  const std::u16string file = WriteFile("small-buffer.bin", Pattern(3));
+  bool nothingSent = false;
+  FilePeer peer([&](PeerConnection& unit) { nothingSent = unit.ReadsEndOfStream(); });
+  Connect(peer);
+  EXPECT_EQ(link_.PutFile(file, "/s", 0, buffer_.data(), RemoteFsysManipulator::kMinBufferSize - 1),
+            -1);
+  link_.Close();
+  peer.Join();
+  EXPECT_TRUE(nothingSent);
+}
+
+TEST_F(RemoteFsysTest, FileShortenedDuringThePutSendsItsWholePiecesAndFails) {
+  // The file loses its end after the request went out: the pieces that could
+  // still be read whole go out and are reported, then the put fails.
+  const Bytes content = Pattern(200000);
+  const std::u16string file = WriteFile("shrinking.bin", content);
+  constexpr std::size_t kLeft = 70000;
+  bool truncated = false;
+  Bytes received;
+  bool endOfStream = false;
+  FilePeer peer([&](PeerConnection& unit) {
+    unit.ReadMessage();
+    std::error_code error;
+    std::filesystem::resize_file(paths_[file], kLeft, error);
+    truncated = !error;
+    unit.Send(MakeReply(0));
+    received = unit.Read(kLeft / 1500 * 1500);
+    endOfStream = unit.ReadsEndOfStream();
+  });
+  Connect(peer);
+  ProgressRecorder progress;
+  link_.SetProgressInterface(&progress);
+  const int result = Put(file, "/shrinking");
+  link_.Close();
+  peer.Join();
+  // Windows refuses to shorten a file that is open for reading.
+  if (!truncated) GTEST_SKIP() << "the system refused to shorten the open file";
+  EXPECT_EQ(result, -1);
+  EXPECT_TRUE(received == Bytes(content.begin(), content.begin() + kLeft / 1500 * 1500));
+  EXPECT_TRUE(endOfStream) << "nothing follows the last whole piece";
+  std::vector<Call> expected = PieceProgress(200000);
+  expected.resize(1 + kLeft / 1500);
+  EXPECT_TRUE(progress.calls == expected) << progress.calls.size() << " calls";
 }
 
 TEST_F(RemoteFsysTest, SeveralFilesOverOneConnection) {

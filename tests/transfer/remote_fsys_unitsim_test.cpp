@@ -58,7 +58,7 @@ class RemoteFsysUnitSimTest : public testing::Test {
   }
 
   int Put(RemoteFsysManipulator& link, const std::u16string& file, const std::string& remote) {
-    return link.PutFile(file, remote, 0, buffer_.data());
+    return link.PutFile(file, remote, 0, buffer_.data(), buffer_.size());
   }
 
   std::string folder_;

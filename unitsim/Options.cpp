@@ -57,6 +57,8 @@ percent-decoded (%2C is a comma, %0D%0A a line end).
   group=TEXT          group name (default "Default")
   version=TEXT        version string; without it the query reply has no
                       "Version" and the probe response only the group
+  new-version=TEXT    the version reported once an install script has run
+                      with exit status 0
   mac=XX:XX:XX:XX:XX:XX  hardware address (default 02:00 and the address)
   gw=A                gateway reported as "VXMGW" (default: none)
   rsa=PATH            what the shell expands $rsa to (default /rsa)
@@ -274,6 +276,9 @@ bool ApplyIdentity(const std::string& key, const std::string& value, UnitConfig*
   } else if (key == "version") {
     unit->hasVersion = true;
     unit->version = value;
+  } else if (key == "new-version") {
+    unit->hasNewVersion = true;
+    unit->newVersion = value;
   } else if (key == "mac") {
     if (!ParseMac(value, unit->mac)) *error = "bad mac " + value;
   } else if (key == "gw") {

@@ -287,7 +287,7 @@ void Simulator::OnQueryPort(const UdpSocket& socket, const std::uint8_t* data, s
       LogSilent(unit, "query", from);
       continue;
     }
-    const std::string reply = BuildQueryReply(unit.config, from.sin_addr.s_addr);
+    const std::string reply = BuildQueryReply(unit.Reported(), from.sin_addr.s_addr);
     sockaddr_in to = from;
     to.sin_port = htons(options_.queryPort);
     const bool sent = sendto(unitSockets_[static_cast<std::size_t>(target)].at(socket.port),
@@ -323,7 +323,7 @@ void Simulator::OnProbe(const UdpSocket& socket, const std::uint8_t* data, std::
       LogSilent(unit, "probe", from);
       continue;
     }
-    const std::string response = BuildProbeResponse(unit.config, socket.port);
+    const std::string response = BuildProbeResponse(unit.Reported(), socket.port);
     const bool sent = sendto(unitSockets_[static_cast<std::size_t>(target)].at(socket.port),
                              response.data(), response.size(), 0, reinterpret_cast<sockaddr*>(&to),
                              sizeof to) == static_cast<ssize_t>(response.size());

@@ -148,6 +148,7 @@ void TelnetService::Shell() {
     }
     if (outcome.action == ShellOutcome::kExit) return;
     if (outcome.action == ShellOutcome::kRanScript) {
+      if (outcome.status == 0) unit_.installed = true;
       log_.Event("install", unit_.name)
           .Str("path", outcome.scriptPath)
           .Int("status", outcome.status);

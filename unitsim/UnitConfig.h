@@ -30,6 +30,10 @@ struct UnitConfig {
   std::string group = "Default";
   bool hasVersion = false;
   std::string version;
+  // The version the unit reports once an install script ran with status 0
+  // (knob new-version), as a unit does after it took a release.
+  bool hasNewVersion = false;
+  std::string newVersion;
   std::uint8_t mac[6] = {};
   bool hasGateway = false;
   std::uint32_t gateway = 0;

@@ -118,6 +118,20 @@ done
 [ "$(grep -c '"install"' "$scratch/sim.log")" -ge 2 ] || fail "the simulator saw fewer than two installs"
 snapshot installed
 
+# The wave's end writes the run report beside the release, after a rescan of
+# at most a few seconds.
+tries=100
+until [ -f "$release/fieldloader-report.csv" ]; do
+  tries=$((tries - 1))
+  [ "$tries" -gt 0 ] || fail "no run report after the wave"
+  sleep 0.1
+done
+[ "$(grep -c ',Finished,Success,' "$release/fieldloader-report.csv")" -eq 2 ] ||
+  fail "the run report does not show both units finished"
+[ -f "$release/fieldloader-report.json" ] || fail "no JSON report"
+[ "$(ls "$release/transcripts" | wc -l)" -eq 2 ] || fail "not two transcripts"
+! grep -r qorvane "$release/transcripts" || fail "a transcript shows the password"
+
 # A typed address becomes a row of its own.
 tmux -L "$socket" send-keys -t tui a 10.9.8.7 Enter
 wait_for " 10.  9.  8.  7" 5 || fail "the typed address is not listed"

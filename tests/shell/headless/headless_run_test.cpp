@@ -210,7 +210,9 @@ TEST_F(HeadlessRunTest, MixedFleetIsReportedUnitByUnit) {
 
 TEST_F(HeadlessRunTest, AllFinishedExitsZeroAndReportGoesWhereAsked) {
   ZEQ_REQUIRE_UNITSIM();
-  StartUnits({SimUnit("127.0.0.2").Version("2.0"), SimUnit("127.0.0.3").Version("2.0")});
+  // Both take the release; one then reports its new version.
+  StartUnits({SimUnit("127.0.0.2").Version("2.0").Knob("new-version=2.1"),
+              SimUnit("127.0.0.3").Version("2.0")});
   WriteRelease();
   const std::filesystem::path elsewhere = folder_ / "reports" / "today";
   EXPECT_EQ(Run({"--headless", "--discover-seconds=1", "--report", elsewhere.string()}), 0);
@@ -218,9 +220,11 @@ TEST_F(HeadlessRunTest, AllFinishedExitsZeroAndReportGoesWhereAsked) {
   ASSERT_EQ(rows.size(), 2u);
   for (const auto& [address, row] : rows) {
     EXPECT_EQ(row.at("status"), "Success") << address;
-    EXPECT_EQ(row.at("version_after"), "2.0") << address;
+    EXPECT_EQ(row.at("version_before"), "2.0") << address;
     EXPECT_TRUE(std::filesystem::exists(elsewhere / "transcripts" / (address + ".txt")));
   }
+  EXPECT_EQ(rows.at("127.0.0.2").at("version_after"), "2.1");
+  EXPECT_EQ(rows.at("127.0.0.3").at("version_after"), "2.0");
   EXPECT_FALSE(std::filesystem::exists(folder_ / "fieldloader-report.csv"));
 }
 

@@ -37,6 +37,12 @@ class TelnetSession {
   // Closes the connection if one is open; any thread, any number of times.
   void Disconnect(int error);
 
+  // The keep-alive times of sessions that connect from now on. The program
+  // never changes them (30,000 ms without traffic before the first probe,
+  // 5,000 ms between probes); tests shorten them to see a dead link within
+  // seconds rather than minutes.
+  static void SetKeepAliveForTesting(unsigned idleMs, unsigned intervalMs);
+
   const std::string& getUserName() const { return userName_; }
   const std::string& getPassword() const { return password_; }
   int getLoginStage() const { return loginStage_.load(); }

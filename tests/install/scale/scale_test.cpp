@@ -40,10 +40,17 @@ std::string UnitAddress(int n) {
   return "127.0." + std::to_string(value / 256) + "." + std::to_string(value % 256);
 }
 
-std::vector<std::string> Lines(const std::string& path) {
+// The log's lines without their ends (LF, or CR LF on Windows, where the
+// log is written in text mode), and the file's size.
+std::vector<std::string> Lines(const std::string& path, std::size_t* bytes) {
   std::ifstream file(path, std::ios::binary);
   std::vector<std::string> lines;
-  for (std::string line; std::getline(file, line);) lines.push_back(line);
+  *bytes = 0;
+  for (std::string line; std::getline(file, line);) {
+    *bytes += line.size() + 1;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(line);
+  }
   return lines;
 }
 
@@ -102,11 +109,10 @@ TEST_F(ScaleTest, EveryJobSucceedsAndTheLogKeepsWholeLines) {
   const std::regex whole(R"(\d\d/\d\d/\d\d \d\d:\d\d:\d\d (127\.0\.\d+\.\d+) Install Started)");
   std::map<std::string, int> logged;
   std::size_t bytes = 0;
-  for (const std::string& line : Lines(InstallLogPath())) {
+  for (const std::string& line : Lines(InstallLogPath(), &bytes)) {
     std::smatch match;
     ASSERT_TRUE(std::regex_match(line, match, whole)) << "not a whole line: " << line;
     ++logged[match[1]];
-    bytes += line.size() + 1;
   }
   for (const auto& [address, count] : logged) EXPECT_EQ(count, 1) << address;
   // The log grows past its limit by one line at most before it starts again.

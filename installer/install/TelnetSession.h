@@ -24,6 +24,12 @@ class TelnetSession {
   TelnetSession(const TelnetSession&) = delete;
   TelnetSession& operator=(const TelnetSession&) = delete;
 
+  // The keep-alive times of sessions that connect from now on. The program
+  // never changes them (30,000 ms without traffic before the first probe,
+  // 5,000 ms between probes); tests shorten them to see a dead link within
+  // seconds rather than minutes.
+  static void SetKeepAliveForTesting(unsigned idleMs, unsigned intervalMs);
+
   // Address in network byte order, port in host order. 1 when connected,
   // 0 otherwise (also when the receive thread cannot be started).
   int Connect(std::uint32_t address, std::uint16_t port);
@@ -36,12 +42,6 @@ class TelnetSession {
   int WaitFor(const std::string& expected, std::string& result, const std::string& failure);
   // Closes the connection if one is open; any thread, any number of times.
   void Disconnect(int error);
-
-  // The keep-alive times of sessions that connect from now on. The program
-  // never changes them (30,000 ms without traffic before the first probe,
-  // 5,000 ms between probes); tests shorten them to see a dead link within
-  // seconds rather than minutes.
-  static void SetKeepAliveForTesting(unsigned idleMs, unsigned intervalMs);
 
   const std::string& getUserName() const { return userName_; }
   const std::string& getPassword() const { return password_; }

@@ -47,6 +47,15 @@ function(zeq_test name)
     set_tests_properties(${name} PROPERTIES TIMEOUT 900 LABELS "${ARG_LABELS}")
   else()
     gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST
-      PROPERTIES TIMEOUT 300 ENVIRONMENT "ZEQ_BUILD_DIR=${CMAKE_BINARY_DIR}" LABELS "${ARG_LABELS}")
+      PROPERTIES TIMEOUT 300 ENVIRONMENT "ZEQ_BUILD_DIR=${CMAKE_BINARY_DIR}")
+    # The discovery script flattens its properties into one list, which
+    # would keep only the first of several labels; so the labels are set by
+    # a script of their own that ctest reads after the discovered tests.
+    if(ARG_LABELS)
+      set(labels_script ${CMAKE_CURRENT_BINARY_DIR}/${name}_labels.cmake)
+      file(WRITE ${labels_script}
+        "if(${name}_TESTS)\n  set_tests_properties(\${${name}_TESTS} PROPERTIES LABELS \"${ARG_LABELS}\")\nendif()\n")
+      set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${labels_script})
+    endif()
   endif()
 endfunction()

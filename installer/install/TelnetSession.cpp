@@ -6,6 +6,7 @@
 // the handle is released only after both have left it (CancellableSocket.h).
 #include "install/TelnetSession.h"
 
+#include <atomic>
 #include <cstdio>
 
 #include "install/TelnetProtocol.h"
@@ -14,6 +15,8 @@ namespace {
 
 constexpr unsigned kKeepAliveIdleMs = 30000;
 constexpr unsigned kKeepAliveIntervalMs = 5000;
+std::atomic<unsigned> g_keepAliveIdleMs{kKeepAliveIdleMs};
+std::atomic<unsigned> g_keepAliveIntervalMs{kKeepAliveIntervalMs};
 
 using SessionGuard = std::lock_guard<std::mutex>;
 
@@ -32,6 +35,11 @@ void PrintDiagnostic(const char* format, int value) {
 }
 
 }  // namespace
+
+void TelnetSession::SetKeepAliveForTesting(unsigned idleMs, unsigned intervalMs) {
+  g_keepAliveIdleMs = idleMs;
+  g_keepAliveIntervalMs = intervalMs;
+}
 
 TelnetSession::TelnetSession(const std::string& userName, const std::string& password)
     : userName_(userName), password_(password) {}
@@ -63,7 +71,7 @@ int TelnetSession::Connect(std::uint32_t address, std::uint16_t port) {
   if (!connection_.IsOpen()) return 0;
   // Failures here are ignored: the session works without them, only less
   // well (a dead unit is noticed later; small messages may be delayed).
-  platform::SetKeepAlive(socket, kKeepAliveIdleMs, kKeepAliveIntervalMs);
+  platform::SetKeepAlive(socket, g_keepAliveIdleMs.load(), g_keepAliveIntervalMs.load());
   platform::SetNoDelay(socket, true);
   receiveThread_ = platform::StartThread(receive_thread, this, 0, &receiveThreadId_);
   if (receiveThread_ == nullptr) {

@@ -26,6 +26,12 @@ class TelnetSession {
   TelnetSession(const TelnetSession&) = delete;
   TelnetSession& operator=(const TelnetSession&) = delete;
 
+  // The keep-alive times of sessions that connect from now on. The program
+  // never changes them (30,000 ms without traffic before the first probe,
+  // 5,000 ms between probes); tests shorten them to see a dead link within
+  // seconds rather than minutes.
+  static void SetKeepAliveForTesting(unsigned idleMs, unsigned intervalMs);
+
   // Address in network byte order, port in host order. 1 when connected,
   // 0 otherwise (also when the receive thread cannot be started).
   int Connect(std::uint32_t address, std::uint16_t port);

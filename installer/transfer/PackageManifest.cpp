@@ -8,6 +8,8 @@
 
 #include <array>
 #include <cstdio>
+#include <filesystem>
+#include <system_error>
 
 #include "platform/LocalFile.h"
 
@@ -25,6 +27,10 @@ struct Words {
   std::array<std::string_view, kKept> word;
   std::size_t count = 0;  // at most kKept
 };
+
+// Windows's longest path is 32,767 UTF-16 units, and no unit takes more than
+// three bytes of UTF-8.
+constexpr std::size_t kLongestPathBytes = 32767 * 3;
 
 Words SplitWords(std::string_view line) {
   Words words;
@@ -95,10 +101,16 @@ struct Reader {
     directory += name;
   }
 
-  // False when the local file is missing (or its name is not UTF-8).
+  // False when the local file is missing (or its name is not UTF-8). A name
+  // longer than the longest path any system opens names no file; it is
+  // refused before it is decoded, so a runaway line in a broken manifest
+  // costs no more than reading it.
   bool send(const Words& words) {
     ManifestEntry entry;
-    if (words.count < 2 || !DecodeUtf8(words.word[1], &entry.localPath)) return false;
+    if (words.count < 2 || words.word[1].size() > kLongestPathBytes ||
+        !DecodeUtf8(words.word[1], &entry.localPath)) {
+      return false;
+    }
     if (!probe(entry.localPath, &entry.size)) return false;
     const std::string_view remoteName = words.word[2];
     entry.remotePath.reserve(directory.size() + 1 + remoteName.size());
@@ -138,9 +150,14 @@ bool ProbeLocalFile(const std::u16string& localPath, std::uint32_t* size) {
   return true;
 }
 
+// The text is given its room up front: grown piece by piece, a large file
+// would be copied over and over.
 bool ReadWholeFile(const char* name, std::string* text) {
   std::FILE* file = std::fopen(name, "rb");
   if (file == nullptr) return false;
+  std::error_code error;
+  const std::uintmax_t size = std::filesystem::file_size(name, error);
+  if (!error) text->reserve(static_cast<std::size_t>(size));
   char chunk[4096];
   std::size_t got;
   while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) text->append(chunk, got);

@@ -4,7 +4,7 @@
 # program may ask for a picture of the screen: it writes a PNG file name into
 # $ZEQ_SCREENSHOT_DIR/request and waits for $ZEQ_SCREENSHOT_DIR/taken; the
 # watcher started here then runs `import -window root` while the program
-# keeps its windows painted. The pictures stay in <build>/screenshots.
+# keeps its windows painted, as often as the program asks. The pictures stay in <build>/screenshots.
 set -e
 here=$(cd "$(dirname "$0")" && pwd)
 exe=$1
@@ -25,13 +25,13 @@ ZEQ_WINE=1 exec "$here/netns-run.sh" xvfb-run -a -s "-screen 0 1024x768x24" sh -
     WINEDEBUG=-all wine reg add "HKCU\\Software\\Wine\\X11 Driver" /v Decorated /d N /f >/dev/null 2>&1 || true
     wineserver -w
   fi
+  # The watcher serves every request until the program ends.
   (
-    tries=0
-    while [ ! -f "$shots/request" ] && [ $tries -lt 3000 ]; do sleep 0.1; tries=$((tries + 1)); done
-    if [ -f "$shots/request" ]; then
+    while :; do
+      while [ ! -f "$shots/request" ]; do sleep 0.1; done
       import -window root "$shots/$(cat "$shots/request")" && touch "$shots/taken"
       rm -f "$shots/request"
-    fi
+    done
   ) &
   watcher=$!
   status=0

@@ -94,7 +94,8 @@ TEST_F(ManifestTextTest, AutoInstall) {
 
 TEST_F(ManifestTextTest, CrLfReadsLikeLf) {
   const char* lf = "# release\ncd /opt/x\n\nsend a a1\nsend b b1\nauto_install /s.sh\n";
-  const char* crlf = "# release\r\ncd /opt/x\r\n\r\nsend a a1\r\nsend b b1\r\nauto_install /s.sh\r\n";
+  const char* crlf =
+      "# release\r\ncd /opt/x\r\n\r\nsend a a1\r\nsend b b1\r\nauto_install /s.sh\r\n";
   PackageManifest fromCrLf;
   EXPECT_EQ(Read(lf), 30u);
   EXPECT_EQ(ReadPackageManifestText(crlf, files_.probe(), fromCrLf), 30u);
@@ -147,6 +148,22 @@ TEST_F(ManifestTextTest, NamesAreDecodedFromUtf8) {
   }
 }
 
+// The longest name a system opens is 32,767 UTF-16 units, at most three
+// bytes of UTF-8 each; a longer one is taken for a missing file without a
+// look for it.
+TEST_F(ManifestTextTest, NameLongerThanAnyPathIsMissingWithoutALook) {
+  const std::string longest(32767 * 3, 'a');
+  files_.sizes[std::u16string(longest.size(), u'a')] = 5;
+  EXPECT_EQ(Read("send " + longest + " x\n"), 5u);
+  EXPECT_EQ(files_.asked.size(), 1u);
+  PackageManifest other;
+  EXPECT_EQ(ReadPackageManifestText("send a a\nsend " + longest + "a x\nsend b b\n", files_.probe(),
+                                    other),
+            0u);
+  EXPECT_EQ(files_.asked.size(), 2u) << "only \"a\" was looked for";
+  EXPECT_EQ(other.entries.size(), 1u);
+}
+
 TEST_F(ManifestTextTest, NulEndsTheLine) {
   EXPECT_EQ(Read(std::string_view("send a x\0 junk\nsend b\0\n", 23)), 30u);
   EXPECT_EQ(RemotePaths(), (std::vector<std::string>{"/x", "/"}));
@@ -172,7 +189,8 @@ class ManifestFileTest : public testing::Test {
 TEST_F(ManifestFileTest, ReadsTheManifestBesideTheProgram) {
   Write("app.bin", std::string(1234, 'x'));
   Write("sub/lib.so", std::string(66, 'y'));
-  Write("ftpdwnld.txt", "cd /opt/x\r\nsend app.bin app.bin\r\nsend sub/lib.so lib.so\r\nauto_install\r\n");
+  Write("ftpdwnld.txt",
+        "cd /opt/x\r\nsend app.bin app.bin\r\nsend sub/lib.so lib.so\r\nauto_install\r\n");
   PackageManifest manifest;
   EXPECT_EQ(ReadPackageManifest(manifest), 1300u);
   ASSERT_EQ(manifest.entries.size(), 2u);

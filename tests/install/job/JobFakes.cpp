@@ -28,6 +28,13 @@ std::uint32_t Address(const std::string& text) {
   return address;
 }
 
+std::array<std::uint8_t, 6> MacOf(const std::string& address) {
+  const std::uint32_t value = Address(address);
+  std::array<std::uint8_t, 6> mac{2, 0};
+  std::memcpy(mac.data() + 2, &value, 4);
+  return mac;
+}
+
 tarvo_object* FindUnit(unit_table& table, std::uint32_t address) {
   tarvo_object* found = nullptr;
   table.Lock();

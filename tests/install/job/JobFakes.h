@@ -25,6 +25,9 @@
 namespace jobtest {
 
 std::uint32_t Address(const std::string& text);
+// The MAC the simulator gives a unit by default, and the tests enter: 02:00
+// and the address's octets.
+std::array<std::uint8_t, 6> MacOf(const std::string& address);
 // The table's record of the address, or null; takes the lock.
 tarvo_object* FindUnit(unit_table& table, std::uint32_t address);
 

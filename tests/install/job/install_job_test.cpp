@@ -23,6 +23,7 @@
 namespace {
 
 using jobtest::Address;
+using jobtest::MacOf;
 using jobtest::RouteCall;
 using testsupport::SimEvent;
 using testsupport::SimUnit;
@@ -40,14 +41,6 @@ std::string Pattern(std::size_t size, int seed) {
   std::string bytes(size, '\0');
   for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>(i * 7 + seed);
   return bytes;
-}
-
-// The unit's MAC as the tests enter it: 02:00 and the address's octets.
-std::array<std::uint8_t, 6> MacOf(const std::string& address) {
-  const std::uint32_t value = Address(address);
-  std::array<std::uint8_t, 6> mac{2, 0};
-  std::memcpy(mac.data() + 2, &value, 4);
-  return mac;
 }
 
 struct Outcome {

@@ -9,12 +9,10 @@
 #include <commctrl.h>
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstdlib>
-#include <fstream>
 #include <string>
 #include <vector>
 
+#include "DialogDriving.h"
 #include "DialogEvents.h"
 #include "DialogIds.h"
 #include "Win32DialogView.h"
@@ -64,37 +62,9 @@ std::wstring TextOf(HWND window) {
 
 LONG_PTR StyleOf(HWND window) { return GetWindowLongPtrW(window, GWL_STYLE); }
 
-// Runs the thread's messages for a while, as the program's loop would.
-void Pump(HWND dialog, DWORD milliseconds) {
-  const DWORD start = GetTickCount();
-  do {
-    MSG message;
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-      if (message.message == WM_QUIT) continue;
-      if (IsWindow(dialog) && IsDialogMessageW(dialog, &message)) continue;
-      TranslateMessage(&message);
-      DispatchMessageW(&message);
-    }
-    Sleep(10);
-  } while (GetTickCount() - start < milliseconds);
-}
-
-// Takes a posted quit message off the queue; -1 when there is none.
-int TakeQuitCode() {
-  MSG message;
-  if (!PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) return -1;
-  return static_cast<int>(message.wParam);
-}
-
-// Offers a key press to the dialog manager as the program's loop does.
-bool PressKey(HWND dialog, HWND focus, WPARAM key) {
-  SetFocus(focus);
-  MSG message{};
-  message.hwnd = focus;
-  message.message = WM_KEYDOWN;
-  message.wParam = key;
-  return IsDialogMessageW(dialog, &message) != FALSE;
-}
+using dialogtest::PressKey;
+using dialogtest::Pump;
+using dialogtest::TakeQuitCode;
 
 class Win32DialogViewTest : public ::testing::Test {
  protected:
@@ -467,23 +437,15 @@ TEST_F(Win32DialogViewTest, ViewDestroyedFirstTakesItsDialogWithoutReports) {
 // The launcher (xvfb-wine-run.sh) names a folder in ZEQ_SCREENSHOT_DIR and
 // takes a picture of the screen when a request file appears there.
 TEST_F(Win32DialogViewTest, ScreenshotOfAFilledDialog) {
-  const char* folder = std::getenv("ZEQ_SCREENSHOT_DIR");
-  if (folder == nullptr) GTEST_SKIP() << "no screenshot launcher (ZEQ_SCREENSHOT_DIR unset)";
+  if (dialogtest::ScreenshotFolder() == nullptr)
+    GTEST_SKIP() << "no screenshot launcher (ZEQ_SCREENSHOT_DIR unset)";
   FillRows();
   SendMessageW(Control(IDC_ADDRESS_BOX), IPM_SETADDRESS, 0, MAKEIPADDRESS(192, 168, 1, 201));
   view.EnableStartInstall(false);
   view.Show();
   Pump(dialog, 500);
 
-  const std::string base = std::string(folder) + "/";
-  std::remove((base + "taken").c_str());
-  { std::ofstream(base + "request.part") << "win32-dialog.png"; }
-  ASSERT_EQ(std::rename((base + "request.part").c_str(), (base + "request").c_str()), 0);
-  const DWORD start = GetTickCount();
-  while (!std::ifstream(base + "taken").good() && GetTickCount() - start < 30000) {
-    Pump(dialog, 100);
-  }
-  EXPECT_TRUE(std::ifstream(base + "taken").good()) << "no screenshot taken";
+  EXPECT_TRUE(dialogtest::TakeScreenshot(dialog, "win32-dialog.png")) << "no screenshot taken";
 }
 
 }  // namespace

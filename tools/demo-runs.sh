@@ -2,6 +2,7 @@
 # the network and the simulated fleet are up. Each uses run_installer, $work
 # (with expected.txt: one "address outcome" line per unit), $release and
 # $tmux_socket from there.
+# shellcheck shell=sh disable=SC2154  # work, release and tmux_socket come from demo-fleet.sh
 
 # The text UI in this terminal: the engineer chooses and starts the units.
 run_tui() {

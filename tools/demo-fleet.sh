@@ -124,7 +124,7 @@ chmod +x "$work/bin/xdg-open"
 
 # unitsim's configuration and the expected outcomes, both from the fleet.
 {
-  echo "defaults version=4.1.0,mask=255.255.255.0"
+  echo "defaults version=4.1.0,new-version=4.2.0,mask=255.255.255.0"
   fleet | while read -r address knobs _; do echo "unit addr=$address,$knobs"; done
 } >"$work/fleet.conf"
 fleet | while read -r address _ outcome; do echo "$address $outcome" | tr _ ' '; done \

@@ -2,6 +2,7 @@
 # the network and the simulated fleet are up. Each uses run_installer, $work
 # (with expected.txt: one "address outcome" line per unit), $release and
 # $tmux_socket from there.
+# shellcheck shell=sh disable=SC2154  # work, release and tmux_socket come from demo-fleet.sh
 
 # The text UI in this terminal: the engineer chooses and starts the units.
 run_tui() {
@@ -50,20 +51,26 @@ show_run_files() {
 # Without a screen: every answering unit is installed and the program prints
 # its status lines and summary table. The run must end with exit code 1 (the
 # fleet has failing units), every unit with its expected status text in the
-# report, and no transcript may hold the password.
+# report, the successful ones reporting the new version afterwards, and no
+# transcript may hold the password.
 run_headless() {
   { run_installer --headless --discover-seconds 3; echo $? >"$work/headless.code"; } |
     tee "$work/headless.out"
   code=$(cat "$work/headless.code")
   echo "demo: fieldloader --headless ended with exit code $code"
   show_run_files
-  bad=0
-  [ "$code" = 1 ] || { echo "demo: expected exit code 1 (some units fail on purpose)" >&2; bad=1; }
+  problems=0
+  [ "$code" = 1 ] || { echo "demo: expected exit code 1 (some units fail on purpose)" >&2; problems=1; }
+  # A unit reports the release's version once its install script succeeded.
+  stale=$(tr -d '"' <"$release/fieldloader-report.csv" |
+    awk -F, 'NR == 1 { for (i = 1; i <= NF; ++i) column[$i] = i; next }
+             $column["status"] == "Success" && $column["version_after"] != "4.2.0" { print $column["address"] }')
+  [ -z "$stale" ] || { echo "demo: no new version reported after the install by:" $stale >&2; problems=1; }
   if grep -r -l qorvane "$release/transcripts" 2>/dev/null; then
     echo "demo: the password is in the transcripts above" >&2
-    bad=1
+    problems=1
   fi
-  check_outcomes "$(report_outcomes)" && [ "$bad" = 0 ]
+  check_outcomes "$(report_outcomes)" && [ "$problems" = 0 ]
 }
 
 # "address status text" per unit from the run report's CSV, whose first line

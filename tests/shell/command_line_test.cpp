@@ -4,10 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstring>
 #include <string>
 #include <vector>
 
+#include "LoopbackNet.h"
 #include "shell/CommandLine.h"
 
 namespace {
@@ -16,13 +16,7 @@ using Mode = CommandLine::Mode;
 
 CommandLine Parse(const std::vector<std::string>& arguments) { return ParseCommandLine(arguments); }
 
-std::uint32_t Address(int a, int b, int c, int d) {
-  const unsigned char octets[4] = {static_cast<unsigned char>(a), static_cast<unsigned char>(b),
-                                   static_cast<unsigned char>(c), static_cast<unsigned char>(d)};
-  std::uint32_t value = 0;
-  std::memcpy(&value, octets, sizeof value);
-  return value;
-}
+using testsupport::AddressOfOctets;
 
 TEST(CommandLineTest, NoArgumentIsTheDialog) {
   const CommandLine line = Parse({});
@@ -37,8 +31,8 @@ TEST(CommandLineTest, HeadlessWithEveryOptionInBothForms) {
                                   "--add=192.168.1.20", "--report=out dir"});
   ASSERT_EQ(line.mode, Mode::Headless) << line.error;
   EXPECT_EQ(line.discoverSeconds, 7);
-  EXPECT_EQ(line.addresses,
-            (std::vector<std::uint32_t>{Address(10, 0, 0, 9), Address(192, 168, 1, 20)}));
+  EXPECT_EQ(line.addresses, (std::vector<std::uint32_t>{AddressOfOctets(10, 0, 0, 9),
+                                                        AddressOfOctets(192, 168, 1, 20)}));
   EXPECT_EQ(line.reportFolder, "out dir");
   // Options may come before --headless, and 0 seconds is allowed.
   const CommandLine before = Parse({"--discover-seconds=0", "--headless"});
@@ -102,9 +96,9 @@ TEST(CommandLineTest, MistakesAreRefusedWithTheirReason) {
 TEST(CommandLineTest, AddressesAreReadStrictly) {
   std::uint32_t address = 0;
   ASSERT_TRUE(ParseUnitAddress("127.0.0.5", &address));
-  EXPECT_EQ(address, Address(127, 0, 0, 5));
+  EXPECT_EQ(address, AddressOfOctets(127, 0, 0, 5));
   ASSERT_TRUE(ParseUnitAddress("255.0.10.0", &address));
-  EXPECT_EQ(address, Address(255, 0, 10, 0));
+  EXPECT_EQ(address, AddressOfOctets(255, 0, 10, 0));
   for (const char* bad :
        {"", "1.2.3", "1.2.3.4.5", "1.2.3.256", "1..3.4", "1.2.3.4 ", " 1.2.3.4", "+1.2.3.4",
         "1.2.3.-4", "01.2.3.4", "1.2.3.0004", "a.b.c.d", "1.2.3.4:23", "host"}) {

@@ -7,25 +7,19 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
 
+#include "LoopbackNet.h"
 #include "TestSupport.h"
 #include "shell/HeadlessRunner.h"
 #include "shell/RunReport.h"
 
 namespace {
 
-std::uint32_t Address(int a, int b, int c, int d) {
-  const unsigned char octets[4] = {static_cast<unsigned char>(a), static_cast<unsigned char>(b),
-                                   static_cast<unsigned char>(c), static_cast<unsigned char>(d)};
-  std::uint32_t value = 0;
-  std::memcpy(&value, octets, sizeof value);
-  return value;
-}
+using testsupport::AddressOfOctets;
 
 // Every awkward byte at once: quotes, a comma, a line end, a control byte,
 // a stray 0xFF, valid UTF-8, DEL, a cut UTF-8 sequence and a backslash.
@@ -33,7 +27,7 @@ const std::string kAwkward = "Nord \"A\",\n\x01\xff \xc3\xa9\x7f\xe2\x82\\";
 
 UnitReportRow InstalledUnit() {
   UnitReportRow row;
-  row.address = Address(127, 0, 0, 5);
+  row.address = AddressOfOctets(127, 0, 0, 5);
   row.node = 5;
   row.group = kAwkward;
   row.versionBefore = "2.0";
@@ -53,7 +47,7 @@ UnitReportRow InstalledUnit() {
 
 UnitReportRow UntouchedUnit() {
   UnitReportRow row;
-  row.address = Address(10, 0, 0, 19);
+  row.address = AddressOfOctets(10, 0, 0, 19);
   row.node = -3;
   row.group = "???";
   return row;
@@ -61,7 +55,7 @@ UnitReportRow UntouchedUnit() {
 
 UnitReportRow FailedUnit(InstallState state, FailureClass failure) {
   UnitReportRow row;
-  row.address = Address(10, 0, 0, 7);
+  row.address = AddressOfOctets(10, 0, 0, 7);
   row.node = 7;
   row.state = state;
   row.status = "Failed Connection";

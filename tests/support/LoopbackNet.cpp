@@ -1,12 +1,22 @@
 // Loopback addresses and sockets for tests (see LoopbackNet.h).
 #include "LoopbackNet.h"
 
+#include <cstring>
+
 namespace testsupport {
 
 std::uint32_t Address(const std::string& text) {
   std::uint32_t address = 0;
   platform::ParseAddress(text.c_str(), &address);
   return address;
+}
+
+std::uint32_t AddressOfOctets(int a, int b, int c, int d) {
+  const unsigned char octets[4] = {static_cast<unsigned char>(a), static_cast<unsigned char>(b),
+                                   static_cast<unsigned char>(c), static_cast<unsigned char>(d)};
+  std::uint32_t value = 0;
+  std::memcpy(&value, octets, sizeof value);
+  return value;
 }
 
 std::uint32_t Loopback() { return Address("127.0.0.1"); }

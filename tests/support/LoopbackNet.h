@@ -13,6 +13,9 @@ namespace testsupport {
 
 // A dotted quad in network byte order (0 when it is none).
 std::uint32_t Address(const std::string& text);
+// The address of four octets in network byte order, built without any
+// parser, for the tests of the parsers themselves.
+std::uint32_t AddressOfOctets(int a, int b, int c, int d);
 // 127.0.0.1 in network byte order.
 std::uint32_t Loopback();
 // The dotted quad of an address in network byte order.

@@ -121,7 +121,11 @@ int RemoteFsysManipulator::send_error_notice(platform::SocketHandle socket, int 
 // Sends the whole message in one send when the socket can take it; only when
 // the unit's window is full does the rest follow once it drains. 0, or the
 // socket layer's error code; accepted, when given, receives the bytes the
-// socket took, also when sending failed part way.
+// socket took, also when sending failed part way. A unit that takes no byte
+// for as long as a reply may take is given up like a silent one: otherwise a
+// cable pulled in the middle of a large file would hold the job until the
+// system's own retransmissions give up, many minutes later. The connection is
+// closed then, as the message on it is cut short.
 int RemoteFsysManipulator::send_message(platform::SocketHandle socket, const std::uint8_t* message,
                                         int length, int* accepted) {
   int sent = 0;
@@ -132,8 +136,13 @@ int RemoteFsysManipulator::send_message(platform::SocketHandle socket, const std
       sent += count;
     } else if (platform::LastSocketError() != platform::kErrorWouldBlock) {
       result = SocketErrorOrMinusOne();
-    } else if (wait_for(socket, kWritable, -1) < 0) {
-      result = platform::kErrorShutdown;
+    } else {
+      const int ready = wait_for(socket, kWritable, receiveWaitMs_);
+      if (ready < 0) result = platform::kErrorShutdown;
+      if (ready == 0) {
+        Close();
+        result = platform::kErrorTimedOut;
+      }
     }
   } while (result == 0 && sent < length);
   if (accepted != nullptr) *accepted = sent;

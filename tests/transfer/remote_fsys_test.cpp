@@ -14,6 +14,7 @@
 
 #include "TestSupport.h"
 #include "file_peer.h"
+#include "platform/Errors.h"
 #include "platform/LocalFile.h"
 #include "transfer/Crc32.h"
 #include "transfer/FileProtocol.h"
@@ -438,6 +439,8 @@ TEST_F(RemoteFsysTest, CloseFromAnotherThreadAbortsABlockedSend) {
     while (!done) std::this_thread::sleep_for(std::chrono::milliseconds(5));
   });
   Connect(peer);
+  // A wait long enough that only the Close can end the send.
+  link_.setReceiveWaitForTesting(60000);
   ProgressRecorder progress;
   link_.SetProgressInterface(&progress);
   std::thread canceller([&] {
@@ -454,6 +457,24 @@ TEST_F(RemoteFsysTest, CloseFromAnotherThreadAbortsABlockedSend) {
   EXPECT_NE(Put(file, "/big"), 0);
   EXPECT_LT(progress.sent.load(), 48u * 1024 * 1024);
   canceller.join();
+  done = true;
+  peer.Join();
+}
+
+// A unit that stops taking data (a cable pulled mid-file looks the same)
+// fails the put once the send has made no progress for the reply wait, and
+// the connection, with a message cut short on it, is closed.
+TEST_F(RemoteFsysTest, UnitThatStopsReadingFailsTheSendAfterTheWait) {
+  const std::u16string file = WriteFile("stuck.bin", Pattern(48 * 1024 * 1024));
+  std::atomic<bool> done{false};
+  FilePeer peer([&](PeerConnection& unit) {
+    unit.ReadMessage();
+    unit.Send(MakeReply(0));
+    while (!done) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  });
+  Connect(peer);
+  EXPECT_EQ(Put(file, "/stuck"), platform::kErrorTimedOut);
+  EXPECT_NE(Put(file, "/again"), 0);
   done = true;
   peer.Join();
 }

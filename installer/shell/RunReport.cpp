@@ -4,8 +4,11 @@
 // into a comma.
 #include "shell/RunReport.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 
@@ -139,6 +142,14 @@ bool WriteFile(const std::filesystem::path& path, const std::string& content, st
   return false;
 }
 
+// An address in network byte order as a number that sorts in dotted order.
+std::uint32_t DottedOrderKey(std::uint32_t address) {
+  unsigned char octets[4];
+  std::memcpy(octets, &address, sizeof octets);
+  return (std::uint32_t{octets[0]} << 24) | (std::uint32_t{octets[1]} << 16) |
+         (std::uint32_t{octets[2]} << 8) | octets[3];
+}
+
 }  // namespace
 
 std::vector<UnitReportRow> CollectReportRows(unit_table& table) {
@@ -165,6 +176,11 @@ std::vector<UnitReportRow> CollectReportRows(unit_table& table) {
     rows.push_back(std::move(row));
   }
   table.Unlock();
+  // The table's address order compares the stored values, which puts the
+  // last octet first on this byte order; a reader looks for dotted order.
+  std::sort(rows.begin(), rows.end(), [](const UnitReportRow& a, const UnitReportRow& b) {
+    return DottedOrderKey(a.address) < DottedOrderKey(b.address);
+  });
   return rows;
 }
 

@@ -11,9 +11,12 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
+#include "../install/job/JobFakes.h"
 #include "LoopbackNet.h"
 #include "TestSupport.h"
+#include "discovery/unit_table.h"
 #include "shell/HeadlessRunner.h"
 #include "shell/RunReport.h"
 
@@ -205,6 +208,24 @@ TEST(RunReportTest, FilesAndTranscriptsAreWritten) {
   std::ofstream(folder / "blocker") << "a file, not a folder";
   EXPECT_FALSE(WriteRunReport((folder / "blocker").string(), report, &error));
   EXPECT_NE(error.find("fieldloader-report.json"), std::string::npos) << error;
+}
+
+// The table keeps addresses in the order of their stored values, which is
+// not the dotted order a reader scans; the report lists them dotted.
+TEST(RunReportTest, RowsFollowTheDottedOrderOfTheAddresses) {
+  jobtest::RecordingChannel channel;
+  jobtest::ScriptedPinger pinger;
+  unit_table table(&channel, &pinger);
+  for (const char* address : {"10.20.2.21", "10.20.1.22", "10.20.1.21", "9.255.255.255"}) {
+    table.AddOrUpdateUnit(0, testsupport::Address("10.20.1.10"), testsupport::Address(address),
+                          jobtest::MacOf(address).data(), 0, "g", "v");
+  }
+  std::vector<std::string> order;
+  for (const UnitReportRow& row : CollectReportRows(table)) {
+    order.push_back(testsupport::AddressText(row.address));
+  }
+  EXPECT_EQ(order,
+            (std::vector<std::string>{"9.255.255.255", "10.20.1.21", "10.20.1.22", "10.20.2.21"}));
 }
 
 TEST(RunReportTest, ExitCodeIsTheWorstOutcome) {

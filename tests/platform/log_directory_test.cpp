@@ -35,7 +35,10 @@ class LogDirectoryTest : public testing::Test {
     if (platform::kPathSeparator != '/') GTEST_SKIP() << "the Windows directory holds the log";
     root_ = RunningAsRoot();
     // An ordinary user writes here too, so the folder is open to everyone.
-    folder_ = testsupport::ScratchDirectory("log-directory");
+    // Each case has its own, as ctest runs the cases side by side.
+    folder_ = testsupport::ScratchDirectory(
+        std::string("log-directory-") +
+        testing::UnitTest::GetInstance()->current_test_info()->name());
     std::filesystem::remove_all(folder_);
     std::filesystem::create_directories(folder_ + "/home");
     for (const std::string& path : {folder_, folder_ + "/home"}) {

@@ -428,16 +428,18 @@ TEST_F(RemoteFsysTest, CloseFromAnotherThreadAbortsAWaitForAReply) {
   peer.Join();
 }
 
+// The unit accepts a put's request and then reads nothing more until done,
+// so the data sends block once the socket buffers are full.
+void AcceptThenStopReading(PeerConnection& unit, const std::atomic<bool>& done) {
+  unit.ReadMessage();
+  unit.Send(MakeReply(0));
+  while (!done) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+}
+
 TEST_F(RemoteFsysTest, CloseFromAnotherThreadAbortsABlockedSend) {
-  // The unit accepts the request and then stops reading, so the data sends
-  // block once the socket buffers are full.
   const std::u16string file = WriteFile("big.bin", Pattern(48 * 1024 * 1024));
   std::atomic<bool> done{false};
-  FilePeer peer([&](PeerConnection& unit) {
-    unit.ReadMessage();
-    unit.Send(MakeReply(0));
-    while (!done) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  });
+  FilePeer peer([&](PeerConnection& unit) { AcceptThenStopReading(unit, done); });
   Connect(peer);
   // A wait long enough that only the Close can end the send.
   link_.setReceiveWaitForTesting(60000);
@@ -467,11 +469,7 @@ TEST_F(RemoteFsysTest, CloseFromAnotherThreadAbortsABlockedSend) {
 TEST_F(RemoteFsysTest, UnitThatStopsReadingFailsTheSendAfterTheWait) {
   const std::u16string file = WriteFile("stuck.bin", Pattern(48 * 1024 * 1024));
   std::atomic<bool> done{false};
-  FilePeer peer([&](PeerConnection& unit) {
-    unit.ReadMessage();
-    unit.Send(MakeReply(0));
-    while (!done) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  });
+  FilePeer peer([&](PeerConnection& unit) { AcceptThenStopReading(unit, done); });
   Connect(peer);
   EXPECT_EQ(Put(file, "/stuck"), platform::kErrorTimedOut);
   EXPECT_NE(Put(file, "/again"), 0);

@@ -9,14 +9,14 @@
 
 #include "discovery/tarvo_object.h"
 
-namespace {
-
 std::uint32_t HostOrder(std::uint32_t networkOrder) {
   unsigned char octets[4];
   std::memcpy(octets, &networkOrder, sizeof octets);
   return (std::uint32_t{octets[0]} << 24) | (std::uint32_t{octets[1]} << 16) |
          (std::uint32_t{octets[2]} << 8) | std::uint32_t{octets[3]};
 }
+
+namespace {
 
 int AsciiLower(unsigned char c) { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c; }
 

@@ -7,7 +7,13 @@
 // sort state under the same lock.
 #pragma once
 
+#include <cstdint>
+
 class tarvo_object;
+
+// An address in network byte order as a number that sorts in dotted order,
+// the way the address column and the report list units.
+std::uint32_t HostOrder(std::uint32_t networkOrder);
 
 constexpr int kSortByAddress = 1;
 constexpr int kSortByNode = 2;

@@ -1,8 +1,7 @@
 // The headless view's rows and status lines (see HeadlessView.h).
 #include "shell/HeadlessView.h"
 
-#include <cstring>
-
+#include "discovery/DisplayOrder.h"
 #include "platform/MainLoop.h"
 
 namespace {
@@ -40,12 +39,8 @@ bool HeadlessView::IsRowSelected(int row) const {
 
 bool HeadlessView::ReadAddress(std::uint32_t* value) {
   if (typed_.empty()) return false;
-  unsigned char octets[4];
-  std::memcpy(octets, &typed_.front(), sizeof octets);
+  *value = HostOrder(typed_.front());
   typed_.pop_front();
-  *value = static_cast<std::uint32_t>(octets[0]) << 24 |
-           static_cast<std::uint32_t>(octets[1]) << 16 |
-           static_cast<std::uint32_t>(octets[2]) << 8 | octets[3];
   return true;
 }
 

@@ -8,10 +8,10 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 
+#include "discovery/DisplayOrder.h"
 #include "discovery/unit_table.h"
 #include "platform/Sockets.h"
 
@@ -142,14 +142,6 @@ bool WriteFile(const std::filesystem::path& path, const std::string& content, st
   return false;
 }
 
-// An address in network byte order as a number that sorts in dotted order.
-std::uint32_t DottedOrderKey(std::uint32_t address) {
-  unsigned char octets[4];
-  std::memcpy(octets, &address, sizeof octets);
-  return (std::uint32_t{octets[0]} << 24) | (std::uint32_t{octets[1]} << 16) |
-         (std::uint32_t{octets[2]} << 8) | octets[3];
-}
-
 }  // namespace
 
 std::vector<UnitReportRow> CollectReportRows(unit_table& table) {
@@ -179,7 +171,7 @@ std::vector<UnitReportRow> CollectReportRows(unit_table& table) {
   // The table's address order compares the stored values, which puts the
   // last octet first on this byte order; a reader looks for dotted order.
   std::sort(rows.begin(), rows.end(), [](const UnitReportRow& a, const UnitReportRow& b) {
-    return DottedOrderKey(a.address) < DottedOrderKey(b.address);
+    return HostOrder(a.address) < HostOrder(b.address);
   });
   return rows;
 }

@@ -8,7 +8,8 @@
 # script; the reproducing input is left in the artifacts folder. Prints the
 # executions run per target and in all, and their rate.
 #
-# Usage: tools/run-fuzz.sh [--long]
+# Usage: tools/run-fuzz.sh [--long] [TARGET...]
+# Naming targets (as in fuzz-targets.txt, e.g. record_read_fuzz) runs only those.
 #
 # Environment:
 #   FUZZ_SECONDS    total time budget in seconds (default 60)
@@ -20,11 +21,14 @@
 set -euo pipefail
 
 long=0
+if [ "${1:-}" = --long ]; then
+  long=1
+  shift
+fi
 case "${1:-}" in
-  --long) long=1 ;;
-  "") ;;
-  *) echo "usage: $0 [--long]" >&2; exit 2 ;;
+  -*) echo "usage: $0 [--long] [TARGET...]" >&2; exit 2 ;;
 esac
+wanted=" $* "
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${FUZZ_BUILD_DIR:-$root/build/linux-fuzz}
@@ -36,9 +40,15 @@ cmake --preset linux-fuzz -B "$build" >/dev/null
 cmake --build "$build" -j"${FUZZ_JOBS:-2}" --target fuzz_targets
 
 list="$build/fuzz/fuzz-targets.txt"
-mapfile -t targets < "$list"
+mapfile -t all_targets < "$list"
+targets=()
+for line in "${all_targets[@]}"; do
+  if [ "$wanted" = "  " ] || [[ "$wanted" == *" ${line%% *} "* ]]; then
+    targets+=("$line")
+  fi
+done
 if [ "${#targets[@]}" -eq 0 ]; then
-  echo "run-fuzz: no fuzz targets in $list" >&2
+  echo "run-fuzz: no fuzz target in $list matches: $*" >&2
   exit 1
 fi
 each=$(( budget / ${#targets[@]} ))

@@ -107,14 +107,19 @@ TEST(CollectionTest, AddingAPresentNameHandsTheOlderElementBack) {
   collection.Add(new RecordElement("b", VT_I4, 0));
   collection.Add(new RecordElement("t", VT_BOOL, 0));
   collection.Add(new RecordElement("u", VT_BOOL, 0));
-  RecordElement* newer = collection.Add(new RecordElement("a", VT_I4, 0));
+  RecordElement* displaced = older;
+  RecordElement* newer = collection.Add(new RecordElement("a", VT_I4, 0), &displaced);
+  EXPECT_EQ(displaced, older);
   EXPECT_EQ(collection.Find("a"), newer);
+  EXPECT_EQ(collection.getCount(), 4);
   EXPECT_EQ(index_order(collection), (Names{"t", "u", "b", "a"}));
   EXPECT_STREQ(older->getName(), "a");  // still valid: it is ours now
   delete older;
   RecordElement* older_bool = collection.Find("t");
   collection.Add(new RecordElement("t", VT_BOOL, 0));
   EXPECT_EQ(index_order(collection), (Names{"u", "t", "b", "a"}));
+  collection.Add(new RecordElement("s", VT_I4, 0), &displaced);
+  EXPECT_EQ(displaced, nullptr);
   delete older_bool;
 }
 

@@ -64,16 +64,21 @@ bool CollectionOfRecordElements::grow() {
   return true;
 }
 
-RecordElement* CollectionOfRecordElements::Add(RecordElement* element) {
+RecordElement* CollectionOfRecordElements::Add(RecordElement* element,
+                                               RecordElement** displaced) {
+  if (displaced != nullptr) *displaced = nullptr;
   if (element == nullptr) return nullptr;
+  // One search finds both an element of the same name and the place in name
+  // order; taking that element out leaves the place where it was.
   RecordElement** where = nullptr;
   if (internal_find(element->getName(), &where)) {
-    Remove(element->getName());
-  } else if (count >= kMaxElements || (count + 1 > capacity && !grow())) {
+    if (displaced != nullptr) *displaced = *where;
+    remove_at(where);
+  } else if (count >= kMaxElements) {
     return nullptr;
   }
-  internal_find(element->getName(), &where);
-  const int at = static_cast<int>(where - names);
+  const int at = where != nullptr ? static_cast<int>(where - names) : 0;
+  if (count + 1 > capacity && !grow()) return nullptr;
   std::memmove(names + at + 1, names + at, (count - at) * sizeof *names);
   names[at] = element;
   insert_in_index_order(element);
@@ -110,15 +115,19 @@ int CollectionOfRecordElements::Remove(RecordElement* element) {
 int CollectionOfRecordElements::Remove(const char* name) {
   RecordElement** where = nullptr;
   if (name == nullptr || !internal_find(name, &where)) return 0;
+  return remove_at(where) ? 1 : 0;
+}
+
+bool CollectionOfRecordElements::remove_at(RecordElement** where) {
   const int slot = slot_of(*where);
-  if (slot < 0) return 0;  // cannot happen while both orders agree
+  if (slot < 0) return false;  // cannot happen while both orders agree
   if (slot < booleans) --booleans;
   std::memmove(list + slot, list + slot + 1, (count - slot - 1) * sizeof *list);
   for (int i = slot; i < count - 1; ++i) list[i]->set_index(i);
   const int at = static_cast<int>(where - names);
   std::memmove(names + at, names + at + 1, (count - at - 1) * sizeof *names);
   --count;
-  return 1;
+  return true;
 }
 
 RecordElement* CollectionOfRecordElements::Find(int index) const {

@@ -22,9 +22,10 @@ class CollectionOfRecordElements {
 
   void Clear();
   // Inserts the element and returns it. An element already present under the
-  // same name is taken out first and handed back to the caller (not destroyed).
-  // Returns null, adding nothing, when the arrays cannot grow.
-  RecordElement* Add(RecordElement* element);
+  // same name is taken out first, not destroyed: it goes to *displaced when
+  // that is given (null there when there was none). Returns null, adding
+  // nothing, when the arrays cannot grow.
+  RecordElement* Add(RecordElement* element, RecordElement** displaced = nullptr);
   int Remove(RecordElement* element);
   int Remove(const char* name);
   RecordElement* Find(int index) const;
@@ -43,6 +44,8 @@ class CollectionOfRecordElements {
   bool grow();
   void insert_in_index_order(RecordElement* element);
   int slot_of(const RecordElement* element) const;
+  // Takes the element at this place in name order out of both orders.
+  bool remove_at(RecordElement** where);
   static void dump_value(const RecordElement* element);
   static void dump_hex(const void* data, int size);
 

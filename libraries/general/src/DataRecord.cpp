@@ -85,8 +85,8 @@ DataRecord::~DataRecord() { cut.release(); }
 
 bool DataRecord::add_replacing(RecordElement* element) {
   if (element == nullptr) return false;
-  RecordElement* older = Find(element->getName());
-  if (CollectionOfRecordElements::Add(element) == nullptr) return false;
+  RecordElement* older = nullptr;
+  if (CollectionOfRecordElements::Add(element, &older) == nullptr) return false;
   if (older != element) delete older;
   return true;
 }

@@ -3,14 +3,39 @@
 // package of no bytes counts as fully sent rather than dividing by zero.
 #include "discovery/tarvo_object.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "discovery/unit_table.h"
 
 namespace {
 
 NullableText CopyText(const char* text) { return text ? NullableText(text) : NullableText(); }
+
+// The percentage as "%.1f%%" would show it, mostly without printf: the file
+// channel reports every 1,500 bytes, and formatting the double there took a
+// tenth of the installer's CPU. Tenths are rounded on the product except
+// within a hair of a half, where only printf's rounding of the exact binary
+// value is right (12.25 shows "12.2", 12.75 "12.8").
+std::string PercentText(double percent) {
+  const double tenths = percent * 10.0;
+  const double below = std::floor(tenths);
+  const double fraction = tenths - below;
+  // Below 10^7 the product is off by far less than the margin.
+  if (!(tenths >= 0.0 && tenths < 1e7) || std::fabs(fraction - 0.5) < 1e-6) {
+    char text[48];
+    std::snprintf(text, sizeof text, "%.1f%%", percent);
+    return text;
+  }
+  const auto rounded = static_cast<unsigned>(below) + (fraction > 0.5 ? 1u : 0u);
+  std::string text = std::to_string(rounded / 10);
+  text += '.';
+  text += static_cast<char>('0' + rounded % 10);
+  text += '%';
+  return text;
+}
 
 }  // namespace
 
@@ -36,9 +61,7 @@ void tarvo_object::ReportProgress(std::uint32_t, std::uint32_t, std::uint32_t pi
   const double percent =
       bytesTotal == 0 ? 100.0
                       : static_cast<double>(bytesSent) / static_cast<double>(bytesTotal) * 100.0;
-  char text[32];
-  std::snprintf(text, sizeof text, "%.1f%%", percent);
-  setStatus(text);
+  setStatus(PercentText(percent));
   table.Unlock();
 }
 

@@ -206,6 +206,29 @@ TEST_F(UnitTableTest, ProgressShowsOneDigitOfTheWholePackage) {
   EXPECT_EQ(unit->statusText, "100.0%") << "an empty package is all sent, not a division by 0";
 }
 
+// The text is formatted without printf on the common path; it must still be
+// exactly printf's, halves (exact in binary or not) and large values included.
+TEST_F(UnitTableTest, ProgressTextIsPrintfsOneDigitForEveryCount) {
+  AddByHand("10.0.0.21");
+  tarvo_object* unit = Unit("10.0.0.21");
+  for (const std::uint32_t total : {400u, 800u, 1000u, 3u, 4096u, 1000003u, 7u}) {
+    unit->bytesTotal = total;
+    unit->bytesSent = 0;
+    const std::uint32_t step = total > 5000 ? 997 : 1;
+    for (std::uint32_t sent = step; sent <= total + 3 * step; sent += step) {
+      unit->ReportProgress(0, total, step);
+      char expected[48];
+      std::snprintf(expected, sizeof expected, "%.1f%%",
+                    static_cast<double>(sent) / static_cast<double>(total) * 100.0);
+      ASSERT_EQ(unit->statusText, expected) << sent << " of " << total;
+    }
+  }
+  unit->bytesTotal = 1;
+  unit->bytesSent = 0;
+  unit->ReportProgress(0, 1, 0xFFFFFFFFu);
+  EXPECT_EQ(unit->statusText, "429496729500.0%");
+}
+
 TEST(UnitTableLockTest, LockIsReentrantAndExcludesOtherThreads) {
   unit_table table;
   table.Lock();

@@ -6,6 +6,7 @@
 
 #include "discovery/MyTarvoInterface.h"
 #include "discovery/unit_table.h"
+#include "platform/Console.h"
 #include "platform/MainLoop.h"
 #include "platform/ProgramVersion.h"
 #include "shell/HeadlessView.h"
@@ -107,6 +108,19 @@ void HeadlessRunner::Start() {
   if (discoveryTimer_ == 0) end_without_run("cannot set a timer");
 }
 
+void HeadlessRunner::Interrupt() {
+  if (interrupted_) return;
+  interrupted_ = true;
+  std::fprintf(err_, "fieldloader: interrupted; a second interrupt ends the program at once\n");
+  if (discoveryTimer_ != 0) {
+    loop_.KillTimer(discoveryTimer_);
+    discoveryTimer_ = 0;
+    end_without_run("interrupted before the install");
+    return;
+  }
+  dialog_.CancelRun();
+}
+
 // The user's part of the dialog: every address typed and added, the list
 // brought up to date, every row selected, "Start Install". An address that
 // discovery found already is not typed: "Add" would replace the node, group
@@ -163,6 +177,18 @@ int RunHeadless(const CommandLine& options, const std::string& reportFolder, std
   const std::string version = platform::ProgramVersionString("ProductVersion").value_or("Unknown");
   unit_table table;
   platform::MainLoop loop;
+  // Before any thread starts (see WatchInterrupts); the runner exists by the
+  // time the loop runs, which is when an interrupt is handled.
+  HeadlessRunner* interruptible = nullptr;
+  const bool interrupts = platform::WatchInterrupts(loop, [&interruptible] {
+    if (interruptible != nullptr) interruptible->Interrupt();
+  });
+  const struct InterruptWatch {
+    bool on;
+    ~InterruptWatch() {
+      if (on) platform::StopWatchingInterrupts();
+    }
+  } interruptWatch{interrupts};
   TarvoLoadDialog dialog(table);
   // As behind the dialog: the device-link interface goes first at the end,
   // while the controller and the loop it reports to still exist.
@@ -186,6 +212,7 @@ int RunHeadless(const CommandLine& options, const std::string& reportFolder, std
   }
   dialog.SetupColumns();
   HeadlessRunner runner(loop, table, dialog, view, reporter, options, out, err);
+  interruptible = &runner;
   runner.Start();
   const int code = loop.Run();
   dialog.StopAll();

@@ -52,6 +52,11 @@ class HeadlessRunner {
 
   // After the controller's Create: waits for discovery, then starts.
   void Start();
+  // The user's interrupt (Ctrl-C): during the discovery wait the run ends as
+  // one with no unit (2); during the install every unit still waiting or
+  // running is cancelled and the run ends as usual, with its report and
+  // summary (1). Later calls do nothing.
+  void Interrupt();
 
  private:
   void start_install();
@@ -69,6 +74,7 @@ class HeadlessRunner {
   std::FILE* out_;
   std::FILE* err_;
   int discoveryTimer_ = 0;
+  bool interrupted_ = false;
 };
 
 // The whole headless program after the command line was read: returns the

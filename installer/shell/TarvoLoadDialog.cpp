@@ -222,6 +222,21 @@ void TarvoLoadDialog::PacketReceived(const void* data, int size,
   discovery::EnterDiscoveryReply(table_, data, size);
 }
 
+void TarvoLoadDialog::CancelRun() {
+  if (runInProgressFlag == 0) return;
+  table_.Lock();
+  queued_.clear();
+  for (std::size_t slot = table_.getCount(); slot-- > 0;) {
+    tarvo_object* unit = table_.getDisplayUnit(slot);
+    const bool waiting = unit->state == InstallState::Pending && !unit->jobActive;
+    if (!waiting && unit->state != InstallState::Running) continue;
+    table_.CancelUnit(unit);
+    if (waiting) unit->setStatus("Cancelled");
+  }
+  list_.RefreshStatusColumn();
+  table_.Unlock();
+}
+
 void TarvoLoadDialog::SetRunObserver(RunObserver observer) { observer_ = std::move(observer); }
 
 void TarvoLoadDialog::SetProbeSender(std::function<void()> sendProbe) {

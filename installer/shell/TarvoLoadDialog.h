@@ -97,6 +97,10 @@ class TarvoLoadDialog : public ZEQ::IUDPReceiver {
   // "Exit" (1018), Esc or the close box: the stop sequence. Safe to call
   // any number of times.
   void StopAll();
+  // An interrupted headless run: every unit still waiting or running in the
+  // run is cancelled, as a double-click on its row would, and one that was
+  // still waiting reads "Cancelled"; the run then ends as usual.
+  void CancelRun();
 
   // A datagram on the discovery port (pool thread): a valid reply enters or
   // updates its unit, and a new unit has the next tick rebuild the list.

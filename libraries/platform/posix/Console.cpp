@@ -1,10 +1,32 @@
 // Linux standard streams: a program always has them, so attaching does
 // nothing; the split duplicates descriptor 1 before stdout is reopened.
+// Interrupts arrive through a signalfd: SIGINT and SIGTERM stay blocked, so
+// they never interrupt a system call; after the first one the main thread
+// unblocks them, and the next is delivered to it with its default action.
 #include "platform/Console.h"
 
+#include <signal.h>
+#include <sys/signalfd.h>
 #include <unistd.h>
 
+#include "platform/MainLoop.h"
+
 namespace platform {
+
+namespace {
+
+int interruptFd = -1;
+MainLoop* interruptLoop = nullptr;
+
+sigset_t InterruptSignals() {
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  return signals;
+}
+
+}  // namespace
 
 bool AttachParentConsole() { return true; }
 
@@ -20,6 +42,41 @@ std::FILE* SplitStandardOutput(const char* logPath) {
   std::setvbuf(original, nullptr, _IOLBF, 0);
   if (std::freopen(logPath, "a", stdout) != nullptr) std::setvbuf(stdout, nullptr, _IOLBF, 0);
   return original;
+}
+
+bool WatchInterrupts(MainLoop& loop, std::function<void()> onInterrupt) {
+  StopWatchingInterrupts();
+  const sigset_t signals = InterruptSignals();
+  if (pthread_sigmask(SIG_BLOCK, &signals, nullptr) != 0) return false;
+  const int fd = signalfd(-1, &signals, SFD_CLOEXEC | SFD_NONBLOCK);
+  if (fd < 0 || loop.WatchDescriptor(fd, [fd, onInterrupt = std::move(onInterrupt)] {
+        signalfd_siginfo info;
+        bool interrupted = false;
+        while (read(fd, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+          interrupted = true;
+        }
+        if (!interrupted) return;
+        const sigset_t again = InterruptSignals();
+        pthread_sigmask(SIG_UNBLOCK, &again, nullptr);
+        onInterrupt();
+      }) != 0) {
+    if (fd >= 0) close(fd);
+    pthread_sigmask(SIG_UNBLOCK, &signals, nullptr);
+    return false;
+  }
+  interruptFd = fd;
+  interruptLoop = &loop;
+  return true;
+}
+
+void StopWatchingInterrupts() {
+  if (interruptFd < 0) return;
+  interruptLoop->UnwatchDescriptor(interruptFd);
+  close(interruptFd);
+  interruptFd = -1;
+  interruptLoop = nullptr;
+  const sigset_t signals = InterruptSignals();
+  pthread_sigmask(SIG_UNBLOCK, &signals, nullptr);
 }
 
 }  // namespace platform

@@ -1,5 +1,6 @@
-// Linux child processes: fork and exec. The child only changes directory and
-// execs (both safe between fork and exec in a threaded parent); everything it
+// Linux child processes: fork and exec. The child only clears its signal
+// mask, changes directory and execs (all safe between fork and exec in a
+// threaded parent); everything it
 // needs is prepared before the fork. A failed exec is reported back through a
 // close-on-exec pipe, so StartProcess fails at once instead of leaving a child
 // that exits with 127.
@@ -26,6 +27,11 @@ thread_local int lastError = 0;
 
 [[noreturn]] void RunChild(const char* program, char* const* argv, const char* directory,
                            int reportFd) {
+  // A program that reads its interrupts from a descriptor keeps them blocked;
+  // its children start with none blocked, as from a shell.
+  sigset_t none;
+  sigemptyset(&none);
+  sigprocmask(SIG_SETMASK, &none, nullptr);
   if (directory != nullptr && chdir(directory) != 0) {
     const int error = errno;
     (void)!write(reportFd, &error, sizeof error);

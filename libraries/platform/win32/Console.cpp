@@ -4,14 +4,36 @@
 // to its parent's console, if the parent has one, and reopens stdout and
 // stderr on "CONOUT$" (and stdin on "CONIN$"), since the runtime found no
 // handles for them at start-up.
+//
+// Interrupts come through a console control handler, which the system calls
+// on a thread of its own: the first Ctrl-C or Ctrl-Break is posted to the
+// main loop and taken (TRUE); a later one, or a close or log-off, is left to
+// the default handler, which ends the process.
 #include "platform/Console.h"
 
 #include <io.h>
 #include <windows.h>
 
+#include <mutex>
+
+#include "platform/MainLoop.h"
+
 namespace platform {
 
 namespace {
+
+std::mutex interruptGuard;
+MainLoop* interruptLoop = nullptr;
+std::function<void()> interruptCall;
+bool interruptTaken = false;
+
+BOOL WINAPI OnConsoleControl(DWORD event) {
+  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
+  const std::lock_guard<std::mutex> lock(interruptGuard);
+  if (interruptLoop == nullptr || interruptTaken) return FALSE;
+  interruptTaken = true;
+  return interruptLoop->Post(interruptCall) ? TRUE : FALSE;
+}
 
 bool IsUsableHandle(DWORD which) {
   const HANDLE handle = GetStdHandle(which);
@@ -46,6 +68,25 @@ std::FILE* SplitStandardOutput(const char* logPath) {
   std::setvbuf(original, nullptr, _IONBF, 0);
   if (std::freopen(logPath, "a", stdout) != nullptr) std::setvbuf(stdout, nullptr, _IONBF, 0);
   return original;
+}
+
+bool WatchInterrupts(MainLoop& loop, std::function<void()> onInterrupt) {
+  {
+    const std::lock_guard<std::mutex> lock(interruptGuard);
+    interruptLoop = &loop;
+    interruptCall = std::move(onInterrupt);
+    interruptTaken = false;
+  }
+  if (SetConsoleCtrlHandler(OnConsoleControl, TRUE)) return true;
+  StopWatchingInterrupts();
+  return false;
+}
+
+void StopWatchingInterrupts() {
+  SetConsoleCtrlHandler(OnConsoleControl, FALSE);
+  const std::lock_guard<std::mutex> lock(interruptGuard);
+  interruptLoop = nullptr;
+  interruptCall = nullptr;
 }
 
 }  // namespace platform

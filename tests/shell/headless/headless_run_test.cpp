@@ -107,15 +107,19 @@ class HeadlessRunTest : public testing::Test {
     ASSERT_TRUE(sim_.Start()) << sim_.Error();
   }
 
-  // Runs the program in its folder; the exit code, or -1 when it did not
-  // end in time (it is then ended).
-  int Run(const std::vector<std::string>& arguments, unsigned timeoutMs = 30000) {
+  // Starts the program in its folder; null (with a failure) when it cannot.
+  platform::ProcessHandle* Start(const std::vector<std::string>& arguments) {
     platform::ProcessHandle* process =
         platform::StartProcess(program_.string(), arguments, folder_.string().c_str());
     if (process == nullptr) {
       ADD_FAILURE() << "cannot start " << program_ << ": " << platform::LastProcessError();
-      return -1;
     }
+    return process;
+  }
+
+  // Waits for the program; its exit code, or -1 when it did not end in time
+  // (it is then ended).
+  int Finish(platform::ProcessHandle* process, unsigned timeoutMs) {
     int code = -1;
     if (platform::WaitProcess(process, timeoutMs) != 1) {
       ADD_FAILURE() << "fieldloader did not end within " << timeoutMs << " ms";
@@ -126,6 +130,11 @@ class HeadlessRunTest : public testing::Test {
     }
     platform::CloseProcess(process);
     return code;
+  }
+
+  int Run(const std::vector<std::string>& arguments, unsigned timeoutMs = 30000) {
+    platform::ProcessHandle* process = Start(arguments);
+    return process != nullptr ? Finish(process, timeoutMs) : -1;
   }
 
   // The CSV report's rows by address; the JSON report must be there too.
@@ -238,6 +247,36 @@ TEST_F(HeadlessRunTest, NothingCouldStartExitsTwo) {
   EXPECT_EQ(Run({"--headless", "--add", "127.0.0.2"}), 2);
   EXPECT_TRUE(Report().empty());
 }
+
+#ifndef _WIN32
+// SIGTERM here; Ctrl-C (SIGINT) takes the same path. A console's Ctrl-C
+// cannot be sent to a program under wine.
+TEST_F(HeadlessRunTest, InterruptEndsTheRunWithItsReport) {
+  ZEQ_REQUIRE_UNITSIM();
+  StartUnits({SimUnit("127.0.0.2").Knob("no-prompt")});
+  WriteRelease();
+  // During the discovery wait: nothing starts, long before the wait is over.
+  platform::ProcessHandle* process = Start({"--headless", "--discover-seconds", "60"});
+  ASSERT_NE(process, nullptr);
+  ASSERT_TRUE(sim_.WaitForEvent("query", "127.0.0.2", 20000));
+  platform::TerminateChildProcess(process);
+  EXPECT_EQ(Finish(process, 10000), 2);
+  EXPECT_TRUE(std::filesystem::exists(folder_ / "fieldloader-report.csv"));
+
+  // During the install: the unit waits for a login prompt that never comes,
+  // which no time limit would end; the interrupt cancels it and the run
+  // ends as usual, with the report.
+  process = Start({"--headless", "--discover-seconds", "1"});
+  ASSERT_NE(process, nullptr);
+  ASSERT_TRUE(sim_.WaitForEvent("connect", "127.0.0.2", 20000));
+  platform::TerminateChildProcess(process);
+  EXPECT_EQ(Finish(process, 15000), 1);
+  const std::map<std::string, Row> rows = Report();
+  ASSERT_EQ(rows.count("127.0.0.2"), 1u);
+  EXPECT_EQ(rows.at("127.0.0.2").at("failure_class"), "cancelled");
+  EXPECT_NE(rows.at("127.0.0.2").at("state"), "Running");
+}
+#endif
 
 TEST_F(HeadlessRunTest, CommandLineMistakesExitTwoAndHelpExitsZero) {
   EXPECT_EQ(Run({"--headless", "--bogus"}), 2);

@@ -12,8 +12,11 @@
 #pragma once
 
 #include <cstdio>
+#include <functional>
 
 namespace platform {
+
+class MainLoop;
 
 // Makes stdout and stderr reach the caller's console or redirection. True
 // when they lead somewhere (Linux: always); false when there is nowhere to
@@ -25,5 +28,17 @@ bool AttachParentConsole();
 // stdout, line-buffered, appending to logPath. Null when the original could
 // not be duplicated; stdout is then left as it was.
 std::FILE* SplitStandardOutput(const char* logPath);
+
+// The user's interrupt of a console run: Ctrl-C, and also SIGTERM on Linux
+// and Ctrl-Break on Windows. From this call on, the first interrupt runs
+// onInterrupt on the loop's thread instead of ending the program; any later
+// one ends it at once, as it would have without this. On Linux the signals
+// are blocked in the calling thread and read from a descriptor the loop
+// watches, so no system call in any thread is cut short by them: call this
+// before the program starts any other thread (they inherit the block).
+// False when it could not be set up; the system's default then holds.
+bool WatchInterrupts(MainLoop& loop, std::function<void()> onInterrupt);
+// Gives interrupts back to the system's default; before the loop goes.
+void StopWatchingInterrupts();
 
 }  // namespace platform

@@ -26,6 +26,7 @@
 #include <thread>
 
 #include "../job/JobFakes.h"
+#include "../job/JobRig.h"
 #include "TestSupport.h"
 #include "UnitSim.h"
 #include "discovery/unit_table.h"
@@ -155,45 +156,31 @@ bool RunWholeMatrix() {
   return full != nullptr && std::strcmp(full, "1") == 0;
 }
 
-std::string ReadAll(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-}
+using jobtest::ReadAll;
 
-class FaultMatrixTest : public testing::TestWithParam<FaultCase> {
+class FaultMatrixTest : public jobtest::JobRig<testing::TestWithParam<FaultCase>> {
  protected:
+  // The program's own pinger; the route channel records.
+  FaultMatrixTest() : JobRig(jobtest::Pinger::kProgramsOwn) {}
+
   void SetUp() override {
     if (!GetParam().sampled && !RunWholeMatrix()) GTEST_SKIP() << "outside the sample (ZEQ_FULL=1)";
     ZEQ_REQUIRE_NETNS();
     ZEQ_REQUIRE_UNITSIM();
-    folder_ = testsupport::ScratchDirectory(std::string("fault-") + GetParam().name);
-    SetInstallLogDirectoryForTesting(folder_);
-    std::remove(InstallLogPath().c_str());
-    channel_.Watch(&table_);
-    manifest_.autoInstall = 1;
-    manifest_.installScript = kDefaultInstallScript;
+    PrepareFolder(std::string("fault-") + GetParam().name);
     AddFile("first.bin", 1000);
     AddFile("second.bin", 3000);
   }
-  void TearDown() override { SetInstallLogDirectoryForTesting(""); }
 
   void AddFile(const std::string& name, std::size_t size) {
-    const std::string path = folder_ + "/" + name;
-    std::ofstream(path, std::ios::binary) << std::string(size, static_cast<char>('a' + size % 7));
-    manifest_.entries.push_back(ManifestEntry{std::u16string(path.begin(), path.end()),
-                                              "/opt/tarvo/" + name,
-                                              static_cast<std::uint32_t>(size)});
-    manifest_.totalSize += static_cast<std::uint32_t>(size);
+    JobRig::AddFile(name, std::string(size, static_cast<char>('a' + size % 7)));
   }
 
   tarvo_object* StartUnit() {
     sim_.AddUnit(SimUnit(kUnit).Knob(GetParam().knobs));
     if (!sim_.Start()) return nullptr;
     sim_.StoreInstallScript(kUnit);
-    const auto mac = jobtest::MacOf(kUnit);
-    table_.AddOrUpdateUnit(0, jobtest::Address("127.0.0.1"), jobtest::Address(kUnit), mac.data(), 0,
-                           "???", "???");
-    return jobtest::FindUnit(table_, jobtest::Address(kUnit));
+    return Add(kUnit);
   }
 
   // The job waits for a prompt: it must still be Running a while after the
@@ -214,14 +201,6 @@ class FaultMatrixTest : public testing::TestWithParam<FaultCase> {
     for (const SimEvent& event : sim_.Events("file", kUnit)) stored += event.Bool("stored") ? 1 : 0;
     return stored;
   }
-
-  std::string folder_;
-  testsupport::UnitSim sim_;
-  jobtest::RecordingChannel channel_;
-  PackageManifest manifest_;
-  // The program's own pinger; the route channel records.
-  unit_table table_{&channel_, nullptr};
-  InstallContext context_{&table_, &manifest_};
 };
 
 TEST_P(FaultMatrixTest, JobEndsWithTheSpecifiedOutcome) {

@@ -9,10 +9,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 
 #include "JobFakes.h"
+#include "JobRig.h"
 #include "TestSupport.h"
 #include "UnitSim.h"
 #include "discovery/ControllerFlags.h"
@@ -24,18 +23,12 @@ namespace {
 
 using jobtest::Address;
 using jobtest::MacOf;
+using jobtest::ReadAll;
 using jobtest::RouteCall;
 using testsupport::SimEvent;
 using testsupport::SimUnit;
-using testsupport::UnitSim;
 
-const char kScript[] = "$rsa/install.script";
 const char kFrom[] = "127.0.0.1";
-
-std::string ReadAll(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-}
 
 std::string Pattern(std::size_t size, int seed) {
   std::string bytes(size, '\0');
@@ -50,48 +43,16 @@ struct Outcome {
   bool jobActive;
 };
 
-class InstallJobTest : public testing::Test {
+class InstallJobTest : public jobtest::JobRig<> {
  protected:
   void SetUp() override {
     ZEQ_REQUIRE_NETNS();
     ZEQ_REQUIRE_UNITSIM();
-    // A folder per test: ctest runs tests side by side, and each writes its
-    // own package and install log.
-    folder_ = testsupport::ScratchDirectory(
-        std::string("install_job-") +
-        testing::UnitTest::GetInstance()->current_test_info()->name());
-    SetInstallLogDirectoryForTesting(folder_);
-    std::remove(InstallLogPath().c_str());
-    channel_.Watch(&table_);
-    manifest_.autoInstall = 1;
-    manifest_.installScript = kScript;
+    PrepareFolderForThisTest("install_job-");
   }
-
-  void TearDown() override { SetInstallLogDirectoryForTesting(""); }
 
   void AddFile(const std::string& name, std::size_t size) {
-    const std::string path = folder_ + "/" + name;
-    std::ofstream(path, std::ios::binary)
-        << Pattern(size, static_cast<int>(manifest_.entries.size()));
-    manifest_.entries.push_back(ManifestEntry{std::u16string(path.begin(), path.end()),
-                                              "/opt/tarvo/" + name,
-                                              static_cast<std::uint32_t>(size)});
-    manifest_.totalSize += static_cast<std::uint32_t>(size);
-  }
-
-  // Starts the units, each already holding the install script.
-  void StartUnits(const std::vector<SimUnit>& units) {
-    for (const SimUnit& unit : units) sim_.AddUnit(unit);
-    ASSERT_TRUE(sim_.Start()) << sim_.Error();
-    for (const SimUnit& unit : units) sim_.StoreInstallScript(unit.address);
-  }
-
-  // Enters the unit as typed in by hand (Pending), reached from 127.0.0.1.
-  tarvo_object* Add(const std::string& address, const std::string& gateway = std::string()) {
-    const auto mac = MacOf(address);
-    table_.AddOrUpdateUnit(gateway.empty() ? 0 : Address(gateway), Address(kFrom), Address(address),
-                           mac.data(), 0, "???", "???");
-    return jobtest::FindUnit(table_, Address(address));
+    JobRig::AddFile(name, Pattern(size, static_cast<int>(manifest_.entries.size())));
   }
 
   void Cancel(tarvo_object* unit) {
@@ -126,14 +87,6 @@ class InstallJobTest : public testing::Test {
       ++lines;
     return lines;
   }
-
-  UnitSim sim_;
-  std::string folder_;
-  jobtest::RecordingChannel channel_;
-  jobtest::ScriptedPinger pinger_;
-  PackageManifest manifest_;
-  unit_table table_{&channel_, &pinger_};
-  InstallContext context_{&table_, &manifest_};
 };
 
 // The status runs "Connecting", the percentages, "Installing..", "Success";
@@ -388,7 +341,7 @@ TEST_F(InstallJobTest, CancelDuringTheScriptReadsConnectionClosed) {
   AddFile("first.bin", 1000);
   sim_.AddArguments({"--telnet-port", "2323"});
   StartUnits({SimUnit("127.0.0.2")});
-  jobtest::HoldingShell shell("127.0.0.2", kScript);
+  jobtest::HoldingShell shell("127.0.0.2", kDefaultInstallScript);
   ASSERT_TRUE(shell.listening());
   tarvo_object* unit = Add("127.0.0.2");
   StartInstallJobs(context_);

@@ -20,6 +20,7 @@
 #include <thread>
 
 #include "../job/JobFakes.h"
+#include "../job/JobRig.h"
 #include "TestSupport.h"
 #include "UnitSim.h"
 #include "discovery/unit_table.h"
@@ -67,7 +68,7 @@ long long SecondsSince(Clock::time_point start) {
   return std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - start).count();
 }
 
-class LinkFaultTest : public testing::Test {
+class LinkFaultTest : public jobtest::JobRig<> {
  protected:
   void SetUp() override {
     ZEQ_REQUIRE_NETNS();
@@ -75,34 +76,12 @@ class LinkFaultTest : public testing::Test {
     // Two unanswered probes end the connection; the count is the system's.
     ASSERT_TRUE(Shell("sysctl -q -w net.ipv4.tcp_keepalive_probes=2"));
     TelnetSession::SetKeepAliveForTesting(1000, 1000);
-    folder_ = testsupport::ScratchDirectory(
-        std::string("link-") + testing::UnitTest::GetInstance()->current_test_info()->name());
-    SetInstallLogDirectoryForTesting(folder_);
-    channel_.Watch(&table_);
-    const std::string path = folder_ + "/big.bin";
-    std::ofstream(path, std::ios::binary) << std::string(300000, 'b');
-    manifest_.entries.push_back(
-        ManifestEntry{std::u16string(path.begin(), path.end()), "/opt/tarvo/big.bin", 300000});
-    manifest_.totalSize = 300000;
-    manifest_.autoInstall = 1;
-    manifest_.installScript = kDefaultInstallScript;
+    PrepareFolderForThisTest("link-");
+    AddFile("big.bin", std::string(300000, 'b'));
   }
   void TearDown() override {
     TelnetSession::SetKeepAliveForTesting(30000, 5000);
-    SetInstallLogDirectoryForTesting("");
-  }
-
-  void StartUnits(const std::vector<SimUnit>& units) {
-    for (const SimUnit& unit : units) sim_.AddUnit(unit);
-    ASSERT_TRUE(sim_.Start()) << sim_.Error();
-    for (const SimUnit& unit : units) sim_.StoreInstallScript(unit.address);
-  }
-
-  tarvo_object* Add(const std::string& address) {
-    const auto mac = jobtest::MacOf(address);
-    table_.AddOrUpdateUnit(0, jobtest::Address("127.0.0.1"), jobtest::Address(address), mac.data(),
-                           0, "???", "???");
-    return jobtest::FindUnit(table_, jobtest::Address(address));
+    JobRig::TearDown();
   }
 
   // Waits until the unit's status is a percentage of at least `percent`.
@@ -118,19 +97,6 @@ class LinkFaultTest : public testing::Test {
     return false;
   }
 
-  // Waits until the unit's own job has ended.
-  bool WaitForJobOf(tarvo_object* unit, unsigned timeoutMs) {
-    const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;) {
-      table_.Lock();
-      const bool active = unit->jobActive;
-      table_.Unlock();
-      if (!active) return true;
-      if (Clock::now() > end) return false;
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-  }
-
   void ExpectOutcome(tarvo_object* unit, InstallState state, const std::string& text,
                      FailureClass failure) {
     table_.Lock();
@@ -139,14 +105,6 @@ class LinkFaultTest : public testing::Test {
     EXPECT_EQ(unit->report.failure, failure) << FailureClassName(unit->report.failure);
     table_.Unlock();
   }
-
-  std::string folder_;
-  testsupport::UnitSim sim_;
-  jobtest::RecordingChannel channel_;
-  jobtest::ScriptedPinger pinger_;
-  PackageManifest manifest_;
-  unit_table table_{&channel_, &pinger_};
-  InstallContext context_{&table_, &manifest_};
 };
 
 TEST_F(LinkFaultTest, ResetInTheMiddleOfAFileFailsTheCopyAtOnce) {

@@ -18,6 +18,7 @@
 #include <sstream>
 
 #include "../job/JobFakes.h"
+#include "../job/JobRig.h"
 #include "TestSupport.h"
 #include "UnitSim.h"
 #include "discovery/unit_table.h"
@@ -54,31 +55,14 @@ std::vector<std::string> Lines(const std::string& path, std::size_t* bytes) {
   return lines;
 }
 
-class ScaleTest : public testing::Test {
+class ScaleTest : public jobtest::JobRig<> {
  protected:
   void SetUp() override {
     ZEQ_REQUIRE_NETNS();
     ZEQ_REQUIRE_UNITSIM();
-    folder_ = testsupport::ScratchDirectory("scale");
-    SetInstallLogDirectoryForTesting(folder_);
-    std::remove(InstallLogPath().c_str());
-    const std::string path = folder_ + "/payload.bin";
-    std::ofstream(path, std::ios::binary) << std::string(20000, 's');
-    manifest_.entries.push_back(
-        ManifestEntry{std::u16string(path.begin(), path.end()), "/opt/tarvo/payload.bin", 20000});
-    manifest_.totalSize = 20000;
-    manifest_.autoInstall = 1;
-    manifest_.installScript = kDefaultInstallScript;
+    PrepareFolder("scale");
+    AddFile("payload.bin", std::string(20000, 's'));
   }
-  void TearDown() override { SetInstallLogDirectoryForTesting(""); }
-
-  std::string folder_;
-  testsupport::UnitSim sim_;
-  jobtest::RecordingChannel channel_;
-  jobtest::ScriptedPinger pinger_;
-  PackageManifest manifest_;
-  unit_table table_{&channel_, &pinger_};
-  InstallContext context_{&table_, &manifest_};
 };
 
 TEST_F(ScaleTest, EveryJobSucceedsAndTheLogKeepsWholeLines) {
@@ -89,10 +73,7 @@ TEST_F(ScaleTest, EveryJobSucceedsAndTheLogKeepsWholeLines) {
   for (int n = 0; n < units; ++n) {
     const std::string address = UnitAddress(n);
     sim_.StoreInstallScript(address);
-    const auto mac = jobtest::MacOf(address);
-    table_.AddOrUpdateUnit(0, jobtest::Address("127.0.0.1"), jobtest::Address(address), mac.data(),
-                           0, "???", "???");
-    added.push_back(jobtest::FindUnit(table_, jobtest::Address(address)));
+    added.push_back(Add(address));
   }
   ASSERT_NE(StartInstallJobs(context_), 0u);
   ASSERT_TRUE(table_.WaitForJobs(300000)) << "a job did not end";

@@ -225,6 +225,9 @@ void TarvoLoadDialog::PacketReceived(const void* data, int size,
 void TarvoLoadDialog::CancelRun() {
   if (runInProgressFlag == 0) return;
   table_.Lock();
+  // Queued behind a job that is still ending: taken back, as a second
+  // double-click would.
+  for (tarvo_object* unit : queued_) unit->setStatus("Cancelled");
   queued_.clear();
   for (std::size_t slot = table_.getCount(); slot-- > 0;) {
     tarvo_object* unit = table_.getDisplayUnit(slot);

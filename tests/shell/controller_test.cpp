@@ -267,6 +267,39 @@ TEST_F(ControllerTest, RunGoesInWavesWithCancelAndQueue) {
   EXPECT_EQ(channel_.CallCount(), 0u);
 }
 
+// An interrupted headless run: the running unit is cancelled, the one queued
+// behind its ending job and the one waiting for the next wave are taken back,
+// and the unit outside the run is left alone; the run then ends.
+TEST_F(ControllerTest, CancelRunTakesBackEveryUnitOfTheRun) {
+  WriteRelease();
+  ASSERT_TRUE(Start());
+  AddByHand(127, 0, 0, 2);
+  AddByHand(127, 0, 0, 3);
+  AddByHand(127, 0, 0, 4);
+  pinger_.HoldUntil(0, 30000);
+  view_.Select(Row("127.0.0.3"), false);
+  view_.Select(Row("127.0.0.4"), false);
+  dialog_->OnStartInstall();
+  ASSERT_TRUE(pinger_.WaitHeld(1, 10000));
+  dialog_->OnItemActivate(Row("127.0.0.2"));  // cancelled
+  dialog_->OnItemActivate(Row("127.0.0.2"));  // queued behind its ending job
+  dialog_->OnItemActivate(Row("127.0.0.3"));  // waits for the next wave
+  ASSERT_EQ(view_.Cell(Row("127.0.0.2"), 4), "Pending");
+  ASSERT_EQ(StateOf("127.0.0.3"), InstallState::Pending);
+
+  dialog_->CancelRun();
+  EXPECT_EQ(view_.Cell(Row("127.0.0.2"), 4), "Cancelled");
+  EXPECT_EQ(view_.Cell(Row("127.0.0.3"), 4), "Cancelled");
+  EXPECT_EQ(StateOf("127.0.0.3"), InstallState::CancelRequested);
+  EXPECT_EQ(StateOf("127.0.0.4"), InstallState::Idle);
+  pinger_.Release();
+  ASSERT_TRUE(TickUntil([&] { return runInProgressFlag == 0; }));
+  EXPECT_FALSE(JobActive("127.0.0.3")) << "no second wave";
+  EXPECT_EQ(view_.Cell(Row("127.0.0.3"), 4), "Cancelled");
+  EXPECT_NE(StateOf("127.0.0.2"), InstallState::Running);
+  EXPECT_EQ(StateOf("127.0.0.4"), InstallState::Idle);
+}
+
 TEST_F(ControllerTest, FullRefreshResetsSelectionsFromStates) {
   WriteRelease();
   ASSERT_TRUE(Start());

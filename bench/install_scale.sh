@@ -13,13 +13,15 @@
 # of 10.9.0.0/16 is local, so the units sit at 10.9.0.2 and up), with a tbf
 # qdisc of 1 Gbit/s on both ends. Root is needed.
 #
-#   bench/install_scale.sh [--full] [--runs N] [--release MIB] [--counts "1 10"] [BUILD]
+#   bench/install_scale.sh [--full] [--runs N] [--release MIB] [--counts "1 10"]
+#                          [--links "loopback tbf"] [--no-idle] [BUILD]
 #   (BUILD defaults to build/linux-release, which needs ZEQ_BUILD_BENCH)
 #
 # Default sizes keep the machine usable: a 2 MiB release and 1 run. --full
 # uses the 64 MiB release and 3 runs (500 units then move 32 GiB per run and
 # store it on disk under BUILD; allow for the space and the time). --release
-# and --counts choose other sizes. With several runs the table gives the
+# and --counts choose other sizes; --links the links (both by default), and
+# --no-idle leaves out the idle and discovery figures. With several runs the table gives the
 # median of each figure and the ratio's minimum and median. The install
 # job's ping lines go to standard output; only the figures are kept.
 set -euo pipefail
@@ -28,12 +30,16 @@ full=0
 runs=
 release_mib=
 counts="1 10 100 500"
+links="loopback tbf"
+idle=1
 while [ $# -gt 0 ]; do
   case "$1" in
     --full) full=1; shift ;;
     --runs) runs=$2; shift 2 ;;
     --release) release_mib=$2; shift 2 ;;
     --counts) counts=$2; shift 2 ;;
+    --links) links=$2; shift 2 ;;
+    --no-idle) idle=0; shift ;;
     *) break ;;
   esac
 done
@@ -147,13 +153,18 @@ max=${counts##* }
 echo "release $((release >> 20)) MiB in $files files, $runs run(s) per row$([ "$full" = 1 ] && echo ', full sizes' || echo ' (--full: 64 MiB, 3 runs)')"
 printf "%-9s %5s %9s %8s %9s %9s %6s %6s %9s %9s %7s %8s %7s\n" link units MiB wall_s \
   inst_MB/s copy_MB/s r_min r_med inst_s/GiB copy_s/GiB threads rss_MiB success
-start_unitsim "$ns_lo" --units "$max"
-for n in $counts; do row loopback "$ns_lo" "$ns_lo" 127.0.0.2 127.0.0.1 127.0.0.1 "$n"; done
-stop_unitsim
-start_unitsim "$ns_u" --defaults mask=255.255.0.0 --unit addr=10.9.0.2 --units $((max - 1))
-for n in $counts; do row tbf-1gbit "$ns_i" "$ns_u" 10.9.0.2 10.8.0.1 10.8.0.2 "$n"; done
-stop_unitsim
+if [[ " $links " == *" loopback "* ]]; then
+  start_unitsim "$ns_lo" --units "$max"
+  for n in $counts; do row loopback "$ns_lo" "$ns_lo" 127.0.0.2 127.0.0.1 127.0.0.1 "$n"; done
+  stop_unitsim
+fi
+if [[ " $links " == *" tbf "* ]]; then
+  start_unitsim "$ns_u" --defaults mask=255.255.0.0 --unit addr=10.9.0.2 --units $((max - 1))
+  for n in $counts; do row tbf-1gbit "$ns_i" "$ns_u" 10.9.0.2 10.8.0.1 10.8.0.2 "$n"; done
+  stop_unitsim
+fi
 echo "(ratio r = install throughput / plain copy throughput; CPU per GiB of the installer process and of the copy's sender)"
+[ "$idle" = 1 ] || exit 0
 
 echo
 echo "idle: $idle_units jobs waiting for a login prompt that never comes (loopback)"

@@ -26,6 +26,19 @@ sigset_t InterruptSignals() {
   return signals;
 }
 
+void UnblockInterrupts() {
+  const sigset_t signals = InterruptSignals();
+  pthread_sigmask(SIG_UNBLOCK, &signals, nullptr);
+}
+
+// Reads every signal waiting on the descriptor; true when there was one.
+bool TakeSignals(int fd) {
+  signalfd_siginfo info;
+  bool taken = false;
+  while (read(fd, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) taken = true;
+  return taken;
+}
+
 }  // namespace
 
 bool AttachParentConsole() { return true; }
@@ -49,19 +62,14 @@ bool WatchInterrupts(MainLoop& loop, std::function<void()> onInterrupt) {
   const sigset_t signals = InterruptSignals();
   if (pthread_sigmask(SIG_BLOCK, &signals, nullptr) != 0) return false;
   const int fd = signalfd(-1, &signals, SFD_CLOEXEC | SFD_NONBLOCK);
-  if (fd < 0 || loop.WatchDescriptor(fd, [fd, onInterrupt = std::move(onInterrupt)] {
-        signalfd_siginfo info;
-        bool interrupted = false;
-        while (read(fd, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
-          interrupted = true;
-        }
-        if (!interrupted) return;
-        const sigset_t again = InterruptSignals();
-        pthread_sigmask(SIG_UNBLOCK, &again, nullptr);
-        onInterrupt();
-      }) != 0) {
+  auto onReadable = [fd, onInterrupt = std::move(onInterrupt)] {
+    if (!TakeSignals(fd)) return;
+    UnblockInterrupts();  // the next one ends the program
+    onInterrupt();
+  };
+  if (fd < 0 || loop.WatchDescriptor(fd, std::move(onReadable)) != 0) {
     if (fd >= 0) close(fd);
-    pthread_sigmask(SIG_UNBLOCK, &signals, nullptr);
+    UnblockInterrupts();
     return false;
   }
   interruptFd = fd;
@@ -75,8 +83,7 @@ void StopWatchingInterrupts() {
   close(interruptFd);
   interruptFd = -1;
   interruptLoop = nullptr;
-  const sigset_t signals = InterruptSignals();
-  pthread_sigmask(SIG_UNBLOCK, &signals, nullptr);
+  UnblockInterrupts();
 }
 
 }  // namespace platform

@@ -68,6 +68,8 @@ void Sizes(benchmark::internal::Benchmark* bench) { bench->Arg(1500)->Arg(64 << 
 BENCHMARK_CAPTURE(BM_Method, ByteTable, Crc32Method::kByteTable)->Apply(Sizes);
 BENCHMARK_CAPTURE(BM_Method, Slicing, Crc32Method::kSlicing)->Apply(Sizes);
 BENCHMARK_CAPTURE(BM_Method, CarrylessMultiply, Crc32Method::kCarrylessMultiply)->Apply(Sizes);
+BENCHMARK_CAPTURE(BM_Method, WideCarrylessMultiply, Crc32Method::kWideCarrylessMultiply)
+    ->Apply(Sizes);
 BENCHMARK(BM_Crc32Update)->Apply(Sizes);
 BENCHMARK(BM_Zlib)->Apply(Sizes);
 

@@ -1,8 +1,8 @@
 // The CRC-32 methods and the choice between them. The byte table is the
 // definition; slicing by sixteen extends it to sixteen tables, so that sixteen
 // bytes cost sixteen independent look-ups instead of a chain of sixteen
-// dependent ones; the carry-less multiply kernel (Crc32Folding.cpp) folds
-// long runs and hands its last 16 bytes back to the slicing code.
+// dependent ones; the carry-less multiply kernels (Crc32Folding.cpp) fold
+// long runs and hand their last 16 bytes back to the slicing code.
 //
 // The tables are one process-wide object that is only read once built. They
 // are built by constant initialisation (the part of static initialisation the
@@ -62,11 +62,14 @@ std::uint32_t UpdateSlicing(std::uint32_t crc, const std::uint8_t* bytes, std::s
   return UpdateByteTable(crc, bytes, size);
 }
 
-std::uint32_t UpdateFolding(std::uint32_t crc, const std::uint8_t* bytes, std::size_t size) {
+using FoldKernel = void (*)(std::uint32_t, const std::uint8_t*, std::size_t, std::uint8_t*);
+
+std::uint32_t UpdateFolding(FoldKernel kernel, std::size_t minBlocks, std::uint32_t crc,
+                            const std::uint8_t* bytes, std::size_t size) {
   const std::size_t blocks = size / 16;
-  if (blocks < kCrc32FoldMinBlocks) return UpdateSlicing(crc, bytes, size);
+  if (blocks < minBlocks) return UpdateSlicing(crc, bytes, size);
   std::uint8_t folded[16];
-  Crc32Fold(crc, bytes, blocks, folded);
+  kernel(crc, bytes, blocks, folded);
   crc = UpdateSlicing(0, folded, sizeof folded);
   return UpdateSlicing(crc, bytes + blocks * 16, size - blocks * 16);
 }
@@ -75,12 +78,20 @@ std::uint32_t UpdateFolding(std::uint32_t crc, const std::uint8_t* bytes, std::s
 
 bool Crc32MethodSupported(Crc32Method method) {
   static const bool folding = Crc32FoldingAvailable();
-  return method != Crc32Method::kCarrylessMultiply || folding;
+  static const bool wideFolding = Crc32WideFoldingAvailable();
+  switch (method) {
+    case Crc32Method::kCarrylessMultiply: return folding;
+    case Crc32Method::kWideCarrylessMultiply: return wideFolding;
+    default: return true;
+  }
 }
 
 Crc32Method Crc32BestMethod() {
-  return Crc32MethodSupported(Crc32Method::kCarrylessMultiply) ? Crc32Method::kCarrylessMultiply
-                                                               : Crc32Method::kSlicing;
+  for (const Crc32Method method :
+       {Crc32Method::kWideCarrylessMultiply, Crc32Method::kCarrylessMultiply}) {
+    if (Crc32MethodSupported(method)) return method;
+  }
+  return Crc32Method::kSlicing;
 }
 
 std::uint32_t Crc32UpdateBy(Crc32Method method, std::uint32_t crc, const void* data,
@@ -89,8 +100,15 @@ std::uint32_t Crc32UpdateBy(Crc32Method method, std::uint32_t crc, const void* d
   switch (method) {
     case Crc32Method::kByteTable: return UpdateByteTable(crc, bytes, size);
     case Crc32Method::kCarrylessMultiply:
-      if (Crc32MethodSupported(method)) return UpdateFolding(crc, bytes, size);
-      break;
+      if (!Crc32MethodSupported(method)) break;
+      return UpdateFolding(Crc32Fold, kCrc32FoldMinBlocks, crc, bytes, size);
+    case Crc32Method::kWideCarrylessMultiply:
+      if (!Crc32MethodSupported(method)) break;
+      // Runs too short for the wide kernel still fold, 64 bytes at a time.
+      if (size / 16 < kCrc32WideFoldMinBlocks) {
+        return UpdateFolding(Crc32Fold, kCrc32FoldMinBlocks, crc, bytes, size);
+      }
+      return UpdateFolding(Crc32FoldWide, kCrc32WideFoldMinBlocks, crc, bytes, size);
     case Crc32Method::kSlicing: break;
   }
   return UpdateSlicing(crc, bytes, size);

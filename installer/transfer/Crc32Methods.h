@@ -10,6 +10,9 @@ enum class Crc32Method {
   kByteTable,          // one 256-entry table, a byte at a time
   kSlicing,            // sixteen tables, sixteen bytes at a time
   kCarrylessMultiply,  // PCLMULQDQ folding, 64 bytes at a time
+  // VPCLMULQDQ folding on 512-bit registers, 256 bytes at a time (shorter
+  // runs as kCarrylessMultiply)
+  kWideCarrylessMultiply,
 };
 
 // Whether this CPU can run the method.

@@ -30,6 +30,7 @@ std::string MethodName(Crc32Method method) {
     case Crc32Method::kByteTable: return "ByteTable";
     case Crc32Method::kSlicing: return "Slicing";
     case Crc32Method::kCarrylessMultiply: return "CarrylessMultiply";
+    case Crc32Method::kWideCarrylessMultiply: return "WideCarrylessMultiply";
   }
   return "Unknown";
 }
@@ -63,13 +64,13 @@ TEST_P(Crc32MethodTest, KnownValues) {
   EXPECT_EQ(Update(kCrc32Start, zeros.data(), zeros.size()), 0x38E3FFEEu);
 }
 
-// Lengths 0 to 300 cross every boundary of the wide loops (16 and 64 bytes
-// and the tails after them); the start register varies so that its mixing
-// into the first bytes is checked too.
+// Lengths 0 to 1100 cross every boundary of the wide loops (16, 64, 256 and
+// 512 bytes and the tails after them); the start register varies so that its
+// mixing into the first bytes is checked too.
 TEST_P(Crc32MethodTest, EveryShortLengthAtEveryAlignment) {
-  const Bytes data = RandomBytes(300 + 16, random_);
+  const Bytes data = RandomBytes(1100 + 16, random_);
   for (std::size_t align = 0; align < 16; ++align) {
-    for (std::size_t size = 0; size <= 300; ++size) {
+    for (std::size_t size = 0; size <= 1100; ++size) {
       const std::uint32_t start =
           size % 2 == 0 ? kCrc32Start : static_cast<std::uint32_t>(random_());
       const std::uint8_t* at = data.data() + align;
@@ -116,7 +117,8 @@ TEST_P(Crc32MethodTest, AnySplitGivesTheWholeRegister) {
 
 INSTANTIATE_TEST_SUITE_P(AllMethods, Crc32MethodTest,
                          ::testing::Values(Crc32Method::kByteTable, Crc32Method::kSlicing,
-                                           Crc32Method::kCarrylessMultiply),
+                                           Crc32Method::kCarrylessMultiply,
+                                           Crc32Method::kWideCarrylessMultiply),
                          [](const ::testing::TestParamInfo<Crc32Method>& info) {
                            return MethodName(info.param);
                          });
@@ -126,12 +128,13 @@ INSTANTIATE_TEST_SUITE_P(AllMethods, Crc32MethodTest,
 TEST(Crc32MethodsTest, MethodsShareTheRegister) {
   std::mt19937 random(7);
   const Bytes data = RandomBytes(3000, random);
-  const Crc32Method methods[] = {Crc32Method::kCarrylessMultiply, Crc32Method::kByteTable,
+  const Crc32Method methods[] = {Crc32Method::kWideCarrylessMultiply,
+                                 Crc32Method::kCarrylessMultiply, Crc32Method::kByteTable,
                                  Crc32Method::kSlicing};
   std::uint32_t crc = kCrc32Start;
   for (std::size_t at = 0, turn = 0; at < data.size(); at += 700, ++turn) {
     const std::size_t size = std::min<std::size_t>(700, data.size() - at);
-    crc = Crc32UpdateBy(methods[turn % 3], crc, data.data() + at, size);
+    crc = Crc32UpdateBy(methods[turn % 4], crc, data.data() + at, size);
   }
   EXPECT_EQ(crc, Reference(kCrc32Start, data.data(), data.size()));
   EXPECT_EQ(Crc32(data.data(), data.size()), crc);

@@ -179,16 +179,14 @@ int RunHeadless(const CommandLine& options, const std::string& reportFolder, std
   platform::MainLoop loop;
   // Before any thread starts (see WatchInterrupts); the runner exists by the
   // time the loop runs, which is when an interrupt is handled.
+  // Without the watch the system's default simply holds.
   HeadlessRunner* interruptible = nullptr;
-  const bool interrupts = platform::WatchInterrupts(loop, [&interruptible] {
+  platform::WatchInterrupts(loop, [&interruptible] {
     if (interruptible != nullptr) interruptible->Interrupt();
   });
-  const struct InterruptWatch {
-    bool on;
-    ~InterruptWatch() {
-      if (on) platform::StopWatchingInterrupts();
-    }
-  } interruptWatch{interrupts};
+  struct InterruptWatch {
+    ~InterruptWatch() { platform::StopWatchingInterrupts(); }
+  } interruptWatch;
   TarvoLoadDialog dialog(table);
   // As behind the dialog: the device-link interface goes first at the end,
   // while the controller and the loop it reports to still exist.

@@ -229,12 +229,16 @@ void TarvoLoadDialog::CancelRun() {
   // double-click would.
   for (tarvo_object* unit : queued_) unit->setStatus("Cancelled");
   queued_.clear();
+  // Under the lock a Pending unit has no job yet (the starter makes it
+  // Running as it starts one): it never runs, so it reads "Cancelled".
   for (std::size_t slot = table_.getCount(); slot-- > 0;) {
     tarvo_object* unit = table_.getDisplayUnit(slot);
-    const bool waiting = unit->state == InstallState::Pending && !unit->jobActive;
-    if (!waiting && unit->state != InstallState::Running) continue;
-    table_.CancelUnit(unit);
-    if (waiting) unit->setStatus("Cancelled");
+    if (unit->state == InstallState::Running) {
+      table_.CancelUnit(unit);
+    } else if (unit->state == InstallState::Pending) {
+      table_.CancelUnit(unit);
+      unit->setStatus("Cancelled");
+    }
   }
   list_.RefreshStatusColumn();
   table_.Unlock();

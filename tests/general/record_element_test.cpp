@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "RecordElement.h"
 
@@ -73,6 +74,25 @@ TEST(RecordElementTest, NameIsCopiedAndReplaced) {
   element.setName("Node");
   EXPECT_STREQ(element.getName(), "Node");
   EXPECT_EQ(element.getType(), VT_NULL);
+}
+
+// Short names are kept in the element and longer ones on the heap; each kind
+// must replace the other, and an element given its own name keeps it.
+TEST(RecordElementTest, NamesOfEveryLengthReplaceEachOther) {
+  const std::string longest_kept(23, 'k');
+  const std::string first_on_heap(24, 'h');
+  const std::string much_longer(300, 'm');
+  RecordElement element(first_on_heap.c_str());
+  EXPECT_EQ(element.getName(), first_on_heap);
+  for (const std::string& name : {longest_kept, much_longer, std::string(), first_on_heap,
+                                  std::string("Group"), longest_kept}) {
+    element.setName(name.c_str());
+    EXPECT_EQ(element.getName(), name);
+    element.setName(element.getName());
+    EXPECT_EQ(element.getName(), name);
+  }
+  element.setName(nullptr);
+  EXPECT_STREQ(element.getName(), "");
 }
 
 TEST(RecordElementTest, SetTypeFreesOwnedDataAndKeepsTheKeptFlags) {

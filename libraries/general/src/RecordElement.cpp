@@ -12,8 +12,6 @@ namespace {
 // The largest data size the 16-bit size field can hold.
 constexpr size_t kMaxDataSize = 0xFFFF;
 
-char* copy_text(const char* text) { return strdup(text != nullptr ? text : ""); }
-
 }  // namespace
 
 RecordElement::RecordElement(const char* element_name) { initialize(element_name, VT_NULL, 0); }
@@ -23,13 +21,14 @@ RecordElement::RecordElement(const char* element_name, VARENUM element_type, int
 }
 
 RecordElement::~RecordElement() {
-  free(name);
+  if (name != short_name) free(name);
   free_owned();
 }
 
 void RecordElement::initialize(const char* element_name, VARENUM element_type, int element_size) {
   type = VT_NULL;
-  name = copy_text(element_name);
+  name = nullptr;
+  store_name(element_name);
   std::memset(&value, 0, sizeof value);
   size = 0;
   index = 0;
@@ -48,9 +47,21 @@ bool RecordElement::IsSizedType(int type_value) {
   return type_value == VT_RECORD || type_value == VT_BLOB || (type_value & VT_VECTOR) != 0;
 }
 
-void RecordElement::setName(const char* new_name) {
-  free(name);
-  name = copy_text(new_name);
+void RecordElement::setName(const char* new_name) { store_name(new_name); }
+
+// The old name is freed only after the new one is stored, so that an element
+// may be given its own name again.
+void RecordElement::store_name(const char* text) {
+  if (text == nullptr) text = "";
+  char* old = name != short_name ? name : nullptr;
+  const size_t length = std::strlen(text) + 1;
+  if (length <= kShortName) {
+    std::memmove(short_name, text, length);
+    name = short_name;
+  } else {
+    name = strdup(text);
+  }
+  free(old);
 }
 
 void RecordElement::setType(VARENUM new_type) {

@@ -1,12 +1,14 @@
 // One named, typed value of a record. The type decides, through a fixed table,
 // how big the value is and where it lives: small integer types and booleans
 // live in the value slot itself, everything else is reached through a pointer
-// that the element may own. Elements are built on the C heap (the name with
-// strdup, owned buffers with malloc) so that a failed allocation shows up as a
-// null result, never as an exception: the worst an allocation failure does is
-// leave the element without a value.
+// that the element may own. A short name lives in the element too, so that
+// reading a record costs one allocation per element; longer names and owned
+// buffers are on the C heap (strdup, malloc) so that a failed allocation shows
+// up as a null result, never as an exception: the worst an allocation failure
+// does is leave the element without a value or a name.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "VarEnum.h"
@@ -65,6 +67,7 @@ class RecordElement {
   friend class DataRecord;
 
   void initialize(const char* element_name, VARENUM element_type, int element_size);
+  void store_name(const char* text);
   void set_flag(int flag, bool on);
   void free_owned();
   void set_inline_data(void* data, int mode);
@@ -80,8 +83,12 @@ class RecordElement {
   // held by pointer), as a decoder does before the values arrive.
   void mark_present();
 
+  // Names up to this length, their NUL included, are kept in short_name.
+  static constexpr size_t kShortName = 24;
+
   VARENUM type;
-  char* name;
+  char* name;  // short_name, a heap copy, or null when the copy failed
+  char short_name[kShortName];
   // The value slot: a pointer to the data, or for inline types the value
   // itself in the slot's first bytes with the rest 0.
   union {

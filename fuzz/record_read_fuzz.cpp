@@ -1,9 +1,10 @@
 // Fuzz target for DataRecord::Read, the parser of every discovery datagram and
 // unit-route broadcast. Each input is read in the presence mode it chooses,
-// once whole and once in up to eight pieces; the two records must agree. What
-// was read is then encoded whole and in small buffers (the bytes must agree),
-// read back, and encoded again (the bytes must not change). The sanitizers
-// catch any access outside the buffers; a disagreement aborts.
+// once whole (header and data in turn) and once through Read in up to eight
+// pieces; the two records must agree. What was read is then encoded whole and
+// in small buffers (the bytes must agree), read back, and encoded again (the
+// bytes must not change). The sanitizers catch any access outside the
+// buffers; a disagreement aborts.
 //
 // Input layout:
 //   byte 0   bits 0-1: presence mode; bits 2-4: number of pieces less one
@@ -72,6 +73,20 @@ bool same_elements(const DataRecord& a, const DataRecord& b) {
   return true;
 }
 
+// Reads what follows a header of `header` bytes (or its -1) and returns what
+// Read would have returned for the whole input. The whole read goes in these
+// two steps to learn the header's length, which the cuts in mode 3 need; the
+// read in pieces goes through Read, so the two reads check each other.
+int read_rest(DataRecord& record, const unsigned char* bytes, size_t length, int header) {
+  check(header >= -1 && header <= static_cast<int>(length),
+        "ReadHeader returned an impossible count");
+  if (header < 0 || static_cast<size_t>(header) == length) return header;
+  const int data = record.ReadData(bytes + header, static_cast<int>(length - header));
+  check(data >= -1 && data <= static_cast<int>(length) - header,
+        "ReadData returned an impossible count");
+  return data < 0 ? data : header + data;
+}
+
 // Reads the pieces in order. Every piece but the last ends before the end of
 // the record and must be taken whole (-1 from a piece that ends inside a
 // header entry is not the end: the record keeps the cut bytes).
@@ -134,16 +149,14 @@ void exercise_accessors(const DataRecord& record) {
   record.Dump();
 }
 
-// Reads an encoding back in its two steps, which is all Read does, so that
-// the header's length comes without parsing it again. Returns true when a
-// data section followed the header.
+// Reads an encoding back. Returns true when a data section followed the
+// header.
 bool read_back(DataRecord& record, const unsigned char* encoding, size_t length) {
   const int header = record.ReadHeader(encoding, static_cast<int>(length));
-  check(header >= 0 && static_cast<size_t>(header) <= length, "an encoding's header was not read");
-  if (static_cast<size_t>(header) == length) return false;
-  const int data = record.ReadData(encoding + header, static_cast<int>(length - header));
-  check(static_cast<size_t>(header) + data == length, "an encoding was not read whole");
-  return true;
+  check(header >= 0, "an encoding's header was not read");
+  check(read_rest(record, encoding, length, header) == static_cast<int>(length),
+        "an encoding was not read whole");
+  return static_cast<size_t>(header) < length;
 }
 
 void check_reencoding(DataRecord& record, size_t piece) {
@@ -167,15 +180,17 @@ void check_reencoding(DataRecord& record, size_t piece) {
 }  // namespace
 
 // A smaller quarantine for freed memory than the address sanitizer's 256 MB:
-// with the default, every input's allocations land on memory that has not
-// been touched for a long time (and was often handed back to the system), so
-// page faults took a fifth of the time. 16 MB still holds everything one
-// input frees, so a use after free within an input is still caught.
-// Every element is two allocations, and recording the stack of each took
-// another fifth: reports here show where a fault happened but not where the
-// memory was allocated (run a finding again with malloc_context_size=30).
+// the larger it is, the longer freed memory rests before it is handed out
+// again, and the more often an allocation lands on memory that is no longer in
+// the cache or was given back to the system (page faults took a fifth of the
+// time with the default, and 2 MB runs a tenth faster than 16 MB). An input
+// of the longest length allocates about 110 KB (more with the red zones), so
+// a use after free within an input is still caught.
+// Recording the stack of every allocation took another fifth: reports here
+// show where a fault happened but not where the memory was allocated (run a
+// finding again with malloc_context_size=30).
 extern "C" const char* __asan_default_options() {
-  return "quarantine_size_mb=16:malloc_context_size=0";
+  return "quarantine_size_mb=2:malloc_context_size=0";
 }
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -200,19 +215,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const Bytes record_bytes(bytes, bytes + length);
   DataRecord whole;
   whole.setFlags(mode);
-  const int taken = whole.Read(record_bytes.data(), static_cast<int>(length));
-  check(taken >= -1 && taken <= static_cast<int>(length), "Read returned an impossible count");
+  const int header = whole.ReadHeader(record_bytes.data(), static_cast<int>(length));
+  const int taken = read_rest(whole, record_bytes.data(), length, header);
 
   // The cuts fall before the end of the record (where the whole read stopped):
   // a piece that ended exactly there would leave the next one to start a new
   // record. The last piece runs to the end of the input. A mode 3 value runs
   // to the end of each call's input, so in mode 3 the cuts stay in the header.
   size_t limit = taken >= 0 ? static_cast<size_t>(taken) : length;
-  if (mode == 3) {
-    DataRecord probe;
-    const int header = probe.ReadHeader(record_bytes.data(), static_cast<int>(length));
-    if (header >= 0 && static_cast<size_t>(header) < limit) limit = header;
-  }
+  if (mode == 3 && header >= 0 && static_cast<size_t>(header) < limit) limit = header;
   std::vector<size_t> cuts = {0, length};
   for (size_t i = 0; i + 1 < pieces; ++i) cuts.push_back(cut_bytes[i] * limit / 256);
   std::sort(cuts.begin(), cuts.end());

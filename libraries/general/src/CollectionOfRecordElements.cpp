@@ -64,39 +64,54 @@ bool CollectionOfRecordElements::grow() {
   return true;
 }
 
-RecordElement* CollectionOfRecordElements::Add(RecordElement* element,
-                                               RecordElement** displaced) {
+RecordElement* CollectionOfRecordElements::Add(RecordElement* element, RecordElement** displaced) {
   if (displaced != nullptr) *displaced = nullptr;
   if (element == nullptr) return nullptr;
   // One search finds both an element of the same name and the place in name
-  // order; taking that element out leaves the place where it was.
+  // order. An element of the same name gives up its place in name order to
+  // the new one and leaves the index order.
   RecordElement** where = nullptr;
   if (internal_find(element->getName(), &where)) {
-    if (displaced != nullptr) *displaced = *where;
-    remove_at(where);
-  } else if (count >= kMaxElements) {
-    return nullptr;
+    RecordElement* older = *where;
+    const int slot = slot_of(older);
+    if (slot < 0) return nullptr;  // cannot happen while both orders agree
+    leave_index_order(slot);
+    if (displaced != nullptr) *displaced = older;
+    *where = element;
+  } else {
+    if (count >= kMaxElements) return nullptr;
+    const int at = where != nullptr ? static_cast<int>(where - names) : 0;  // before names grows
+    if (count + 1 > capacity && !grow()) return nullptr;
+    std::memmove(names + at + 1, names + at, (count - at) * sizeof *names);
+    names[at] = element;
+    ++count;
   }
-  const int at = where != nullptr ? static_cast<int>(where - names) : 0;
-  if (count + 1 > capacity && !grow()) return nullptr;
-  std::memmove(names + at + 1, names + at, (count - at) * sizeof *names);
-  names[at] = element;
   insert_in_index_order(element);
-  ++count;
   return element;
 }
 
+// Puts an element counted already but not yet in the index order after the
+// others of its kind: booleans at the end of the boolean run, the rest last.
 void CollectionOfRecordElements::insert_in_index_order(RecordElement* element) {
+  const int last = count - 1;
   if (element->getType() != VT_BOOL) {
-    element->set_index(count);
-    list[count] = element;
+    element->set_index(last);
+    list[last] = element;
     return;
   }
-  std::memmove(list + booleans + 1, list + booleans, (count - booleans) * sizeof *list);
-  for (int i = booleans + 1; i <= count; ++i) list[i]->set_index(i);
+  std::memmove(list + booleans + 1, list + booleans, (last - booleans) * sizeof *list);
+  for (int i = booleans + 1; i <= last; ++i) list[i]->set_index(i);
   element->set_index(booleans);
   list[booleans] = element;
   ++booleans;
+}
+
+// Closes the gap an element leaves in the index order; the count stays, as
+// the caller either puts another element in or lowers it.
+void CollectionOfRecordElements::leave_index_order(int slot) {
+  if (slot < booleans) --booleans;
+  std::memmove(list + slot, list + slot + 1, (count - slot - 1) * sizeof *list);
+  for (int i = slot; i < count - 1; ++i) list[i]->set_index(i);
 }
 
 int CollectionOfRecordElements::slot_of(const RecordElement* element) const {
@@ -121,9 +136,7 @@ int CollectionOfRecordElements::Remove(const char* name) {
 bool CollectionOfRecordElements::remove_at(RecordElement** where) {
   const int slot = slot_of(*where);
   if (slot < 0) return false;  // cannot happen while both orders agree
-  if (slot < booleans) --booleans;
-  std::memmove(list + slot, list + slot + 1, (count - slot - 1) * sizeof *list);
-  for (int i = slot; i < count - 1; ++i) list[i]->set_index(i);
+  leave_index_order(slot);
   const int at = static_cast<int>(where - names);
   std::memmove(names + at, names + at + 1, (count - at - 1) * sizeof *names);
   --count;

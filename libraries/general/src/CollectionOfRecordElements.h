@@ -43,6 +43,7 @@ class CollectionOfRecordElements {
   static int search_for_name_cb(RecordElement** slot, const char* key);
   bool grow();
   void insert_in_index_order(RecordElement* element);
+  void leave_index_order(int slot);
   int slot_of(const RecordElement* element) const;
   // Takes the element at this place in name order out of both orders.
   bool remove_at(RecordElement** where);

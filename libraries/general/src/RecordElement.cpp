@@ -28,7 +28,7 @@ RecordElement::~RecordElement() {
 void RecordElement::initialize(const char* element_name, VARENUM element_type, int element_size) {
   type = VT_NULL;
   name = nullptr;
-  store_name(element_name);
+  setName(element_name);
   std::memset(&value, 0, sizeof value);
   size = 0;
   index = 0;
@@ -47,11 +47,9 @@ bool RecordElement::IsSizedType(int type_value) {
   return type_value == VT_RECORD || type_value == VT_BLOB || (type_value & VT_VECTOR) != 0;
 }
 
-void RecordElement::setName(const char* new_name) { store_name(new_name); }
-
 // The old name is freed only after the new one is stored, so that an element
 // may be given its own name again.
-void RecordElement::store_name(const char* text) {
+void RecordElement::setName(const char* text) {
   if (text == nullptr) text = "";
   char* old = name != short_name ? name : nullptr;
   const size_t length = std::strlen(text) + 1;

@@ -67,7 +67,6 @@ class RecordElement {
   friend class DataRecord;
 
   void initialize(const char* element_name, VARENUM element_type, int element_size);
-  void store_name(const char* text);
   void set_flag(int flag, bool on);
   void free_owned();
   void set_inline_data(void* data, int mode);

@@ -2,8 +2,9 @@
 # Makes the package of a build with CPack and checks it. A Linux build's
 # Debian package must list both programs, the polkit action, both manual
 # pages and the copyright file, and lintian (when installed) must report no
-# error. A Windows build's zip must hold both programs and the sample
-# manifest.
+# error (and, for a release build, no hardening tag). A Windows build's zip
+# must hold both programs and the sample manifest, and both programs must ask
+# for address space randomisation (64-bit) and non-executable data.
 #
 # Usage: check-package.sh BUILD_DIR OUTPUT_DIR
 set -u
@@ -41,14 +42,36 @@ for path in $wanted; do
     status=1
   fi
 done
+release=false
+grep -q '^CMAKE_BUILD_TYPE:STRING=Release$' "$build_dir/CMakeCache.txt" && release=true
 if [ "$generator" = DEB ] && command -v lintian >/dev/null; then
-  report=$(lintian --fail-on error "$package" 2>&1)
+  report=$(lintian --display-info --fail-on error "$package" 2>&1)
   code=$?
   # Root may run lintian too; it only warns about that.
   echo "$report" | grep -v 'running with root privileges'
   [ "$code" = 0 ] || { echo "FAIL: lintian reports errors"; status=1; }
+  # The sanitizer builds cannot have fortified functions; a release must.
+  if $release && echo "$report" | grep -q 'hardening-'; then
+    echo "FAIL: lintian reports a hardening tag"
+    status=1
+  fi
 elif [ "$generator" = DEB ]; then
   echo "lintian is not installed: its check is skipped"
+fi
+if [ "$generator" = ZIP ]; then
+  # DllCharacteristics: HIGH_ENTROPY_VA 0x20, DYNAMIC_BASE 0x40, NX_COMPAT 0x100.
+  unpacked="$output/unpacked"
+  mkdir -p "$unpacked" && (cd "$unpacked" && cmake -E tar xf "$package") || status=1
+  for program in fieldloader.exe pathkeeper.exe; do
+    file=$(find "$unpacked" -name "$program" | head -n 1)
+    flags=$(x86_64-w64-mingw32-objdump -p "$file" 2>/dev/null | awk '$1 == "DllCharacteristics" { print $2 }')
+    if [ -z "$flags" ] || [ $((0x$flags & 0x160)) != $((0x160)) ]; then
+      echo "FAIL: $program has DllCharacteristics ${flags:-unreadable}, not 0x160 set"
+      status=1
+    else
+      echo "$program: DllCharacteristics $flags"
+    fi
+  done
 fi
 [ "$status" = 0 ] && echo "PASS"
 exit $status

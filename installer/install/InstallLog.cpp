@@ -38,11 +38,12 @@ void SetInstallLogDirectoryForTesting(const std::string& directory) {
 std::FILE* OpenInstallLog() {
   const std::string path = InstallLogPath();
   if (path.empty()) return nullptr;
-  std::FILE* file = std::fopen(path.c_str(), "a+t");
+  // Opened as the report files are: a root installer must not follow a link.
+  std::FILE* file = platform::OpenForWriting(path, "a+t");
   if (file == nullptr) return nullptr;
   if (std::fseek(file, 0, SEEK_END) == 0 && std::ftell(file) > kInstallLogSizeLimit) {
     std::fclose(file);
-    file = std::fopen(path.c_str(), "w+t");
+    file = platform::OpenForWriting(path, "w+t");
   }
   return file;
 }

@@ -9,10 +9,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 
 #include "discovery/DisplayOrder.h"
 #include "discovery/unit_table.h"
+#include "platform/Files.h"
 #include "platform/Sockets.h"
 
 const std::array<const char*, kInstallJobSteps> kReportStepNames = {
@@ -132,11 +132,16 @@ std::filesystem::path PathFromUtf8(const std::string& text) {
   return std::filesystem::path(std::u8string(text.begin(), text.end()));
 }
 
+// A root installer writes into the user's release folder: the report files
+// are opened without following a link.
 bool WriteFile(const std::filesystem::path& path, const std::string& content, std::string* error) {
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  file.write(content.data(), static_cast<std::streamsize>(content.size()));
-  file.close();
-  if (file) return true;
+  std::FILE* file = platform::OpenForWriting(path, "wb");
+  bool written = file != nullptr;
+  if (file != nullptr) {
+    written = std::fwrite(content.data(), 1, content.size(), file) == content.size();
+    written = std::fclose(file) == 0 && written;
+  }
+  if (written) return true;
   const std::u8string name = path.u8string();
   *error = "cannot write " + std::string(name.begin(), name.end());
   return false;

@@ -4,6 +4,7 @@
 #include "platform/Files.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <limits.h>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -81,6 +82,28 @@ std::string SystemLogDirectory() {
   if (base.empty()) return std::string();
   const std::string folder = base + "/fieldloader";
   return MakeDirectories(folder.c_str()) ? folder : std::string();
+}
+
+// O_NOFOLLOW refuses a link in the last component; O_NONBLOCK keeps a FIFO
+// put in the file's place from blocking the open, and fstat then refuses
+// it. The file is emptied only after the checks, never through O_TRUNC.
+std::FILE* OpenForWriting(const std::filesystem::path& path, const char* mode) {
+  const bool append = mode[0] == 'a';
+  const bool update = std::string(mode).find('+') != std::string::npos;
+  const int flags = (update ? O_RDWR : O_WRONLY) | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC |
+                    (append ? O_APPEND : 0);
+  const int fd = open(path.c_str(), flags, 0644);
+  if (fd < 0) return nullptr;
+  struct stat status;
+  const bool plain = fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_nlink == 1;
+  if (!plain || (!append && ftruncate(fd, 0) != 0) ||
+      fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+    close(fd);
+    return nullptr;
+  }
+  std::FILE* file = fdopen(fd, mode);
+  if (file == nullptr) close(fd);
+  return file;
 }
 
 }  // namespace platform

@@ -1,7 +1,10 @@
-// File-system services of the platform: folders, the program's own path and
-// the system folder where the install log lives.
+// File-system services of the platform: folders, the program's own path,
+// the system folder where the install log lives, and opening a file for
+// writing where others may write too.
 #pragma once
 
+#include <cstdio>
+#include <filesystem>
 #include <string>
 
 namespace platform {
@@ -20,5 +23,14 @@ bool FileExists(const char* path);
 // $XDG_STATE_HOME/fieldloader (default ~/.local/state/fieldloader), created
 // when missing. Empty when unavailable.
 std::string SystemLogDirectory();
+
+// Opens a file for writing, mode "a..." appending or "w..." emptying it
+// first (the rest of the mode as fopen takes it: "t" text, "b" binary), the
+// way a program with administrator rights must open a file in a folder that
+// others can write: a symbolic link or other reparse point is never
+// followed, and only a regular file with one link (no hard link to a file
+// elsewhere) is written. A new file gets mode 0644 on Linux. Null on
+// failure.
+std::FILE* OpenForWriting(const std::filesystem::path& path, const char* mode);
 
 }  // namespace platform

@@ -1,11 +1,14 @@
 // The route helper's request handling fed an arbitrary byte stream, read in
 // 24-byte requests as from the pipe. Besides memory errors it checks the
-// helper's promise: nothing but a host route (mask 255.255.255.255) ever
-// reaches the route table, and every broadcast payload fits its datagram.
+// helper's promises: nothing but a host route (mask 255.255.255.255) to a
+// unit's address reaches the route table, only rows the helper created are
+// deleted, each at most once, none is left when the pipe closes, and every
+// broadcast payload fits its datagram.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "RouteHelper.h"
 #include "VEVException.h"
@@ -15,14 +18,27 @@ namespace {
 class CheckingTable : public platform::RouteTable {
  public:
   std::uint32_t AdapterIndex(std::uint32_t address) override { return address & 0xFF; }
+  bool IsLocalAddress(std::uint32_t address) override { return (address >> 24) == 0x42; }
   std::uint32_t InterfaceMetric(std::uint32_t index) override { return index; }
   int CreateRoute(const platform::ForwardRow& row) override {
-    if (row.mask != kHostRouteMask) std::abort();
-    return static_cast<int>(row.destination & 1);
+    const std::uint8_t first = static_cast<std::uint8_t>(row.destination);
+    if (row.mask != kHostRouteMask || first == 0 || first == 127 || first >= 224 ||
+        IsLocalAddress(row.destination)) {
+      std::abort();
+    }
+    if ((row.destination & 0x100) != 0) return 5;
+    rows.push_back(row.destination);
+    return 0;
   }
-  void DeleteRoutes(std::uint32_t, std::uint32_t mask) override {
-    if (mask != kHostRouteMask) std::abort();
+  int DeleteRoute(const platform::ForwardRow& row) override {
+    for (auto at = rows.begin(); at != rows.end(); ++at) {
+      if (*at != row.destination) continue;
+      rows.erase(at);
+      return 0;
+    }
+    std::abort();  // not a row the helper created, or deleted twice
   }
+  std::vector<std::uint32_t> rows;
 };
 
 // Fails every broadcast whose payload ends in an odd byte, so that the
@@ -56,5 +72,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     offset += RouteRequest::kBytes;
     return true;
   });
+  if (!table.rows.empty()) std::abort();
   return 0;
 }

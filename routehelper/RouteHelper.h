@@ -4,13 +4,23 @@
 // an interface, so the same code runs against the system in the program and
 // against fakes in tests and under the fuzzer.
 //
-// Only host routes (mask 255.255.255.255, the only mask the installer
-// sends) are added or removed; a request with any other mask is logged and
-// skipped, so that no request can ever remove a default or subnet route.
+// The helper runs with administrator rights on the word of whoever serves
+// its pipe, so it does as little as it can with them:
+// - Only host routes (mask 255.255.255.255, the only mask the installer
+//   sends) to a unit's address are added: a request with any other mask, or
+//   for this network (0.x), loopback, multicast, broadcast or reserved
+//   addresses or this computer's own, is logged and skipped.
+// - It removes only rows it added itself in this run, never one that an
+//   administrator or another program made to the same host.
+// - It keeps at most kMaxHelperRoutes routes; more adds are refused.
+// - When its pipe closes for any reason (the installer exits, crashes or is
+//   killed) it removes every route it added that is still there.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 #include "UDPPacketBuffer.h"
 #include "platform/RouteTable.h"
@@ -33,6 +43,10 @@ class RouteHelperOutput {
   virtual void Log(const char* line) = 0;
 };
 
+// The most routes the helper keeps at once: far beyond any site's units,
+// small enough that a runaway installer cannot fill the routing table.
+constexpr std::size_t kMaxHelperRoutes = 4096;
+
 class RouteHelper {
  public:
   // Fills the 24 bytes of the next request; false once the pipe has closed.
@@ -42,7 +56,8 @@ class RouteHelper {
               RouteHelperOutput& output)
       : routes_(routes), broadcaster_(broadcaster), output_(output) {}
 
-  // Handles requests one after another until the reader fails.
+  // Handles requests one after another until the reader fails, then removes
+  // the routes that are left.
   void Serve(const RequestReader& reader);
   // Carries out one request; commands other than 0 to 3 are ignored.
   void Handle(const RouteRequest& request);
@@ -50,12 +65,20 @@ class RouteHelper {
   // message box with an empty caption and goes on.
   void BroadcastUnitRoute(const std::uint8_t* mac, std::uint32_t interfaceAddress, int mode,
                           const char* failure);
+  // Removes every route this helper added and has not removed yet, logging
+  // each one.
+  void RemoveAddedRoutes();
+  std::size_t AddedRouteCount() const { return added_.size(); }
 
  private:
   bool is_host_route(const RouteRequest& request);
+  bool may_add(const RouteRequest& request);
   void add_host_route(const RouteRequest& request);
+  void remove_host_route(const RouteRequest& request);
+  void log_skipped(const RouteRequest& request, const char* reason);
 
   platform::RouteTable& routes_;
   UnitRouteBroadcaster& broadcaster_;
   RouteHelperOutput& output_;
+  std::vector<platform::ForwardRow> added_;
 };

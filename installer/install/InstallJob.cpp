@@ -127,7 +127,8 @@ class InstallJobRun {
 
   void add_host_route() {
     if (!routeAdded_) return;
-    table_.routeChannel().AddHostRoute(unit_->address, kHostMask, routeGateway_, reachedFrom_);
+    hostRouteAsked_ = table_.routeChannel().AddHostRoute(unit_->address, kHostMask, routeGateway_,
+                                                         reachedFrom_) != 0;
     settle_unless_cancelled();
   }
 
@@ -164,6 +165,9 @@ class InstallJobRun {
   JobReport report_;
   int installError_ = 0;
   bool routeAdded_ = false;
+  // Whether the add-route request reached the helper: a route it never
+  // asked for may be an administrator's, and is not the job's to remove.
+  bool hostRouteAsked_ = false;
   std::uint32_t reachedFrom_ = 0;
   std::uint32_t unitGateway_ = 0;
   std::uint32_t routeGateway_ = 0;
@@ -293,7 +297,7 @@ void InstallJobRun::clean_up() {
 void InstallJobRun::remove_routes() {
   if (!routeAdded_) return;
   table_.routeChannel().WithdrawUnitRoute(reachedFrom_, mac_.data());
-  table_.routeChannel().RemoveHostRoute(unit_->address, kHostMask);
+  if (hostRouteAsked_) table_.routeChannel().RemoveHostRoute(unit_->address, kHostMask);
 }
 
 FailureClass InstallJobRun::classify(bool cancelSeen) const {

@@ -9,9 +9,11 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <random>
 
 #include "PathkeeperLog.h"
 #include "platform/LocalFile.h"
+#include "platform/Sockets.h"
 #include "platform/Threads.h"
 
 namespace {
@@ -35,16 +37,33 @@ std::string CurrentDirectory() {
   return std::filesystem::current_path(error).string();
 }
 
+// 128 bits from the system's random source, as 32 hexadecimal digits.
+std::string RandomKey() {
+  std::random_device source;
+  std::string key;
+  for (int i = 0; i < 4; ++i) {
+    char part[9];
+    std::snprintf(part, sizeof part, "%08x", static_cast<unsigned>(source()));
+    key += part;
+  }
+  return key;
+}
+
 }  // namespace
 
 RouteRequestChannel::RouteRequestChannel()
     : RouteRequestChannel(platform::MakeRequestPipeServer(), platform::MakeHelperLauncher(),
-                          platform::CurrentProcessId()) {}
+                          platform::CurrentProcessId(), "", platform::InstalledHelperPath()) {}
 
 RouteRequestChannel::RouteRequestChannel(std::unique_ptr<platform::RequestPipeServer> pipe,
                                          std::unique_ptr<platform::HelperLauncher> launcher,
-                                         unsigned long processId)
-    : pipe_(std::move(pipe)), launcher_(std::move(launcher)), processId_(processId) {}
+                                         unsigned long processId, std::string key,
+                                         std::string installedHelper)
+    : pipe_(std::move(pipe)),
+      launcher_(std::move(launcher)),
+      processId_(processId),
+      key_(key.empty() ? RandomKey() : std::move(key)),
+      installedHelper_(std::move(installedHelper)) {}
 
 // Every route of the run is removed again: adds become removes and
 // announcements withdrawals, written in the order they were made. The flush
@@ -64,7 +83,7 @@ RouteRequestChannel::~RouteRequestChannel() {
 
 int RouteRequestChannel::EnsureHelper() {
   std::lock_guard<std::mutex> hold(lock_);
-  return ensure_helper_locked();
+  return ensure_helper_locked(nullptr);
 }
 
 int RouteRequestChannel::AddHostRoute(std::uint32_t destination, std::uint32_t mask,
@@ -91,26 +110,28 @@ int RouteRequestChannel::WithdrawUnitRoute(std::uint32_t interfaceAddress,
       RouteRequest::UnitRoute(RouteCommand::kWithdrawUnitRoute, interfaceAddress, mac), false);
 }
 
+// Only a request that reached the pipe is remembered for its removal at
+// exit: a route whose add was never sent is not the installer's to remove.
 int RouteRequestChannel::send_request(const RouteRequest& request, bool remember) {
   std::lock_guard<std::mutex> hold(lock_);
-  if (ensure_helper_locked() == 0) return 0;
-  if (remember) requests_.push_back(request);
+  if (ensure_helper_locked(&request) == 0) return 0;
   const int written = write_request(request);
+  if (remember && written != 0) requests_.push_back(request);
   pipe_->Flush();
   return written;
 }
 
-int RouteRequestChannel::ensure_helper_locked() {
+int RouteRequestChannel::ensure_helper_locked(const RouteRequest* request) {
   forget_ended_helper();
   if (!pipe_->IsOpen()) {
-    const int error = pipe_->Create(processId_);
+    const int error = pipe_->Create(processId_, key_);
     if (error != 0) {
       LogWithCode("Could not create named pipe ", error);
       return 0;
     }
   }
   if (launcher_->HasProcess()) return 1;
-  if (launch_helper() == 0) return 0;
+  if (launch_helper(request) == 0) return 0;
   return wait_for_helper();
 }
 
@@ -122,18 +143,34 @@ void RouteRequestChannel::forget_ended_helper() {
   if (pipe_->IsOpen()) pipe_->Close();
 }
 
-int RouteRequestChannel::launch_helper() {
+int RouteRequestChannel::launch_helper(const RouteRequest* request) {
   const std::string program = helper_path();
-  const std::string parameter = std::to_string(processId_);
+  const std::string parameter = std::to_string(processId_) + " " + key_;
   const std::string directory = CurrentDirectory();
   int error = launcher_->Launch(nullptr, program, parameter, directory);
   if (error == platform::kErrorElevationRequired) {
     error = launcher_->Launch("runas", program, parameter, directory);
   }
   if (error == 0) return 1;
-  LogWithCode("Could not start pathkeeper.exe ", error);
+  log_start_failure(error, request);
   launcher_->Forget();
   return 0;
+}
+
+// When the system has no way to start the helper with administrator rights
+// at all, one line per unit says what would: a request without a unit
+// (a route announcement) leaves that line to the host route that follows.
+void RouteRequestChannel::log_start_failure(int error, const RouteRequest* request) {
+  const std::string remedy = platform::HelperElevationRemedy(error);
+  if (remedy.empty()) {
+    LogWithCode("Could not start pathkeeper.exe ", error);
+    return;
+  }
+  if (request == nullptr || request->command != RouteCommand::kAddHostRoute) return;
+  char address[32];
+  platform::FormatAddress(request->destination, address, sizeof address);
+  const std::string line = "cannot add a route to " + std::string(address) + ": " + remedy + "\n";
+  AppendPathkeeperLog(line.c_str());
 }
 
 // A helper that ends before it connects (the user declined pkexec's prompt,
@@ -158,9 +195,11 @@ int RouteRequestChannel::write_request(const RouteRequest& request) {
   return pipe_->Write(bytes, RouteRequest::kBytes);
 }
 
-// The helper sits next to the installer, whose folder is the current
-// directory; an installation may keep it in the "Tarvo Locator" folder.
+// The installed helper when there is one; otherwise the helper next to the
+// installer, whose folder is the current directory, or in its "Tarvo
+// Locator" folder.
 std::string RouteRequestChannel::helper_path() const {
+  if (!installedHelper_.empty()) return installedHelper_;
   const std::string directory = CurrentDirectory();
   const std::string beside = directory + platform::kPathSeparator + platform::kHelperProgramName;
   if (FileExists(beside)) return beside;

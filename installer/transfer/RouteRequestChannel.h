@@ -1,7 +1,15 @@
 // The installer's side of the route requests: starts the elevated route
 // helper on first need, serves it a pipe, writes 24-byte requests into it and
-// remembers every route asked for, so that the routes can be removed again at
-// exit. One channel lives in the device table and all install jobs share it.
+// remembers every route whose request reached the helper, so that the routes
+// can be removed again at exit. One channel lives in the device table and all
+// install jobs share it.
+//
+// The pipe's name is the installer's process id followed by a key made at
+// random for each channel; the helper gets both as its arguments. Another
+// local user can neither guess the name to take it first nor serve it to a
+// helper. Where the system has an installed helper (the Linux package's, in
+// a folder only root can write), that one is started; otherwise the copy in
+// the installer's folder.
 //
 // Every operation runs under the channel's one lock, the flush included, so
 // at most one helper is ever started and requests never interleave in the
@@ -23,9 +31,12 @@
 class RouteRequestChannel {
  public:
   RouteRequestChannel();
-  // processId names the pipe and is the helper's argument.
+  // processId and key name the pipe and are the helper's arguments; an empty
+  // key is replaced by a random one. installedHelper is the helper to start
+  // when not empty.
   RouteRequestChannel(std::unique_ptr<platform::RequestPipeServer> pipe,
-                      std::unique_ptr<platform::HelperLauncher> launcher, unsigned long processId);
+                      std::unique_ptr<platform::HelperLauncher> launcher, unsigned long processId,
+                      std::string key = "", std::string installedHelper = "");
   virtual ~RouteRequestChannel();
   RouteRequestChannel(const RouteRequestChannel&) = delete;
   RouteRequestChannel& operator=(const RouteRequestChannel&) = delete;
@@ -43,16 +54,19 @@ class RouteRequestChannel {
 
  private:
   int send_request(const RouteRequest& request, bool remember);
-  int ensure_helper_locked();
+  int ensure_helper_locked(const RouteRequest* request);
   void forget_ended_helper();
-  int launch_helper();
+  int launch_helper(const RouteRequest* request);
   int wait_for_helper();
+  void log_start_failure(int error, const RouteRequest* request);
   int write_request(const RouteRequest& request);
   std::string helper_path() const;
 
   std::unique_ptr<platform::RequestPipeServer> pipe_;
   std::unique_ptr<platform::HelperLauncher> launcher_;
   unsigned long processId_;
+  std::string key_;
+  std::string installedHelper_;
   std::vector<RouteRequest> requests_;
   std::mutex lock_;
 };

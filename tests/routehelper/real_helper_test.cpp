@@ -4,7 +4,9 @@
 // helper ended, and the withdrawals written at destruction, which the
 // helper's broadcasts show in order on the loopback subnet. Also the two
 // ends' checks of each other: a second server on a taken name, a client of
-// another process, a server of another process.
+// another process, what the client learns of its server and the helper's
+// judgement of it, and a name taken by another process that cannot stop the
+// channel, whose name has a key nobody else knows.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -17,6 +19,7 @@
 
 #include "../general/udp_test_network.h"
 #include "HelperFolder.h"
+#include "HelperTrust.h"
 #include "RouteRequestChannel.h"
 #include "platform/RouteTable.h"
 #include "platform/Threads.h"
@@ -58,9 +61,9 @@ class CountingPipe : public platform::RequestPipeServer {
       : inner_(platform::MakeRequestPipeServer()), counts_(std::move(counts)) {
     *self = this;
   }
-  int Create(unsigned long number) override {
+  int Create(unsigned long number, const std::string& key) override {
     ++counts_->creates;
-    return inner_->Create(number);
+    return inner_->Create(number, key);
   }
   bool IsOpen() const override { return inner_->IsOpen(); }
   int WaitForClient(unsigned long id, unsigned timeoutMs) override {
@@ -84,9 +87,13 @@ class RealHelperTest : public testing::Test {
   void SetUp() override {
     ZEQ_REQUIRE_NETNS();
     folder_ = std::make_unique<HelperFolder>();
-    channel_ = std::make_unique<RouteRequestChannel>(
+    channel_ = MakeChannel("");
+  }
+
+  std::unique_ptr<RouteRequestChannel> MakeChannel(const std::string& key) {
+    return std::make_unique<RouteRequestChannel>(
         std::make_unique<CountingPipe>(counts_, &pipe_),
-        std::make_unique<CountingLauncher>(counts_, &launcher_), platform::CurrentProcessId());
+        std::make_unique<CountingLauncher>(counts_, &launcher_), platform::CurrentProcessId(), key);
   }
   void TearDown() override {
     channel_.reset();
@@ -159,11 +166,21 @@ TEST_F(RealHelperTest, DestructionWithdrawsEveryAnnouncedRouteInOrder) {
   EXPECT_EQ(seen, (std::vector<std::string>{"1/0", "1/0", "2/0", "1/1", "2/1"}));
 }
 
-// Whoever holds the installer's pipe name first gets no helper to talk to:
-// the channel cannot create the pipe, logs it and starts nothing.
-TEST_F(RealHelperTest, TakenPipeNameIsLoggedAndNoHelperStarts) {
+// The plain name is no use to a squatter: the channel's pipe has a key.
+TEST_F(RealHelperTest, ASquatterOnThePlainNameDoesNotStopTheChannel) {
   auto squatter = platform::MakeRequestPipeServer();
-  ASSERT_EQ(squatter->Create(platform::CurrentProcessId()), 0);
+  ASSERT_EQ(squatter->Create(platform::CurrentProcessId(), ""), 0);
+  EXPECT_EQ(channel_->RemoveHostRoute(kMissing, kHostRouteMask), RouteRequest::kBytes);
+  EXPECT_EQ(counts_->launches.load(), 1);
+  EXPECT_EQ(folder_->Log(), "");
+}
+
+// Whoever holds the installer's exact pipe name first gets no helper to talk
+// to: the channel cannot create the pipe, logs it and starts nothing.
+TEST_F(RealHelperTest, TakenPipeNameIsLoggedAndNoHelperStarts) {
+  channel_ = MakeChannel("0123abcd");
+  auto squatter = platform::MakeRequestPipeServer();
+  ASSERT_EQ(squatter->Create(platform::CurrentProcessId(), "0123abcd"), 0);
   EXPECT_EQ(channel_->RemoveHostRoute(kMissing, kHostRouteMask), 0);
   EXPECT_EQ(counts_->launches.load(), 0);
   const std::string log = folder_->Log();
@@ -171,17 +188,20 @@ TEST_F(RealHelperTest, TakenPipeNameIsLoggedAndNoHelperStarts) {
   EXPECT_NE(log, "Could not create named pipe 0\n");
 }
 
-TEST(RequestPipeTest, NameEndsInTheProcessNumber) {
-  const std::string name = platform::RequestPipeName(4120);
-  ASSERT_GE(name.size(), 7u);
-  EXPECT_EQ(name.substr(name.size() - 7), "zeq4120");
-  EXPECT_EQ(name.find("zeq"), name.size() - 7);
+TEST(RequestPipeTest, NameIsTheProcessNumberAndTheKey) {
+  const std::string plain = platform::RequestPipeName(4120);
+  ASSERT_GE(plain.size(), 7u);
+  EXPECT_EQ(plain.substr(plain.size() - 7), "zeq4120");
+  EXPECT_EQ(plain.find("zeq"), plain.size() - 7);
+  EXPECT_EQ(platform::RequestPipeName(4120, "9f00"), plain + "-9f00");
 }
 
 // Each test serves a name of its own, away from any installer's.
 class RequestPipeServedTest : public testing::Test {
  protected:
-  void SetUp() override { ASSERT_EQ(server_->Create(number_), 0); }
+  void SetUp() override { ASSERT_EQ(server_->Create(number_, kKey), 0); }
+
+  static constexpr const char* kKey = "5eed";
 
   const unsigned long self_ = platform::CurrentProcessId();
   const unsigned long number_ = 900000 + self_ % 100000;
@@ -190,29 +210,39 @@ class RequestPipeServedTest : public testing::Test {
 
 TEST_F(RequestPipeServedTest, SecondServerOnATakenNameIsRefused) {
   auto second = platform::MakeRequestPipeServer();
-  EXPECT_NE(second->Create(number_), 0);
+  EXPECT_NE(second->Create(number_, kKey), 0);
   EXPECT_FALSE(second->IsOpen());
   // Once the name is free again it can be served anew.
   server_->Close();
-  EXPECT_EQ(second->Create(number_), 0);
+  EXPECT_EQ(second->Create(number_, kKey), 0);
 }
 
-TEST_F(RequestPipeServedTest, EachEndRefusesAPeerOfTheWrongProcess) {
-  // The server waits for another process and turns this one away.
+TEST_F(RequestPipeServedTest, ServerTurnsAwayAClientOfTheWrongProcess) {
   platform::RequestPipeClient client;
-  ASSERT_EQ(client.Open(number_, self_), 0);
+  platform::PipeServerFacts facts;
+  ASSERT_EQ(client.Open(number_, kKey, &facts), 0);
   EXPECT_EQ(server_->WaitForClient(self_ + 1, 200), 0);
   EXPECT_EQ(server_->Write("x", 1), 0);
-  // A client told to expect another server refuses this one.
-  auto other = platform::MakeRequestPipeServer();
-  ASSERT_EQ(other->Create(number_ + 1), 0);
-  platform::RequestPipeClient wary;
-  EXPECT_EQ(wary.Open(number_ + 1, self_ + 1), platform::kErrorAccessDenied);
+}
+
+// The client learns that this process serves the pipe; the helper's check
+// still refuses it, since this process is not the client's parent.
+TEST_F(RequestPipeServedTest, ClientLearnsItsServerAndTheHelperWantsItsParent) {
+  platform::RequestPipeClient client;
+  platform::PipeServerFacts facts;
+  ASSERT_EQ(client.Open(number_, kKey, &facts), 0);
+  EXPECT_EQ(facts.processId, self_);
+  EXPECT_NE(facts.parentId, self_);
+  EXPECT_TRUE(facts.expectedUser);
+  EXPECT_FALSE(IsTrustedPipeServer(facts, self_));
+  platform::RequestPipeClient elsewhere;
+  EXPECT_NE(elsewhere.Open(number_, "5eee", &facts), 0) << "a name with another key";
 }
 
 TEST_F(RequestPipeServedTest, WrittenBytesReachTheClientAndFlushWaitsForTheRead) {
   platform::RequestPipeClient client;
-  ASSERT_EQ(client.Open(number_, self_), 0);
+  platform::PipeServerFacts facts;
+  ASSERT_EQ(client.Open(number_, kKey, &facts), 0);
   ASSERT_EQ(server_->WaitForClient(self_, 1000), 1);
   // The reader starts late; the flush cannot return before it has begun.
   std::atomic<bool> reading{false};
@@ -237,6 +267,22 @@ TEST_F(RequestPipeServedTest, WrittenBytesReachTheClientAndFlushWaitsForTheRead)
 }  // namespace
 
 namespace {
+
+// The pipe's access list: full access for this process's user, read access
+// for Administrators (a helper elevated with another administrator's
+// account must open it), nobody else. Linux sockets have no such list.
+TEST(RequestPipeAccessTest, InstallersUserAndAdministratorsOnly) {
+  const std::vector<platform::PipeAccessEntry> entries = platform::RequestPipeAccessList();
+#ifdef _WIN32
+  ASSERT_EQ(entries.size(), 2u);
+  EXPECT_EQ(entries[0].access, 0x10000000u) << "GENERIC_ALL for " << entries[0].account;
+  EXPECT_EQ(entries[0].account.rfind("S-1-5-", 0), 0u) << entries[0].account;
+  EXPECT_NE(entries[0].account, "S-1-5-32-544");
+  EXPECT_EQ(entries[1], (platform::PipeAccessEntry{"S-1-5-32-544", 0x80000000u}));
+#else
+  EXPECT_TRUE(entries.empty());
+#endif
+}
 
 // The system's adapter list: the loopback adapter owns 127.0.0.1, nobody
 // owns an address of no link.

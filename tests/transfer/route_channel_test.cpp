@@ -1,8 +1,9 @@
 // The route-request channel against a fake pipe and a fake launcher: the
 // launch sequence (plain, then "runas" on 740), the log lines of a failed
 // pipe or start, the end of the wait when the helper dies unconnected, one
-// helper for many threads, a new pipe and helper after the helper ended, and
-// the removals written at destruction.
+// helper for many threads, a new pipe and helper after the helper ended, the
+// pipe's random key, the installed helper, and the removals written at
+// destruction (only for requests that reached the helper).
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -16,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "PathkeeperLog.h"
 #include "RouteRequestChannel.h"
 #include "TestSupport.h"
 
@@ -28,7 +30,9 @@ using Bytes = std::vector<std::uint8_t>;
 struct Script {
   std::mutex lock;
   std::vector<unsigned long> created;
+  std::vector<std::string> keys;
   int createError = 0;
+  bool writes_fail = false;
   int closes = 0;
   int flushes = 0;
   std::vector<Bytes> writes;
@@ -46,15 +50,16 @@ struct Script {
 class FakePipe : public platform::RequestPipeServer {
  public:
   explicit FakePipe(std::shared_ptr<Script> script) : script_(std::move(script)) {}
-  int Create(unsigned long number) override {
+  int Create(unsigned long number, const std::string& key) override {
     script_->created.push_back(number);
+    script_->keys.push_back(key);
     open_ = script_->createError == 0;
     return script_->createError;
   }
   bool IsOpen() const override { return open_; }
   int WaitForClient(unsigned long, unsigned) override { return script_->connects ? 1 : 0; }
   int Write(const void* data, int length) override {
-    if (!open_) return 0;
+    if (!open_ || script_->writes_fail) return 0;
     const auto* bytes = static_cast<const std::uint8_t*>(data);
     std::lock_guard<std::mutex> hold(script_->lock);
     script_->writes.emplace_back(bytes, bytes + length);
@@ -128,9 +133,11 @@ class RouteChannelTest : public testing::Test {
   }
   void TearDown() override { std::filesystem::current_path(previous_); }
 
-  std::unique_ptr<RouteRequestChannel> MakeChannel(unsigned long processId = 4120) {
-    return std::make_unique<RouteRequestChannel>(
-        std::make_unique<FakePipe>(script_), std::make_unique<FakeLauncher>(script_), processId);
+  std::unique_ptr<RouteRequestChannel> MakeChannel(unsigned long processId = 4120,
+                                                   const std::string& installed = "") {
+    return std::make_unique<RouteRequestChannel>(std::make_unique<FakePipe>(script_),
+                                                 std::make_unique<FakeLauncher>(script_), processId,
+                                                 "", installed);
   }
 
   std::string Log() const {
@@ -151,7 +158,9 @@ TEST_F(RouteChannelTest, FirstRequestCreatesThePipeLaunchesAndWrites) {
   EXPECT_EQ(script_->created, (std::vector<unsigned long>{4120}));
   ASSERT_EQ(script_->launches.size(), 1u);
   EXPECT_EQ(script_->launches[0].verb, "");
-  EXPECT_EQ(script_->launches[0].parameter, "4120");
+  // The pipe's key is the helper's second argument.
+  ASSERT_EQ(script_->keys.size(), 1u);
+  EXPECT_EQ(script_->launches[0].parameter, "4120 " + script_->keys[0]);
   const std::string directory = std::filesystem::current_path().string();
   EXPECT_EQ(script_->launches[0].directory, directory);
   // Without the helper beside the installer, the "Tarvo Locator" folder is tried.
@@ -162,6 +171,27 @@ TEST_F(RouteChannelTest, FirstRequestCreatesThePipeLaunchesAndWrites) {
             (std::vector<Bytes>{Request(RouteRequest::HostRoute(
                 RouteCommand::kAddHostRoute, kUnit, kHostRouteMask, kGateway, kLocal))}));
   EXPECT_EQ(script_->flushes, 1);
+}
+
+// The key is 128 random bits, new for each channel, so that nobody can
+// take the pipe's name before the installer does.
+TEST_F(RouteChannelTest, EachChannelNamesItsPipeWithARandomKey) {
+  MakeChannel()->EnsureHelper();
+  MakeChannel()->EnsureHelper();
+  ASSERT_EQ(script_->keys.size(), 2u);
+  for (const std::string& key : script_->keys) {
+    EXPECT_EQ(key.size(), 32u);
+    EXPECT_EQ(key.find_first_not_of("0123456789abcdef"), std::string::npos) << key;
+  }
+  EXPECT_NE(script_->keys[0], script_->keys[1]);
+}
+
+TEST_F(RouteChannelTest, InstalledHelperIsStartedWhateverLiesBesideTheInstaller) {
+  std::ofstream(platform::kHelperProgramName) << "helper";
+  auto channel = MakeChannel(4120, "/usr/lib/fieldloader/pathkeeper");
+  channel->EnsureHelper();
+  ASSERT_EQ(script_->launches.size(), 1u);
+  EXPECT_EQ(script_->launches[0].program, "/usr/lib/fieldloader/pathkeeper");
 }
 
 TEST_F(RouteChannelTest, HelperBesideTheInstallerIsPreferred) {
@@ -198,6 +228,22 @@ TEST_F(RouteChannelTest, DeclinedElevationLogsSendsNothingAndIsAskedAgainNextTim
   EXPECT_EQ(script_->created.size(), 1u);
   EXPECT_NE(channel->AddHostRoute(kUnit, kHostRouteMask, kGateway, kLocal), 0);
   EXPECT_EQ(script_->writes.size(), 1u);
+}
+
+// Where the system cannot give the helper administrator rights at all, one
+// line per unit says what would (on Windows the start failure's own line).
+TEST_F(RouteChannelTest, NoWayToElevateIsExplainedOncePerUnit) {
+  script_->launchResults = {platform::kErrorElevationRequired, platform::kErrorPrivilegeNotHeld,
+                            platform::kErrorElevationRequired, platform::kErrorPrivilegeNotHeld};
+  auto channel = MakeChannel();
+  EXPECT_EQ(channel->AnnounceUnitRoute(kLocal, kMac), 0);
+  EXPECT_EQ(channel->AddHostRoute(kUnit, kHostRouteMask, kGateway, kLocal), 0);
+  const std::string remedy = platform::HelperElevationRemedy(platform::kErrorPrivilegeNotHeld);
+  if (remedy.empty()) {
+    EXPECT_EQ(Log(), "Could not start pathkeeper.exe 1314\nCould not start pathkeeper.exe 1314\n");
+  } else {
+    EXPECT_EQ(Log(), "cannot add a route to 10.9.0.7: " + remedy + "\n");
+  }
 }
 
 TEST_F(RouteChannelTest, PipeThatCannotBeCreatedIsLoggedAndNothingStarts) {
@@ -273,6 +319,26 @@ TEST_F(RouteChannelTest, DestructionRemovesEveryRouteOfTheRunInOrder) {
   MakeChannel().reset();
   EXPECT_TRUE(script_->launches.empty());
   EXPECT_TRUE(script_->writes.empty());
+}
+
+// A route whose request never reached the helper is not the installer's:
+// nothing is sent to remove it at exit.
+TEST_F(RouteChannelTest, RequestsThatWereNotWrittenAreNotReversedAtExit) {
+  auto channel = MakeChannel();
+  script_->writes_fail = true;
+  EXPECT_EQ(channel->AddHostRoute(kUnit, kHostRouteMask, kGateway, kLocal), 0);
+  EXPECT_EQ(channel->AnnounceUnitRoute(kLocal, kMac), 0);
+  script_->writes_fail = false;
+  channel.reset();
+  EXPECT_TRUE(script_->writes.empty());
+}
+
+TEST_F(RouteChannelTest, LogStopsGrowingAtItsLimit) {
+  std::ofstream("pathkeeper.log", std::ios::binary) << std::string(kPathkeeperLogLimit - 1, 'x');
+  AppendPathkeeperLog("one more line\n");
+  AppendPathkeeperLog("and no other\n");
+  EXPECT_EQ(std::filesystem::file_size("pathkeeper.log"),
+            static_cast<std::uintmax_t>(kPathkeeperLogLimit - 1 + 14));
 }
 
 TEST_F(RouteChannelTest, EightThreadsAtOnceStartOneHelperAndWriteWholeRequests) {

@@ -4,16 +4,34 @@
 // action that ships with the package. pkexec execs the helper in its own
 // process, so the child's process id is the helper's, which the request
 // pipe checks. A declined consent ends pkexec with an exit code, which the
-// caller sees as a helper that ended before it connected.
+// caller sees as a helper that ended before it connected. pkexec is started
+// by its absolute path, never looked up in the caller's PATH.
 #include "platform/HelperLauncher.h"
 
 #include <unistd.h>
+
+#include <sstream>
+#include <vector>
 
 #include "platform/Process.h"
 
 namespace platform {
 
 namespace {
+
+constexpr const char* kInstalledHelper = "/usr/lib/fieldloader/pathkeeper";
+constexpr const char* kPkexec = "/usr/bin/pkexec";
+
+bool IsExecutable(const char* path) { return access(path, X_OK) == 0; }
+
+// The helper's arguments, given as one string as the Windows shell takes
+// them; none of them holds a space.
+std::vector<std::string> SplitArguments(const std::string& parameter) {
+  std::vector<std::string> arguments;
+  std::istringstream words(parameter);
+  for (std::string word; words >> word;) arguments.push_back(word);
+  return arguments;
+}
 
 class PosixHelperLauncher : public HelperLauncher {
  public:
@@ -23,9 +41,15 @@ class PosixHelperLauncher : public HelperLauncher {
              const std::string& directory) override {
     Forget();
     const bool elevate = verb != nullptr && std::string(verb) == "runas";
-    if (!elevate && geteuid() != 0) return kErrorElevationRequired;
-    process_ = elevate ? StartProcess("pkexec", {program, parameter}, directory.c_str())
-                       : StartProcess(program, {parameter}, directory.c_str());
+    std::vector<std::string> arguments = SplitArguments(parameter);
+    if (!elevate) {
+      if (geteuid() != 0) return kErrorElevationRequired;
+      process_ = StartProcess(program, arguments, directory.c_str());
+    } else {
+      if (program != kInstalledHelper || !IsExecutable(kPkexec)) return kErrorPrivilegeNotHeld;
+      arguments.insert(arguments.begin(), program);
+      process_ = StartProcess(kPkexec, arguments, directory.c_str());
+    }
     if (process_ == nullptr) return LastProcessError();
     processId_ = ProcessIdOf(process_);
     return 0;
@@ -56,6 +80,14 @@ class PosixHelperLauncher : public HelperLauncher {
 };
 
 }  // namespace
+
+std::string InstalledHelperPath() { return IsExecutable(kInstalledHelper) ? kInstalledHelper : ""; }
+
+std::string HelperElevationRemedy(int error) {
+  if (error != kErrorPrivilegeNotHeld) return "";
+  if (!IsExecutable(kInstalledHelper)) return "run as root or install the fieldloader package";
+  return "run as root or install pkexec";
+}
 
 std::unique_ptr<HelperLauncher> MakeHelperLauncher() {
   return std::make_unique<PosixHelperLauncher>();

@@ -1,8 +1,12 @@
 // Linux request pipe: an abstract Unix stream socket. Binding a name that
 // another socket holds fails, so a second server cannot take over the name;
-// SO_PEERCRED tells each end which process is at the other one (for the
-// client, the process that listens). Flush watches the socket's send queue
-// (SIOCOUTQ), which empties once the helper has read every byte.
+// SO_PEERCRED tells each end which process and user are at the other one
+// (for the client, the process that listens). Flush watches the socket's
+// send queue (SIOCOUTQ), which empties once the helper has read every byte.
+//
+// The user the helper expects is the one pkexec names in PKEXEC_UID (the
+// user who asked for it), else the helper's own real user (a root installer
+// starts it directly).
 #include "platform/RequestPipe.h"
 
 #include <errno.h>
@@ -14,6 +18,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
 
 #include "ErrorTable.h"
@@ -23,21 +28,38 @@ namespace platform {
 namespace {
 
 // The abstract name: a NUL, then the name without a terminator.
-socklen_t AbstractAddress(unsigned long number, sockaddr_un* address) {
+socklen_t AbstractAddress(unsigned long number, const std::string& key, sockaddr_un* address) {
   std::memset(address, 0, sizeof *address);
   address->sun_family = AF_UNIX;
-  const std::string name = RequestPipeName(number);
+  std::string name = RequestPipeName(number, key);
+  if (name.size() > sizeof address->sun_path - 1) name.resize(sizeof address->sun_path - 1);
   std::memcpy(address->sun_path + 1, name.data(), name.size());
   return static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
 }
 
 int ErrorCode(int error) { return SystemErrorFromErrno(error); }
 
-unsigned long PeerProcessId(int fd) {
+ucred PeerCredentials(int fd) {
   ucred credentials{};
   socklen_t length = sizeof credentials;
-  if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &length) != 0) return 0;
-  return static_cast<unsigned long>(credentials.pid);
+  if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &length) != 0) return ucred{0, 0, 0};
+  return credentials;
+}
+
+unsigned long PeerProcessId(int fd) { return static_cast<unsigned long>(PeerCredentials(fd).pid); }
+
+// The user who asked for the helper: PKEXEC_UID when pkexec set it (only
+// digits count; anything else matches nobody), else the real user.
+bool IsExpectedUser(uid_t user) {
+  const char* text = std::getenv("PKEXEC_UID");
+  if (text == nullptr) return user == getuid();
+  if (*text == '\0' || std::strlen(text) > 10) return false;
+  unsigned long long value = 0;
+  for (const char* at = text; *at != '\0'; ++at) {
+    if (*at < '0' || *at > '9') return false;
+    value = value * 10 + static_cast<unsigned>(*at - '0');
+  }
+  return value == user;
 }
 
 void CloseFd(int& fd) {
@@ -49,12 +71,12 @@ class UnixRequestPipeServer : public RequestPipeServer {
  public:
   ~UnixRequestPipeServer() override { Close(); }
 
-  int Create(unsigned long number) override {
+  int Create(unsigned long number, const std::string& key) override {
     Close();
     listener_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (listener_ < 0) return errno;
     sockaddr_un address;
-    const socklen_t length = AbstractAddress(number, &address);
+    const socklen_t length = AbstractAddress(number, key, &address);
     if (bind(listener_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
         listen(listener_, 4) != 0) {
       const int error = ErrorCode(errno);
@@ -125,27 +147,36 @@ class UnixRequestPipeServer : public RequestPipeServer {
 
 }  // namespace
 
-std::string RequestPipeName(unsigned long number) { return "zeq" + std::to_string(number); }
+std::string RequestPipeName(unsigned long number, const std::string& key) {
+  return "zeq" + std::to_string(number) + (key.empty() ? "" : "-" + key);
+}
+
+std::vector<PipeAccessEntry> RequestPipeAccessList() { return {}; }
 
 std::unique_ptr<RequestPipeServer> MakeRequestPipeServer() {
   return std::make_unique<UnixRequestPipeServer>();
 }
 
-int RequestPipeClient::Open(unsigned long number, unsigned long serverProcessId) {
+// The parent is read after the connection is made: had the parent ended
+// and its process id gone to another process, the helper would have a new
+// parent by then, so a server with the old id no longer passes as it. A
+// parent is always older than its child.
+int RequestPipeClient::Open(unsigned long number, const std::string& key, PipeServerFacts* server) {
   Close();
   const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return errno;
   sockaddr_un address;
-  const socklen_t length = AbstractAddress(number, &address);
+  const socklen_t length = AbstractAddress(number, key, &address);
   if (connect(fd, reinterpret_cast<sockaddr*>(&address), length) != 0) {
     const int error = errno;
     close(fd);
     return error;
   }
-  if (PeerProcessId(fd) != serverProcessId) {
-    close(fd);
-    return kErrorAccessDenied;
-  }
+  const ucred credentials = PeerCredentials(fd);
+  server->processId = static_cast<unsigned long>(credentials.pid);
+  server->parentId = static_cast<unsigned long>(getppid());
+  server->expectedUser = credentials.pid != 0 && IsExpectedUser(credentials.uid);
+  server->startedFirst = true;
   handle_ = fd;
   return 0;
 }

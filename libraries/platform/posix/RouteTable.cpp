@@ -1,8 +1,10 @@
 // Linux routing table through rtnetlink, without a library: one request
 // message per call, answered by an acknowledgement or a dump. Only the main
-// table (254) is touched. Deleting by destination and mask dumps the table
-// first and sends each matching row back as a delete, which is how the
-// kernel is asked to remove one exact row whatever its next hop.
+// table (254) is touched. Every row the helper adds carries the route
+// protocol kOwnRouteProtocol (the forwarding row's Windows protocol number
+// has no meaning here); a delete dumps the table and sends back as a delete
+// only the row with that mark, destination, interface, metric and next hop,
+// so a route that an administrator or another daemon made is never removed.
 //
 // Windows takes a next hop equal to one of its own addresses as "on the
 // link"; the kernel refuses a local address as a gateway, so such a row is
@@ -28,6 +30,10 @@
 namespace platform {
 
 namespace {
+
+// The mark of the helper's rows: a protocol number that no routing daemon
+// in iproute2's list uses ("ip route" shows it as "proto 142").
+constexpr unsigned char kOwnRouteProtocol = 142;
 
 using Message = std::vector<std::uint8_t>;
 
@@ -58,7 +64,7 @@ std::vector<AddressEntry> LocalAddresses() {
   return entries;
 }
 
-bool IsLocalAddress(std::uint32_t address) {
+bool IsOwnAddress(std::uint32_t address) {
   for (const AddressEntry& entry : LocalAddresses()) {
     if (entry.address == address) return true;
   }
@@ -139,20 +145,49 @@ class Netlink {
   std::uint32_t sequence_ = 0;
 };
 
-// True when the dumped row is in the main table with that destination.
-bool RowMatches(const Message& row, std::uint32_t destination, int prefix) {
+// The attributes of a dumped route that a delete compares.
+struct DumpedRoute {
+  unsigned char protocol = 0;
+  int prefix = -1;
+  std::uint32_t table = 0;
+  std::uint32_t destination = 0;
+  std::uint32_t gateway = 0;
+  std::uint32_t interfaceIndex = 0;
+  std::uint32_t metric = 0;
+};
+
+DumpedRoute ReadDumpedRoute(const Message& row) {
   const auto* header = reinterpret_cast<const nlmsghdr*>(row.data());
   const auto* body = static_cast<const rtmsg*>(NLMSG_DATA(header));
-  if (body->rtm_family != AF_INET || body->rtm_dst_len != prefix) return false;
-  std::uint32_t table = body->rtm_table;
-  std::uint32_t rowDestination = 0;
+  DumpedRoute route;
+  if (body->rtm_family != AF_INET) return route;
+  route.protocol = body->rtm_protocol;
+  route.prefix = body->rtm_dst_len;
+  route.table = body->rtm_table;
   int length = static_cast<int>(RTM_PAYLOAD(header));
   for (const rtattr* attribute = RTM_RTA(body); RTA_OK(attribute, length);
        attribute = RTA_NEXT(attribute, length)) {
-    if (attribute->rta_type == RTA_TABLE) std::memcpy(&table, RTA_DATA(attribute), 4);
-    if (attribute->rta_type == RTA_DST) std::memcpy(&rowDestination, RTA_DATA(attribute), 4);
+    std::uint32_t* field = nullptr;
+    switch (attribute->rta_type) {
+      case RTA_TABLE: field = &route.table; break;
+      case RTA_DST: field = &route.destination; break;
+      case RTA_GATEWAY: field = &route.gateway; break;
+      case RTA_OIF: field = &route.interfaceIndex; break;
+      case RTA_PRIORITY: field = &route.metric; break;
+      default: break;
+    }
+    if (field != nullptr && RTA_PAYLOAD(attribute) == 4) std::memcpy(field, RTA_DATA(attribute), 4);
   }
-  return table == RT_TABLE_MAIN && rowDestination == destination;
+  return route;
+}
+
+// True when the dumped row is the one CreateRoute made from `row`. An
+// on-link row carries no gateway (see CreateRoute).
+bool IsOwnRow(const DumpedRoute& route, const ForwardRow& row, int prefix) {
+  return route.protocol == kOwnRouteProtocol && route.table == RT_TABLE_MAIN &&
+         route.prefix == prefix && route.destination == row.destination &&
+         route.interfaceIndex == row.interfaceIndex && route.metric == row.metric1 &&
+         (route.gateway == row.nextHop || route.gateway == 0);
 }
 
 class LinuxRouteTable : public RouteTable {
@@ -171,18 +206,20 @@ class LinuxRouteTable : public RouteTable {
     return kNoInterfaceIndex;
   }
 
+  bool IsLocalAddress(std::uint32_t address) override { return IsOwnAddress(address); }
+
   // Linux keeps no metric per interface; routes get their own.
   std::uint32_t InterfaceMetric(std::uint32_t) override { return 0; }
 
   int CreateRoute(const ForwardRow& row) override {
     const int prefix = PrefixLength(row.mask);
     if (prefix < 0) return kErrorInvalidParameter;
-    const bool onLink = IsLocalAddress(row.nextHop);
+    const bool onLink = IsOwnAddress(row.nextHop);
     rtmsg body{};
     body.rtm_family = AF_INET;
     body.rtm_dst_len = static_cast<unsigned char>(prefix);
     body.rtm_table = RT_TABLE_MAIN;
-    body.rtm_protocol = RTPROT_STATIC;
+    body.rtm_protocol = kOwnRouteProtocol;
     body.rtm_scope = onLink ? RT_SCOPE_LINK : RT_SCOPE_UNIVERSE;
     body.rtm_type = RTN_UNICAST;
     Message request = NewMessage(RTM_NEWROUTE, NLM_F_ACK | NLM_F_CREATE | NLM_F_EXCL, body);
@@ -194,22 +231,24 @@ class LinuxRouteTable : public RouteTable {
     return SystemErrorFromErrno(netlink.Transact(request, nullptr));
   }
 
-  void DeleteRoutes(std::uint32_t destination, std::uint32_t mask) override {
-    const int prefix = PrefixLength(mask);
-    if (prefix < 0) return;
+  int DeleteRoute(const ForwardRow& row) override {
+    const int prefix = PrefixLength(row.mask);
+    if (prefix < 0) return kErrorInvalidParameter;
     rtmsg body{};
     body.rtm_family = AF_INET;
     Message dump = NewMessage(RTM_GETROUTE, NLM_F_DUMP, body);
     Netlink netlink;
     std::vector<Message> rows;
-    if (netlink.Transact(dump, &rows) != 0) return;
-    for (Message& row : rows) {
-      if (!RowMatches(row, destination, prefix)) continue;
-      auto* header = reinterpret_cast<nlmsghdr*>(row.data());
+    const int error = netlink.Transact(dump, &rows);
+    if (error != 0) return SystemErrorFromErrno(error);
+    for (Message& dumped : rows) {
+      if (!IsOwnRow(ReadDumpedRoute(dumped), row, prefix)) continue;
+      auto* header = reinterpret_cast<nlmsghdr*>(dumped.data());
       header->nlmsg_type = RTM_DELROUTE;
       header->nlmsg_flags = NLM_F_REQUEST | NLM_F_ACK;
-      netlink.Transact(row, nullptr);
+      return SystemErrorFromErrno(netlink.Transact(dumped, nullptr));
     }
+    return kErrorFileNotFound;
   }
 };
 

@@ -58,6 +58,12 @@ class ShellHelperLauncher : public HelperLauncher {
 
 }  // namespace
 
+// The helper always sits beside the installer; the shell's own consent
+// prompt is the way to administrator rights.
+std::string InstalledHelperPath() { return ""; }
+
+std::string HelperElevationRemedy(int) { return ""; }
+
 std::unique_ptr<HelperLauncher> MakeHelperLauncher() {
   return std::make_unique<ShellHelperLauncher>();
 }

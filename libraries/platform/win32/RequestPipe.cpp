@@ -1,17 +1,27 @@
-// Windows request pipe: a byte-mode named pipe. Only the first instance of
-// the name may be created, remote clients are rejected and the security
-// descriptor grants access to the current user alone, so no other account
-// can serve or open it. Wine ignores the first-instance flag and creates
-// another instance of a taken name, sometimes reporting
+// Windows request pipe: a byte-mode named pipe of one instance. Only the
+// first instance of the name may be created, remote clients are rejected,
+// and the security descriptor grants full access to the installer's user
+// and read access to Administrators (the helper may run under another
+// administrator's account when a standard user elevated it), so no other
+// account can serve or open it. Wine ignores the first-instance flag and
+// creates another instance of a taken name, sometimes reporting
 // ERROR_ALREADY_EXISTS; the create therefore also counts the instances of
-// the name and fails unless ours is the only one. Both ends check the
-// other's process id.
+// the name and fails unless ours is the only one.
+//
+// The helper opens the pipe at identification level, so the installer's end
+// could never act under the helper's rights, and learns the server's process
+// id, its own parent (from the process snapshot) and whether the server was
+// started before it: a process that took a dead parent's id is younger than
+// the helper.
 //
 // The pipe is opened for overlapped use so that the wait for the helper can
 // be bounded; each call waits for its own operation to complete.
 #include "platform/RequestPipe.h"
 
 #include <windows.h>
+// tlhelp32.h and sddl.h need windows.h first.
+#include <sddl.h>
+#include <tlhelp32.h>
 
 #include <vector>
 
@@ -20,26 +30,25 @@ namespace platform {
 namespace {
 
 constexpr DWORD kBufferBytes = 1024;
-constexpr DWORD kMaxInstances = 255;
+constexpr DWORD kOneInstance = 1;
 
-// A descriptor whose only entry grants the current user full access.
-class UserOnlySecurity {
+// A descriptor with two entries: full access for the current user, read
+// access for the Administrators group.
+class PipeSecurity {
  public:
-  UserOnlySecurity() {
-    HANDLE token = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return;
-    DWORD size = 0;
-    GetTokenInformation(token, TokenUser, nullptr, 0, &size);
-    user_.resize(size);
-    const bool haveUser =
-        size != 0 && GetTokenInformation(token, TokenUser, user_.data(), size, &size);
-    CloseHandle(token);
-    if (!haveUser) return;
-    PSID sid = reinterpret_cast<TOKEN_USER*>(user_.data())->User.Sid;
-    acl_.resize(sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) + GetLengthSid(sid));
+  PipeSecurity() {
+    if (!ReadUser()) return;
+    DWORD adminsSize = SECURITY_MAX_SID_SIZE;
+    admins_.resize(adminsSize);
+    if (!CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, admins_.data(), &adminsSize)) {
+      return;
+    }
+    PSID user = reinterpret_cast<TOKEN_USER*>(user_.data())->User.Sid;
+    acl_.resize(sizeof(ACL) + 2 * sizeof(ACCESS_ALLOWED_ACE) + GetLengthSid(user) + adminsSize);
     auto* acl = reinterpret_cast<ACL*>(acl_.data());
     valid_ = InitializeAcl(acl, static_cast<DWORD>(acl_.size()), ACL_REVISION) &&
-             AddAccessAllowedAce(acl, ACL_REVISION, GENERIC_ALL, sid) &&
+             AddAccessAllowedAce(acl, ACL_REVISION, GENERIC_ALL, user) &&
+             AddAccessAllowedAce(acl, ACL_REVISION, GENERIC_READ, admins_.data()) &&
              InitializeSecurityDescriptor(&descriptor_, SECURITY_DESCRIPTOR_REVISION) &&
              SetSecurityDescriptorDacl(&descriptor_, TRUE, acl, FALSE);
     attributes_ = {sizeof attributes_, &descriptor_, FALSE};
@@ -47,13 +56,80 @@ class UserOnlySecurity {
   SECURITY_ATTRIBUTES* Get() { return valid_ ? &attributes_ : nullptr; }
   bool IsValid() const { return valid_; }
 
+  // The entries as they stand in the access list.
+  std::vector<PipeAccessEntry> Entries() {
+    std::vector<PipeAccessEntry> entries;
+    if (!valid_) return entries;
+    auto* acl = reinterpret_cast<ACL*>(acl_.data());
+    for (DWORD i = 0; i < acl->AceCount; ++i) {
+      void* ace = nullptr;
+      if (!GetAce(acl, i, &ace)) break;
+      auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);
+      char* text = nullptr;
+      if (!ConvertSidToStringSidA(&allowed->SidStart, &text)) break;
+      entries.push_back({text, allowed->Mask});
+      LocalFree(text);
+    }
+    return entries;
+  }
+
  private:
+  bool ReadUser() {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+    DWORD size = 0;
+    GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    user_.resize(size);
+    const bool haveUser =
+        size != 0 && GetTokenInformation(token, TokenUser, user_.data(), size, &size);
+    CloseHandle(token);
+    return haveUser;
+  }
+
   std::vector<BYTE> user_;
+  std::vector<BYTE> admins_;
   std::vector<BYTE> acl_;
   SECURITY_DESCRIPTOR descriptor_{};
   SECURITY_ATTRIBUTES attributes_{};
   bool valid_ = false;
 };
+
+// The parent of this process, from the system's process snapshot; 0 when
+// it cannot be read.
+unsigned long ParentProcessId() {
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return 0;
+  const DWORD self = GetCurrentProcessId();
+  unsigned long parent = 0;
+  PROCESSENTRY32 entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
+    if (entry.th32ProcessID == self) {
+      parent = entry.th32ParentProcessID;
+      break;
+    }
+  }
+  CloseHandle(snapshot);
+  return parent;
+}
+
+bool CreationTime(HANDLE process, ULARGE_INTEGER* created) {
+  FILETIME creation{}, exit{}, kernel{}, user{};
+  if (!GetProcessTimes(process, &creation, &exit, &kernel, &user)) return false;
+  created->LowPart = creation.dwLowDateTime;
+  created->HighPart = creation.dwHighDateTime;
+  return true;
+}
+
+// True when the process `id` was started before this one.
+bool StartedBeforeThisProcess(unsigned long id) {
+  HANDLE other = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id);
+  if (other == nullptr) return false;
+  ULARGE_INTEGER theirs{}, ours{};
+  const bool known = CreationTime(other, &theirs) && CreationTime(GetCurrentProcess(), &ours);
+  CloseHandle(other);
+  return known && theirs.QuadPart < ours.QuadPart;
+}
 
 class NamedPipeServer : public RequestPipeServer {
  public:
@@ -63,14 +139,14 @@ class NamedPipeServer : public RequestPipeServer {
     if (overlapped_.hEvent != nullptr) CloseHandle(overlapped_.hEvent);
   }
 
-  int Create(unsigned long number) override {
+  int Create(unsigned long number, const std::string& key) override {
     Close();
-    UserOnlySecurity security;
+    PipeSecurity security;
     if (!security.IsValid()) return static_cast<int>(GetLastError());
-    const std::string name = RequestPipeName(number);
+    const std::string name = RequestPipeName(number, key);
     HANDLE pipe = CreateNamedPipeA(
         name.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
-        PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, kMaxInstances,
+        PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, kOneInstance,
         kBufferBytes, kBufferBytes, 0, security.Get());
     const DWORD error = GetLastError();
     if (pipe == INVALID_HANDLE_VALUE) return static_cast<int>(error);
@@ -159,25 +235,29 @@ class NamedPipeServer : public RequestPipeServer {
 
 }  // namespace
 
-std::string RequestPipeName(unsigned long number) {
-  return "\\\\.\\pipe\\zeq" + std::to_string(number);
+std::string RequestPipeName(unsigned long number, const std::string& key) {
+  return "\\\\.\\pipe\\zeq" + std::to_string(number) + (key.empty() ? "" : "-" + key);
 }
+
+std::vector<PipeAccessEntry> RequestPipeAccessList() { return PipeSecurity().Entries(); }
 
 std::unique_ptr<RequestPipeServer> MakeRequestPipeServer() {
   return std::make_unique<NamedPipeServer>();
 }
 
-int RequestPipeClient::Open(unsigned long number, unsigned long serverProcessId) {
+int RequestPipeClient::Open(unsigned long number, const std::string& key, PipeServerFacts* server) {
   Close();
-  const std::string name = RequestPipeName(number);
-  HANDLE pipe = CreateFileA(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                            OPEN_EXISTING, 0, nullptr);
+  const std::string name = RequestPipeName(number, key);
+  HANDLE pipe =
+      CreateFileA(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                  OPEN_EXISTING, SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr);
   if (pipe == INVALID_HANDLE_VALUE) return static_cast<int>(GetLastError());
-  ULONG server = 0;
-  if (!GetNamedPipeServerProcessId(pipe, &server) || server != serverProcessId) {
-    CloseHandle(pipe);
-    return kErrorAccessDenied;
-  }
+  ULONG serverId = 0;
+  if (!GetNamedPipeServerProcessId(pipe, &serverId)) serverId = 0;
+  server->processId = serverId;
+  server->parentId = ParentProcessId();
+  server->expectedUser = true;  // the pipe's access list admits no one else
+  server->startedFirst = serverId != 0 && StartedBeforeThisProcess(serverId);
   handle_ = reinterpret_cast<long long>(pipe);
   return 0;
 }

@@ -1,8 +1,9 @@
 // Windows routing table through IP Helper. The adapter list is read with a
 // first buffer of 144 bytes, grown once to the size the call asks for; the
 // interface metric comes from GetIpInterfaceEntry, looked up at run time
-// because older systems (and wine) lack it. The forwarding table is read
-// unsorted, its size asked for first.
+// because older systems (and wine) lack it. A delete names the exact row
+// that was created (destination, mask, next hop, interface), which is how
+// DeleteIpForwardEntry picks the one row to remove.
 #include "platform/RouteTable.h"
 
 // winsock2 before windows.h, then the IP Helper headers.
@@ -71,6 +72,21 @@ class IpHelperRouteTable : public RouteTable {
     return kNoInterfaceIndex;
   }
 
+  bool IsLocalAddress(std::uint32_t address) override {
+    std::vector<BYTE> buffer = ReadAdapters();
+    if (buffer.empty()) return false;
+    for (auto* adapter = reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data()); adapter != nullptr;
+         adapter = adapter->Next) {
+      for (const IP_ADAPTER_UNICAST_ADDRESS* unicast = adapter->FirstUnicastAddress;
+           unicast != nullptr; unicast = unicast->Next) {
+        const sockaddr* any = unicast->Address.lpSockaddr;
+        if (any == nullptr || any->sa_family != AF_INET) continue;
+        if (reinterpret_cast<const sockaddr_in*>(any)->sin_addr.s_addr == address) return true;
+      }
+    }
+    return false;
+  }
+
   std::uint32_t InterfaceMetric(std::uint32_t interfaceIndex) override {
     HMODULE library = LoadLibraryA("Iphlpapi");
     if (library == nullptr) return 0;
@@ -92,16 +108,9 @@ class IpHelperRouteTable : public RouteTable {
     return static_cast<int>(CreateIpForwardEntry(&system));
   }
 
-  void DeleteRoutes(std::uint32_t destination, std::uint32_t mask) override {
-    ULONG size = 0;
-    if (GetIpForwardTable(nullptr, &size, FALSE) != ERROR_INSUFFICIENT_BUFFER) return;
-    std::vector<BYTE> buffer(size);
-    auto* table = reinterpret_cast<MIB_IPFORWARDTABLE*>(buffer.data());
-    if (GetIpForwardTable(table, &size, FALSE) != NO_ERROR) return;
-    for (DWORD i = 0; i < table->dwNumEntries; ++i) {
-      MIB_IPFORWARDROW& row = table->table[i];
-      if (row.dwForwardDest == destination && row.dwForwardMask == mask) DeleteIpForwardEntry(&row);
-    }
+  int DeleteRoute(const ForwardRow& row) override {
+    MIB_IPFORWARDROW system = ToSystemRow(row);
+    return static_cast<int>(DeleteIpForwardEntry(&system));
   }
 };
 

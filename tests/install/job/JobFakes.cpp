@@ -72,7 +72,7 @@ int RecordingChannel::AddHostRoute(std::uint32_t destination, std::uint32_t mask
   call.nextHop = nextHop;
   call.interfaceAddress = interfaceAddress;
   record(call, destination, nullptr);
-  return 1;
+  return addsFail_ ? 0 : 1;
 }
 
 int RecordingChannel::RemoveHostRoute(std::uint32_t destination, std::uint32_t mask) {
@@ -95,7 +95,8 @@ int RecordingChannel::record_unit_route(const char* kind, std::uint32_t interfac
 }
 
 int RecordingChannel::AnnounceUnitRoute(std::uint32_t interfaceAddress, const std::uint8_t* mac) {
-  return record_unit_route("announce", interfaceAddress, mac);
+  const int written = record_unit_route("announce", interfaceAddress, mac);
+  return addsFail_ ? 0 : written;
 }
 
 int RecordingChannel::WithdrawUnitRoute(std::uint32_t interfaceAddress, const std::uint8_t* mac) {

@@ -46,6 +46,8 @@ class RecordingChannel : public RouteRequestChannel {
  public:
   // The table whose units the status texts are read from; set before use.
   void Watch(unit_table* table) { table_ = table; }
+  // Answers adds and announcements as a channel whose helper never started.
+  void FailAdds() { addsFail_ = true; }
   int AddHostRoute(std::uint32_t destination, std::uint32_t mask, std::uint32_t nextHop,
                    std::uint32_t interfaceAddress) override;
   int RemoveHostRoute(std::uint32_t destination, std::uint32_t mask) override;
@@ -60,6 +62,7 @@ class RecordingChannel : public RouteRequestChannel {
   int record_unit_route(const char* kind, std::uint32_t interfaceAddress, const std::uint8_t* mac);
 
   unit_table* table_ = nullptr;
+  std::atomic<bool> addsFail_{false};
   std::mutex mutex_;
   std::vector<RouteCall> calls_;
 };

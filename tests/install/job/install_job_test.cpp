@@ -215,6 +215,26 @@ TEST_F(InstallJobTest, UnitsThatDoNotAnswerThePingGetRouteRequestsAroundTheJob) 
   }
 }
 
+// A host route whose request never reached the helper is not the job's to
+// remove: an administrator's route to the unit must not be asked away. The
+// unit is still told to drop its route back, as it is whatever the gateway.
+TEST_F(InstallJobTest, RouteRequestsThatFailedAreNotReversed) {
+  AddFile("first.bin", 1000);
+  StartUnits({SimUnit("127.0.0.2")});
+  tarvo_object* unit = Add("127.0.0.2");
+  pinger_.Silence(Address("127.0.0.2"));
+  channel_.FailAdds();
+  StartInstallJobs(context_);
+  WaitForAllJobs();
+  ExpectOutcome(unit, InstallState::Finished, "Success");
+  const auto mac = MacOf("127.0.0.2");
+  std::vector<std::string> kinds;
+  for (const RouteCall& call : channel_.CallsFor(Address("127.0.0.2"), mac.data())) {
+    kinds.push_back(call.kind);
+  }
+  EXPECT_EQ(kinds, (std::vector<std::string>{"announce", "add", "withdraw"}));
+}
+
 TEST_F(InstallJobTest, LoginThatFailsOrIsCancelledEndsInFailedConnectionWithoutCopying) {
   AddFile("first.bin", 1000);
   StartUnits({SimUnit("127.0.0.2").Knob("refuse-password"),

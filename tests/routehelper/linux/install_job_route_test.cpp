@@ -2,9 +2,11 @@
 // simulated units inside the test's namespace: the channel starts the real
 // pathkeeper from the test's folder, and the helper changes the namespace's
 // routing table and broadcasts the unit-route records that the simulator
-// hears. A unit whose echo replies are dropped gets its host route for the
-// length of its job and the unit-route announcement and withdrawal around
-// it; a unit that answers the ping gets no route traffic at all.
+// hears. A unit whose echo replies are dropped gets the unit-route
+// announcement and withdrawal around its job; the host route it asks for is
+// refused by the helper, since the simulated units' addresses are this
+// machine's own (routes across real links are the route table test's and
+// the demo's). A unit that answers the ping gets no route traffic at all.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -13,7 +15,6 @@
 #include <fstream>
 #include <set>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "../HelperFolder.h"
@@ -41,7 +42,7 @@ std::string Routes() {
 }
 
 bool HasHostRoute(const std::string& routes, const std::string& address) {
-  return routes.find(address + " dev lo proto static scope link") != std::string::npos;
+  return ("\n" + routes).find("\n" + address + " ") != std::string::npos;
 }
 
 std::uint32_t Address(const std::string& text) {
@@ -119,7 +120,7 @@ class InstallJobRouteTest : public testing::Test {
       std::chrono::steady_clock::now() + std::chrono::seconds(60);
 };
 
-TEST_F(InstallJobRouteTest, UnitThatDoesNotAnswerThePingHasAHostRouteOnlyWhileItsJobRuns) {
+TEST_F(InstallJobRouteTest, UnitThatDoesNotAnswerThePingGetsItsRouteRequestsAroundItsJob) {
   sim_.AddUnit(SimUnit("127.0.0.2").Knob("no-echo").Knob("rate=60000"));
   sim_.AddUnit(SimUnit("127.0.0.3").Knob("rate=60000"));
   ASSERT_TRUE(sim_.Start()) << sim_.Error();
@@ -133,17 +134,11 @@ TEST_F(InstallJobRouteTest, UnitThatDoesNotAnswerThePingHasAHostRouteOnlyWhileIt
   ASSERT_NE(StartInstallJobs(context), 0u);
   const std::set<std::string> seen = RoutesSeenDuringJobs({"127.0.0.2", "127.0.0.3"});
   ASSERT_TRUE(table_->WaitForJobs(0)) << "a job did not end";
-  EXPECT_EQ(seen, std::set<std::string>{"127.0.0.2"}) << "host routes seen while the jobs ran";
+  EXPECT_TRUE(seen.empty()) << "no host route to an address of this machine";
   table_->Lock();
   EXPECT_EQ(hidden->statusText, "Success");
   EXPECT_EQ(direct->statusText, "Success");
   table_->Unlock();
-
-  // The removal is read before it is carried out: give the helper a moment.
-  for (int i = 0; i < 100 && HasHostRoute(Routes(), "127.0.0.2"); ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  EXPECT_FALSE(HasHostRoute(Routes(), "127.0.0.2")) << Routes();
 
   // The helper's broadcasts reached the units: the announcement for the
   // hidden unit before its login, its withdrawal after its job, nothing for
@@ -161,7 +156,8 @@ TEST_F(InstallJobRouteTest, UnitThatDoesNotAnswerThePingHasAHostRouteOnlyWhileIt
   SimEvent login;
   ASSERT_TRUE(sim_.WaitForEvent("login", "127.0.0.2", 1000, &login));
   EXPECT_LT(sim_.Events("route", "127.0.0.2").front().Int("t"), login.Int("t"));
-  EXPECT_EQ(folder_->Log(), "") << "neither program logged a failure";
+  EXPECT_EQ(folder_->Log(),
+            "Skipped route request 1 for 127.0.0.2 mask 255.255.255.255: not a unit's address\n");
 }
 
 }  // namespace

@@ -1,9 +1,10 @@
 // The Linux route helper against the kernel, as root inside the test's own
 // network namespace with two veth links (192.168.1.10/24 on zeq0, 10.0.0.5/8
 // on zeq1): host routes added and removed through the channel and the real
-// pathkeeper, checked with `ip -4 route show table main`; the failure log of
-// an address that belongs to no adapter; the unit-route broadcasts on the
-// wire; and a helper refusing a pipe that the installer does not serve.
+// pathkeeper, checked with `ip -4 route show table main`, and routes that
+// are not the helper's left alone; the failure log of an address that
+// belongs to no adapter; the unit-route broadcasts on the wire; and a helper
+// refusing a pipe that the installer does not serve.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -92,27 +93,37 @@ TEST_F(RouteTableTest, AddPutsAHostRouteWithGatewayAndInterface) {
             0);
   Settle();
   const std::string routes = Routes();
-  EXPECT_TRUE(Contains(routes, "10.9.0.7 via 192.168.1.1 dev zeq0 proto static")) << routes;
+  EXPECT_TRUE(Contains(routes, "10.9.0.7 via 192.168.1.1 dev zeq0 proto 142")) << routes;
   // A next hop that is the interface's own address means "on the link".
-  EXPECT_TRUE(Contains(routes, "10.9.0.8 dev zeq1 proto static scope link")) << routes;
+  EXPECT_TRUE(Contains(routes, "10.9.0.8 dev zeq1 proto 142 scope link")) << routes;
   EXPECT_EQ(folder_->Log(), "");
   // At exit the channel removes both again.
   channel_.reset();
   EXPECT_TRUE(RoutesLoseWithin10s("10.9.0.")) << Routes();
 }
 
-TEST_F(RouteTableTest, RemoveDeletesEveryRowOfThatHostWhateverTheNextHop) {
+// An administrator's routes to a unit's address, a blackhole among them,
+// are not the helper's: a remove leaves them, also when the helper's own add
+// failed because one of them was there.
+TEST_F(RouteTableTest, RemoveDeletesOnlyTheRowTheHelperAdded) {
   ASSERT_EQ(std::system("ip route add 10.9.0.7/32 via 192.168.1.2 dev zeq0 &&"
-                        "ip route add 10.9.0.7/32 via 10.0.0.9 dev zeq1 metric 7 &&"
-                        "ip route add 10.9.0.0/24 via 192.168.1.1 dev zeq0 &&"
-                        "ip route add default via 192.168.1.1"),
+                        "ip route add blackhole 10.9.0.9/32 &&"
+                        "ip route add 10.9.0.8/32 via 10.0.0.9 dev zeq1 metric 7"),
             0);
-  ASSERT_NE(channel_->RemoveHostRoute(Address("10.9.0.7"), kHostRouteMask), 0);
+  const std::string before = Routes();
+  ASSERT_NE(channel_->AddHostRoute(Address("10.9.0.7"), kHostRouteMask, Address("192.168.1.1"),
+                                   Address("192.168.1.10")),
+            0);
+  ASSERT_NE(channel_->AddHostRoute(Address("10.9.0.8"), kHostRouteMask, Address("192.168.1.1"),
+                                   Address("192.168.1.10")),
+            0);
   Settle();
-  const std::string routes = Routes();
-  EXPECT_FALSE(Contains(routes, "10.9.0.7")) << routes;
-  EXPECT_TRUE(Contains(routes, "10.9.0.0/24 via 192.168.1.1")) << routes;
-  EXPECT_TRUE(Contains(routes, "default via 192.168.1.1")) << routes;
+  EXPECT_TRUE(Contains(Routes(), "10.9.0.8 via 192.168.1.1 dev zeq0 proto 142")) << Routes();
+  for (const char* unit : {"10.9.0.7", "10.9.0.8", "10.9.0.9"}) {
+    ASSERT_NE(channel_->RemoveHostRoute(Address(unit), kHostRouteMask), 0);
+  }
+  Settle();
+  EXPECT_EQ(Routes(), before);
 }
 
 TEST_F(RouteTableTest, RemovingAMissingRouteChangesNothing) {
@@ -175,7 +186,7 @@ TEST_F(RouteTableTest, HelperRefusesAPipeServedByAnotherProcess) {
   // This process serves the name; the helper is told to expect another.
   const unsigned long number = 930000 + platform::CurrentProcessId() % 1000;
   auto server = platform::MakeRequestPipeServer();
-  ASSERT_EQ(server->Create(number), 0);
+  ASSERT_EQ(server->Create(number, ""), 0);
   EXPECT_EQ(RunHelper({std::to_string(number)}), 1);
   EXPECT_EQ(folder_->Log(),
             "Could not open named pipe zeq" + std::to_string(number) + ", error = 5\n");

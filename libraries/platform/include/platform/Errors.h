@@ -14,24 +14,25 @@
 namespace platform {
 
 // System errors (GetLastError).
-constexpr int kErrorFileNotFound = 2;        // ERROR_FILE_NOT_FOUND
-constexpr int kErrorPathNotFound = 3;        // ERROR_PATH_NOT_FOUND
-constexpr int kErrorTooManyOpenFiles = 4;    // ERROR_TOO_MANY_OPEN_FILES
-constexpr int kErrorAccessDenied = 5;        // ERROR_ACCESS_DENIED
-constexpr int kErrorInvalidHandle = 6;       // ERROR_INVALID_HANDLE
-constexpr int kErrorNotEnoughMemory = 8;     // ERROR_NOT_ENOUGH_MEMORY
-constexpr int kErrorFileExists = 80;         // ERROR_FILE_EXISTS
-constexpr int kErrorInvalidParameter = 87;   // ERROR_INVALID_PARAMETER
-constexpr int kErrorBrokenPipe = 109;        // ERROR_BROKEN_PIPE
-constexpr int kErrorInvalidName = 123;       // ERROR_INVALID_NAME
-constexpr int kErrorAlreadyExists = 183;     // ERROR_ALREADY_EXISTS
-constexpr int kErrorFilenameTooLong = 206;   // ERROR_FILENAME_EXCED_RANGE
-constexpr int kErrorMoreData = 234;          // ERROR_MORE_DATA
-constexpr int kErrorElevationRequired = 740; // ERROR_ELEVATION_REQUIRED
-constexpr int kErrorOperationAborted = 995;  // ERROR_OPERATION_ABORTED
-constexpr int kErrorIoDevice = 1117;         // ERROR_IO_DEVICE
-constexpr int kErrorPortUnreachable = 1234;  // ERROR_PORT_UNREACHABLE
-constexpr int kErrorTimeout = 1460;          // ERROR_TIMEOUT
+constexpr int kErrorFileNotFound = 2;         // ERROR_FILE_NOT_FOUND
+constexpr int kErrorPathNotFound = 3;         // ERROR_PATH_NOT_FOUND
+constexpr int kErrorTooManyOpenFiles = 4;     // ERROR_TOO_MANY_OPEN_FILES
+constexpr int kErrorAccessDenied = 5;         // ERROR_ACCESS_DENIED
+constexpr int kErrorInvalidHandle = 6;        // ERROR_INVALID_HANDLE
+constexpr int kErrorNotEnoughMemory = 8;      // ERROR_NOT_ENOUGH_MEMORY
+constexpr int kErrorFileExists = 80;          // ERROR_FILE_EXISTS
+constexpr int kErrorInvalidParameter = 87;    // ERROR_INVALID_PARAMETER
+constexpr int kErrorBrokenPipe = 109;         // ERROR_BROKEN_PIPE
+constexpr int kErrorInvalidName = 123;        // ERROR_INVALID_NAME
+constexpr int kErrorAlreadyExists = 183;      // ERROR_ALREADY_EXISTS
+constexpr int kErrorFilenameTooLong = 206;    // ERROR_FILENAME_EXCED_RANGE
+constexpr int kErrorMoreData = 234;           // ERROR_MORE_DATA
+constexpr int kErrorElevationRequired = 740;  // ERROR_ELEVATION_REQUIRED
+constexpr int kErrorOperationAborted = 995;   // ERROR_OPERATION_ABORTED
+constexpr int kErrorIoDevice = 1117;          // ERROR_IO_DEVICE
+constexpr int kErrorPortUnreachable = 1234;   // ERROR_PORT_UNREACHABLE
+constexpr int kErrorPrivilegeNotHeld = 1314;  // ERROR_PRIVILEGE_NOT_HELD
+constexpr int kErrorTimeout = 1460;           // ERROR_TIMEOUT
 
 // The names the local file reader's callers know them by.
 constexpr int kFileErrorNotFound = kErrorFileNotFound;

@@ -7,6 +7,13 @@
 // other gets 740 and then starts it through pkexec (the polkit action ships
 // with the package). One launch sequence so serves both.
 //
+// On Linux only the installed helper (kInstalledHelperPath, owned by root
+// and named by the package's polkit action) is ever started through pkexec:
+// a copy in a folder that the user can write is started only by a root
+// installer, since pkexec would otherwise run as root whatever was put
+// there. A launch that cannot be elevated at all fails with
+// kErrorPrivilegeNotHeld.
+//
 // An interface, because elevation can be declined only on a real desktop:
 // tests substitute a launcher that answers as they need.
 #pragma once
@@ -24,6 +31,15 @@ constexpr const char* kHelperProgramName = "pathkeeper.exe";
 #else
 constexpr const char* kHelperProgramName = "pathkeeper";
 #endif
+
+// The helper that the system's package installed, when it is there; empty
+// otherwise (always on Windows, where the helper sits beside the installer).
+std::string InstalledHelperPath();
+
+// For a launch that failed with `error`: what the user can do so that the
+// helper can start with administrator rights ("run as root or install
+// pkexec"); empty when the failure is of another kind.
+std::string HelperElevationRemedy(int error);
 
 class HelperLauncher {
  public:

@@ -1,7 +1,9 @@
 // The IPv4 routing table as the route helper needs it: find the adapter
-// that owns an address, read an interface's metric, add one forwarding row,
-// and delete every row with a given destination and mask. Windows uses IP
-// Helper; Linux speaks rtnetlink directly to the main table.
+// that owns an address, tell this computer's own addresses, read an
+// interface's metric, add one forwarding row and delete exactly that row
+// again. Windows uses IP Helper; Linux speaks rtnetlink directly to the main
+// table and marks its rows with a protocol number of its own, so that a
+// delete can never touch a row that somebody else made.
 //
 // An interface, because wine's create and delete calls are stubs: tests of
 // the helper substitute a table that records the rows it is given.
@@ -39,13 +41,16 @@ class RouteTable {
   // The index of the first adapter whose first IPv4 address is `address`,
   // or kNoInterfaceIndex.
   virtual std::uint32_t AdapterIndex(std::uint32_t address) = 0;
+  // True when `address` is one of this computer's own IPv4 addresses.
+  virtual bool IsLocalAddress(std::uint32_t address) = 0;
   // The interface's metric, 0 when the system cannot tell.
   virtual std::uint32_t InterfaceMetric(std::uint32_t interfaceIndex) = 0;
   // Adds the row; 0 or the system's error code.
   virtual int CreateRoute(const ForwardRow& row) = 0;
-  // Deletes every row whose destination and mask are these; failures are
-  // ignored.
-  virtual void DeleteRoutes(std::uint32_t destination, std::uint32_t mask) = 0;
+  // Deletes the one row that CreateRoute made from `row` (destination, mask,
+  // next hop, interface; on Linux also the metric and the helper's mark);
+  // 0 or the system's error code.
+  virtual int DeleteRoute(const ForwardRow& row) = 0;
 };
 
 std::unique_ptr<RouteTable> MakeRouteTable();

@@ -30,28 +30,19 @@
 #include "../../general/udp_test_network.h"
 #include "../HelperFolder.h"
 #include "RouteRequestChannel.h"
+#include "SystemRoutes.h"
 #include "platform/HelperLauncher.h"
 #include "platform/Process.h"
 #include "platform/RequestPipe.h"
 
 namespace {
 
+using systemroutes::Routes;
+using systemroutes::RunHelper;
 using udptest::Address;
 
 constexpr uid_t kNobody = 65534;
 constexpr const char* kKey = "0a1b2c3d";
-
-std::string Run(const std::string& command) {
-  std::string output;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return output;
-  char buffer[512];
-  while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) output += buffer;
-  pclose(pipe);
-  return output;
-}
-
-std::string Routes() { return Run("ip -4 route show table main"); }
 
 int CountOf(const std::string& text, const std::string& part) {
   int count = 0;
@@ -69,16 +60,6 @@ bool Within20s(Condition done) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
   return done();
-}
-
-int RunHelper(const std::vector<std::string>& arguments) {
-  platform::ProcessHandle* helper = platform::StartProcess("./pathkeeper", arguments, nullptr);
-  int code = -1;
-  if (helper != nullptr && platform::WaitProcess(helper, 10000) == 1) {
-    platform::ProcessExitCode(helper, &code);
-  }
-  platform::CloseProcess(helper);
-  return code;
 }
 
 std::vector<std::uint8_t> AddRequestBytes(std::uint32_t destination) {

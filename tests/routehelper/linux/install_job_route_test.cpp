@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "../HelperFolder.h"
+#include "SystemRoutes.h"
 #include "TestSupport.h"
 #include "UnitSim.h"
 #include "discovery/unit_table.h"
@@ -28,18 +29,9 @@
 
 namespace {
 
+using systemroutes::Routes;
 using testsupport::SimEvent;
 using testsupport::SimUnit;
-
-std::string Routes() {
-  std::string output;
-  FILE* pipe = popen("ip -4 route show table main", "r");
-  if (pipe == nullptr) return output;
-  char buffer[512];
-  while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) output += buffer;
-  pclose(pipe);
-  return output;
-}
 
 bool HasHostRoute(const std::string& routes, const std::string& address) {
   return ("\n" + routes).find("\n" + address + " ") != std::string::npos;

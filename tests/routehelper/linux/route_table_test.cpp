@@ -18,38 +18,18 @@
 #include "../../general/udp_test_network.h"
 #include "../HelperFolder.h"
 #include "RouteRequestChannel.h"
+#include "SystemRoutes.h"
 #include "platform/Process.h"
 #include "platform/RequestPipe.h"
 
 namespace {
 
+using systemroutes::Routes;
+using systemroutes::RunHelper;
 using udptest::Address;
-
-std::string Run(const std::string& command) {
-  std::string output;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return output;
-  char buffer[512];
-  while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) output += buffer;
-  pclose(pipe);
-  return output;
-}
-
-std::string Routes() { return Run("ip -4 route show table main"); }
 
 bool Contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
-}
-
-// Runs the helper in the current folder to its end: its exit code, or -1.
-int RunHelper(const std::vector<std::string>& arguments) {
-  platform::ProcessHandle* helper = platform::StartProcess("./pathkeeper", arguments, nullptr);
-  int code = -1;
-  if (helper != nullptr && platform::WaitProcess(helper, 10000) == 1) {
-    platform::ProcessExitCode(helper, &code);
-  }
-  platform::CloseProcess(helper);
-  return code;
 }
 
 const std::uint8_t kMac[6] = {0x00, 0x11, 0x22, 0x33, 0x44, 0x55};
@@ -190,6 +170,32 @@ TEST_F(RouteTableTest, HelperRefusesAPipeServedByAnotherProcess) {
   EXPECT_EQ(RunHelper({std::to_string(number)}), 1);
   EXPECT_EQ(folder_->Log(),
             "Could not open named pipe zeq" + std::to_string(number) + ", error = 5\n");
+}
+
+// A helper given only a process id serves the plain name of that id, as
+// long as that process is its parent.
+TEST_F(RouteTableTest, HelperGivenTheProcessIdAloneServesThePlainName) {
+  const unsigned long self = platform::CurrentProcessId();
+  auto server = platform::MakeRequestPipeServer();
+  ASSERT_EQ(server->Create(self, ""), 0);
+  platform::ProcessHandle* helper =
+      platform::StartProcess("./pathkeeper", {std::to_string(self)}, nullptr);
+  ASSERT_NE(helper, nullptr);
+  int connected = 0;
+  for (int i = 0; i < 100 && connected != 1; ++i) {
+    connected = server->WaitForClient(platform::ProcessIdOf(helper), 100);
+  }
+  EXPECT_EQ(connected, 1);
+  std::uint8_t add[RouteRequest::kBytes];
+  RouteRequest::HostRoute(RouteCommand::kAddHostRoute, Address("10.9.0.7"), kHostRouteMask,
+                          Address("192.168.1.1"), Address("192.168.1.10"))
+      .Encode(add);
+  ASSERT_EQ(server->Write(add, RouteRequest::kBytes), RouteRequest::kBytes);
+  server->Close();  // the helper removes its route when the pipe closes
+  EXPECT_EQ(platform::WaitProcess(helper, 10000), 1);
+  platform::CloseProcess(helper);
+  EXPECT_FALSE(Contains(Routes(), "10.9.0.7")) << Routes();
+  EXPECT_EQ(folder_->Log(), "Removed route 10.9.0.7 via 192.168.1.1 at close: done\n");
 }
 
 TEST_F(RouteTableTest, HelperWithoutArgumentAnnouncesAndEndsAtOnce) {

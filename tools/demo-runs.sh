@@ -35,9 +35,9 @@ EOF
 # outcomes, which a headless run has printed already) and the transcripts,
 # and what the helper and the viewer were asked to do.
 show_run_files() {
-  [ -f "$release/fieldloader-report.csv" ] &&
+  [ -f "$release/fieldloader-report.csv" ] && [ "${ZEQ_DEMO_KEEP:-0}" = 1 ] &&
     echo "demo: run report $release/fieldloader-report.json and .csv, transcripts in" \
-      "$release/transcripts/ (--keep keeps them after the demo)"
+      "$release/transcripts/"
   if [ "${1:-}" = table ] && [ -f "$release/fieldloader-report.csv" ]; then
     awk -F, 'NR == 1 { for (i = 1; i <= NF; ++i) column[$i] = i; next }
              { printf "  %-12s %-18s %s\n", $column["address"], $column["status"], $column["failure_class"] }' \

@@ -8,12 +8,22 @@
 # UI's screenshot, the network and process tools the tests and the demo use
 # inside their private namespaces, and dpkg-dev and lintian to make and check
 # the Debian package.
+#
+# With --demo it installs only what the demo needs: the native compiler and
+# build tools, ncurses, the namespace tools, and tmux with imagemagick and
+# the font for the demo's screenshot.
+#
+# Usage: tools/setup.sh [--demo]
 set -eu
 
 packages="g++ clang cmake ninja-build libgtest-dev googletest libbenchmark-dev zlib1g-dev libncurses-dev
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 xvfb xauth imagemagick tmux
   fonts-dejavu-core iproute2 util-linux procps dpkg-dev lintian
   inetutils-telnetd inetutils-inetd"
+if [ "${1:-}" = --demo ]; then
+  packages="g++ cmake ninja-build libncurses-dev iproute2 util-linux procps tmux imagemagick
+    fonts-dejavu-core"
+fi
 
 missing=""
 for package in $packages; do

@@ -174,6 +174,18 @@ build_network() {
   return 0
 }
 
+# The site's process enters its own network namespace only once it runs;
+# cables put in before then would end up in this namespace. (As an ordinary
+# user, inside a user namespace, that start is slow enough to lose the race.)
+wait_for_site_namespace() {
+  tries=100
+  while [ "$(readlink "/proc/$site/ns/net" 2>/dev/null)" = "$(readlink /proc/self/ns/net)" ]; do
+    tries=$((tries - 1))
+    [ "$tries" -gt 0 ] || return 1
+    sleep 0.05
+  done
+}
+
 wait_until_ready() {
   tries=100
   until grep -q '"ready"' "$work/unitsim.log" 2>/dev/null; do
@@ -190,6 +202,7 @@ wait_until_ready() {
 write_release
 unshare --net -- sh "$0" site "$work" >"$work/site.out" 2>&1 &
 site=$!
+wait_for_site_namespace || { echo "demo: the site's network did not start" >&2; exit 1; }
 build_network || { echo "demo: could not build the network" >&2; exit 1; }
 wait_until_ready || exit 1
 

@@ -13,13 +13,9 @@
 #include <string>
 #include <vector>
 
+#include "discovery/UnitOutcome.h"
+
 using NullableText = std::optional<std::string>;
-
-enum class FailureClass { None, Unreachable, Login, Copy, Script, ConnectionClosed, Cancelled };
-
-// The report's name of a failure class: "" for None, else "unreachable",
-// "login", "copy", "script", "connection closed" or "cancelled".
-const char* FailureClassName(FailureClass failure);
 
 constexpr int kInstallJobSteps = 13;
 

@@ -130,8 +130,7 @@ tarvo_object** unit_table::FindByAddress(const tarvo_object* key) { return by_ad
 
 void unit_table::CancelUnit(tarvo_object* unit) {
   if (unit->state == InstallState::CancelRequested) return;
-  unit->state = InstallState::CancelRequested;
-  unit->cancelSeen = true;
+  unit->RequestCancel();
   if (unit->fileConnection) unit->fileConnection->Close();
   if (unit->telnetSession) unit->telnetSession->Disconnect(0);
 }

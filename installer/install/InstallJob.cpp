@@ -12,6 +12,7 @@
 #include <array>
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "discovery/unit_table.h"
@@ -80,15 +81,13 @@ class InstallJobRun {
     report_.steps[number - 1].endMs = elapsed_ms();
   }
 
-  // Sets the status text and, unless the state argument is null, the state.
-  void publish(const char* text, const InstallState* state = nullptr) {
+  // Shows the outcome on the unit and keeps it for the report.
+  void publish(JobOutcome outcome) {
+    outcome_ = outcome;
     table_.Lock();
-    unit_->setStatus(text);
-    if (state) unit_->setState(*state);
+    unit_->Finish(outcome);
     table_.Unlock();
   }
-
-  void publish_outcome(const char* text, InstallState state) { publish(text, &state); }
 
   bool cancel_requested() {
     table_.Lock();
@@ -101,8 +100,7 @@ class InstallJobRun {
   void start() {
     report_.startedAt = std::time(nullptr);
     table_.Lock();
-    if (unit_->state != InstallState::CancelRequested) unit_->setState(InstallState::Running);
-    unit_->setStatus("Connecting");
+    unit_->MarkConnecting();
     reachedFrom_ = unit_->reachedFrom;
     unitGateway_ = unit_->gateway;
     std::copy(unit_->mac, unit_->mac + 6, mac_.begin());
@@ -155,7 +153,6 @@ class InstallJobRun {
   void clean_up();
   void remove_routes();
   void finish();
-  FailureClass classify(bool cancelSeen) const;
 
   unit_table& table_;
   const PackageManifest& manifest_;
@@ -173,13 +170,10 @@ class InstallJobRun {
   // The transfer's work area, allocated once for all the job's files.
   std::vector<std::uint8_t> workBuffer_ =
       std::vector<std::uint8_t>(RemoteFsysManipulator::kBufferSize);
-  // What the report's failure class is drawn from.
-  bool telnetConnected_ = false;
-  int loginStage_ = kLoginNotLoggedIn;
   int fileConnect_ = -1;
   bool copyStarted_ = false;
-  bool copyFailed_ = false;
-  bool scriptRan_ = false;
+  // The latest outcome published; the report's failure class is its row's.
+  std::optional<JobOutcome> outcome_;
 };
 
 void InstallJobRun::log_in() {
@@ -196,12 +190,12 @@ void InstallJobRun::log_in() {
     }
   });
   transcript.Note("connect " + Dotted(unit_->address) + " port 23");
-  telnetConnected_ = session_->Connect(unit_->address, kTelnetPort) == 1;
-  transcript.Note(telnetConnected_ ? "connected" : "connection failed");
-  loginStage_ = Login(*session_);
-  transcript.Note(loginStage_ == kLoginLoggedIn ? "logged in" : "login failed");
-  if (loginStage_ == kLoginLoggedIn) return;
-  publish_outcome("Failed Connection", InstallState::Failed);
+  const bool connected = session_->Connect(unit_->address, kTelnetPort) == 1;
+  transcript.Note(connected ? "connected" : "connection failed");
+  const int loginStage = Login(*session_);
+  transcript.Note(loginStage == kLoginLoggedIn ? "logged in" : "login failed");
+  if (loginStage == kLoginLoggedIn) return;
+  publish(connected ? JobOutcome::LoginRefused : JobOutcome::Unreachable);
   installError_ = kLoginFailed;
 }
 
@@ -217,7 +211,7 @@ void InstallJobRun::open_file_channel() {
 void InstallJobRun::copy_files() {
   if (fileConnect_ != 0 || installError_ != 0 || cancel_requested()) {
     installError_ = kCopySkipped;
-    copyFailed_ = fileConnect_ != 0;
+    if (fileConnect_ != 0 && !outcome_) outcome_ = JobOutcome::CopyFailed;
     return;
   }
   table_.Lock();
@@ -235,12 +229,9 @@ void InstallJobRun::copy_every_entry() {
                                        workBuffer_.size());
     if (result == 0) continue;
     installError_ = result;
-    copyFailed_ = true;
+    outcome_ = JobOutcome::CopyFailed;
     table_.Lock();
-    if (unit_->state != InstallState::CancelRequested) {
-      unit_->setStatus("File Copy Fail");
-      unit_->setState(InstallState::Failed);
-    }
+    if (unit_->state != InstallState::CancelRequested) unit_->Finish(JobOutcome::FileCopyFail);
     table_.Unlock();
     return;
   }
@@ -251,28 +242,31 @@ void InstallJobRun::judge_outcome() {
   if (manifest_.autoInstall != 0 && installError_ == 0) {
     judge_script();
   } else if (installError_ != 0) {
-    publish_outcome("Failed Connection", InstallState::Failed);
+    // The failure the job met on its way, shown as the final "Failed
+    // Connection" (a "File Copy Fail" is replaced by it).
+    publish(outcome_.value_or(JobOutcome::CopyFailed));
   } else {
-    publish_outcome("Reboot Required", InstallState::Finished);
+    publish(JobOutcome::RebootRequired);
   }
 }
 
 void InstallJobRun::judge_script() {
-  publish("Installing..");
+  table_.Lock();
+  unit_->ShowInstalling();
+  table_.Unlock();
   installError_ = RunInstallScript(*session_, manifest_.installScript);
-  scriptRan_ = true;
   report_.transcript.Note("exit status " + std::to_string(installError_));
   switch (installError_) {
-    case 0: publish_outcome("Success", InstallState::Finished); break;
-    case kNoExitStatus: publish_outcome("Connection Closed", InstallState::Finished); break;
-    case 1: publish_outcome("Failed", InstallState::Failed); break;
-    default: publish_outcome("Unknown Error", InstallState::Failed); break;
+    case 0: publish(JobOutcome::Success); break;
+    case kNoExitStatus: publish(JobOutcome::ConnectionClosed); break;
+    case 1: publish(JobOutcome::ScriptFailed); break;
+    default: publish(JobOutcome::UnknownError); break;
   }
 }
 
 void InstallJobRun::check_cancelled() {
   table_.Lock();
-  if (unit_->state == InstallState::CancelRequested) unit_->setStatus("Cancelled");
+  if (unit_->state == InstallState::CancelRequested) unit_->MarkCancelled();
   table_.Unlock();
 }
 
@@ -296,15 +290,6 @@ void InstallJobRun::remove_routes() {
   table_.routeChannel().RemoveHostRoute(unit_->address, kHostMask);
 }
 
-FailureClass InstallJobRun::classify(bool cancelSeen) const {
-  if (cancelSeen) return FailureClass::Cancelled;
-  if (!telnetConnected_) return FailureClass::Unreachable;
-  if (loginStage_ != kLoginLoggedIn) return FailureClass::Login;
-  if (copyFailed_) return FailureClass::Copy;
-  if (!scriptRan_ || installError_ == 0) return FailureClass::None;
-  return installError_ == kNoExitStatus ? FailureClass::ConnectionClosed : FailureClass::Script;
-}
-
 // The report is handed over whole, then the job signs off; after JobEnded
 // it touches neither its unit nor the table.
 void InstallJobRun::finish() {
@@ -313,7 +298,11 @@ void InstallJobRun::finish() {
   table_.Lock();
   unit_->statusChanged = true;
   report_.bytesSent = copyStarted_ ? unit_->bytesSent : 0;
-  report_.failure = classify(unit_->cancelSeen);
+  // A cancelled job reads as cancelled even when its outcome step came after
+  // the cancel and overwrote the state.
+  report_.failure = unit_->cancelSeen ? FailureClass::Cancelled
+                    : outcome_        ? OutcomeOf(*outcome_).failure
+                                      : FailureClass::None;
   unit_->report = std::move(report_);
   table_.Unlock();
   table_.JobEnded(unit_);

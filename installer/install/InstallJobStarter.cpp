@@ -33,13 +33,12 @@ void StartOne(const InstallContext& context, tarvo_object* unit) {
   platform::ThreadHandle* thread = context.startThread(RunJob, start.get(), 0, &threadId);
   if (thread == nullptr) {
     table.JobEnded(unit);
-    unit->setState(InstallState::Failed);
-    unit->setStatus("Failed");
+    unit->Finish(JobOutcome::NotStarted);
     return;
   }
   start.release();
   platform::CloseThread(thread);
-  unit->setState(InstallState::Running);
+  unit->MarkRunning();
 }
 
 }  // namespace

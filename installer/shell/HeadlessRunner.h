@@ -5,8 +5,8 @@
 // has ended the reporter rescans and writes the report, the runner prints a
 // summary table, and the main loop ends with the run's exit code:
 //
-//   0  every selected unit ended Finished ("Success", "Reboot Required", or
-//      "Connection Closed" from a unit that restarts during its script)
+//   0  every selected unit ended Finished (the outcomes of that state in
+//      discovery/UnitOutcome.h)
 //   1  some unit ended Failed or was cancelled
 //   2  nothing could start: a broken package, or no unit found
 //

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "discovery/UnitOutcome.h"
 #include "shell/TarvoLoadDialog.h"
 
 namespace {
@@ -298,10 +299,9 @@ std::vector<int> TuiView::column_widths(int width) const {
     const int share = pixels > 0 ? column.width * room / pixels : natural;
     widths.push_back(std::max(3, std::max(std::min(natural, room), share)));
   }
-  // The status column shows its longest texts ("Failed Connection",
-  // "Connection Closed") whole: what it lacks is taken from the widest
-  // other column.
-  constexpr int kStatusCells = 17;
+  // The status column shows its longest text whole: what it lacks is taken
+  // from the widest other column.
+  constexpr int kStatusCells = static_cast<int>(kWidestStatusText);
   if (widths.size() >= 2 && widths.back() < kStatusCells) {
     const auto widest = std::max_element(widths.begin(), widths.end() - 1);
     const int moved = std::min(kStatusCells - widths.back(), *widest - 3);

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "discovery/JobReport.h"
@@ -91,5 +92,6 @@ class tarvo_object : public RemoteFsysManipulatorProgressInterface {
   // rescan tells by the count which units answered after the run.
   std::uint32_t answers = 0;
   NullableText answeredVersion;
-  JobReport report;
+  // What the unit's latest job left behind; null until a job ended.
+  std::shared_ptr<const JobReport> report;
 };

@@ -1,8 +1,9 @@
-// The thirteen steps of an install job, in the order the unit sees them:
-// start, ping, gateway choice, host route, log, telnet login, file channel,
-// copy, outcome, cancel check, clean-up, route removal, end. Each step is one
+// The steps of an install job, in the order the unit sees them: start, ping,
+// gateway choice, host route, log, telnet login, file channel, copy,
+// outcome, cancel check, clean-up, route removal, end. Each step is one
 // method of a run object that lives on the job's stack, so the job keeps no
-// state outside its thread and its unit record.
+// state outside its thread and its unit record; the step table names them
+// in order, and the report's step times and columns follow the table.
 //
 // An install script that exits with 1 has failed: its unit reads "Failed"
 // with the state Failed, so a failure is never shown as "Success".
@@ -48,22 +49,18 @@ class InstallJobRun {
   InstallJobRun(const InstallContext& context, tarvo_object* unit)
       : table_(*context.table), manifest_(*context.manifest), unit_(unit) {
     report_.transcript = JobTranscript(kUnitPassword);
+    report_.steps.resize(Steps().size());
   }
 
+  struct JobStep {
+    const char* name;  // the report's name of the step
+    void (InstallJobRun::*run)();
+  };
+  static std::span<const JobStep> Steps();
+
   void Run() {
-    Step(1, &InstallJobRun::start);
-    Step(2, &InstallJobRun::ping);
-    Step(3, &InstallJobRun::choose_gateway);
-    Step(4, &InstallJobRun::add_host_route);
-    Step(5, &InstallJobRun::log_start);
-    Step(6, &InstallJobRun::log_in);
-    Step(7, &InstallJobRun::open_file_channel);
-    Step(8, &InstallJobRun::copy_files);
-    Step(9, &InstallJobRun::judge_outcome);
-    Step(10, &InstallJobRun::check_cancelled);
-    Step(11, &InstallJobRun::clean_up);
-    Step(12, &InstallJobRun::remove_routes);
-    Step(13, &InstallJobRun::finish);
+    const std::span<const JobStep> steps = Steps();
+    for (std::size_t i = 0; i < steps.size(); ++i) Step(i, steps[i].run);
   }
 
  private:
@@ -75,10 +72,11 @@ class InstallJobRun {
         .count();
   }
 
-  void Step(int number, StepMethod method) {
-    report_.steps[number - 1].startMs = elapsed_ms();
+  // The last step hands the report over, so it stamps its own end.
+  void Step(std::size_t index, StepMethod method) {
+    report_.steps[index].startMs = elapsed_ms();
     (this->*method)();
-    report_.steps[number - 1].endMs = elapsed_ms();
+    if (index + 1 < report_.steps.size()) report_.steps[index].endMs = elapsed_ms();
   }
 
   // Shows the outcome on the unit and keeps it for the report.
@@ -294,7 +292,7 @@ void InstallJobRun::remove_routes() {
 // it touches neither its unit nor the table.
 void InstallJobRun::finish() {
   report_.installError = installError_;
-  report_.steps[12].endMs = elapsed_ms();
+  report_.steps.back().endMs = elapsed_ms();
   table_.Lock();
   unit_->statusChanged = true;
   report_.bytesSent = copyStarted_ ? unit_->bytesSent : 0;
@@ -303,12 +301,40 @@ void InstallJobRun::finish() {
   report_.failure = unit_->cancelSeen ? FailureClass::Cancelled
                     : outcome_        ? OutcomeOf(*outcome_).failure
                                       : FailureClass::None;
-  unit_->report = std::move(report_);
+  unit_->report = std::make_shared<const JobReport>(std::move(report_));
   table_.Unlock();
   table_.JobEnded(unit_);
 }
 
+std::span<const InstallJobRun::JobStep> InstallJobRun::Steps() {
+  static constexpr JobStep kSteps[] = {
+      {"start", &InstallJobRun::start},
+      {"ping", &InstallJobRun::ping},
+      {"gateway", &InstallJobRun::choose_gateway},
+      {"route", &InstallJobRun::add_host_route},
+      {"log", &InstallJobRun::log_start},
+      {"login", &InstallJobRun::log_in},
+      {"channel", &InstallJobRun::open_file_channel},
+      {"copy", &InstallJobRun::copy_files},
+      {"outcome", &InstallJobRun::judge_outcome},
+      {"cancel_check", &InstallJobRun::check_cancelled},
+      {"clean_up", &InstallJobRun::clean_up},
+      {"route_removal", &InstallJobRun::remove_routes},
+      {"end", &InstallJobRun::finish},
+  };
+  return kSteps;
+}
+
 }  // namespace
+
+std::span<const char* const> InstallJobStepNames() {
+  static const std::vector<const char*> names = [] {
+    std::vector<const char*> list;
+    for (const auto& step : InstallJobRun::Steps()) list.push_back(step.name);
+    return list;
+  }();
+  return names;
+}
 
 void InstallJob(const InstallContext& context, tarvo_object* unit) {
   InstallJobRun(context, unit).Run();

@@ -15,7 +15,7 @@
 
 namespace {
 
-bool InRun(const UnitReportRow& row) { return row.jobRan || row.state != InstallState::Idle; }
+bool InRun(const UnitReportRow& row) { return row.jobRan() || row.state != InstallState::Idle; }
 
 std::string Text(const NullableText& text) { return text ? PrintableText(*text) : "-"; }
 
@@ -70,10 +70,10 @@ std::string HeadlessSummary(const RunReport& report) {
   for (const UnitReportRow& row : report.units) {
     if (!InRun(row)) continue;
     (row.state == InstallState::Finished ? finished : others) += 1;
-    const char* failure = FailureClassName(row.failure);
+    const char* failure = row.jobRan() ? FailureClassName(row.job->failure) : "";
     lines.push_back({DottedAddress(row.address), std::to_string(row.node), Text(row.group),
-                     Text(row.versionBefore), Text(row.versionAfter), PrintableText(row.status),
-                     *failure ? failure : "-"});
+                     Text(row.jobRan() ? row.job->versionBefore : NullableText()),
+                     Text(row.versionAfter), PrintableText(row.status), *failure ? failure : "-"});
   }
   return Table(lines) + std::to_string(finished) + " finished, " + std::to_string(others) +
          " failed or cancelled\n";

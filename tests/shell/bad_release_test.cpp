@@ -129,7 +129,7 @@ class BadReleaseTest : public testing::Test {
   Outcome Final(const std::string& address) {
     tarvo_object* unit = jobtest::FindUnit(table_, jobtest::Address(address));
     table_.Lock();
-    Outcome outcome{unit->state, unit->statusText, unit->report};
+    Outcome outcome{unit->state, unit->statusText, unit->report ? *unit->report : JobReport()};
     table_.Unlock();
     return outcome;
   }

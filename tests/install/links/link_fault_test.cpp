@@ -102,7 +102,8 @@ class LinkFaultTest : public jobtest::JobRig<> {
     table_.Lock();
     EXPECT_EQ(unit->statusText, text);
     EXPECT_EQ(unit->state, state) << unit->statusText;
-    EXPECT_EQ(unit->report.failure, failure) << FailureClassName(unit->report.failure);
+    ASSERT_NE(unit->report, nullptr);
+    EXPECT_EQ(unit->report->failure, failure) << FailureClassName(unit->report->failure);
     table_.Unlock();
   }
 };

@@ -21,7 +21,6 @@
 #include "install/RemoteShell.h"
 #include "install/TelnetSession.h"
 #include "platform/Sockets.h"
-#include "platform/Threads.h"
 #include "transfer/EchoPinger.h"
 #include "transfer/PackageManifest.h"
 #include "transfer/RemoteFsysManipulator.h"
@@ -129,14 +128,11 @@ class InstallJobRun {
 
   // The pause after the route request, left early when the unit is
   // cancelled: a cancel ends the current step, and a whole second of pause
-  // would keep a cancelled job alive for that long. Checked in short slices;
-  // the pause happens once per job on another subnet, so they cost nothing.
+  // would keep a cancelled job alive for that long. The table wakes the wait
+  // on every cancel.
   void settle_unless_cancelled() {
-    constexpr long long kSliceMs = 10;
-    const long long end = elapsed_ms() + kRouteSettleMs;
-    for (long long now = elapsed_ms(); now < end && !cancel_requested(); now = elapsed_ms()) {
-      platform::SleepMilliseconds(static_cast<unsigned>(std::min(kSliceMs, end - now)));
-    }
+    table_.WaitUntil([this] { return unit_->state == InstallState::CancelRequested; },
+                     std::chrono::steady_clock::now() + std::chrono::milliseconds(kRouteSettleMs));
   }
 
   void log_start() { LogInstallEvent(unit_->address, "Install Started"); }

@@ -301,6 +301,27 @@ TEST_F(InstallJobTest, ExitStatusOrRestartDecidesTheOutcome) {
   }
 }
 
+// A cancel during the pause after the route request ends the pause at once
+// instead of after the full settle time.
+TEST_F(InstallJobTest, CancelDuringTheRoutePauseEndsThePauseAtOnce) {
+  AddFile("first.bin", 1000);
+  StartUnits({SimUnit("127.0.0.2")});
+  tarvo_object* unit = Add("127.0.0.2");
+  pinger_.Silence(Address("127.0.0.2"));
+  const auto mac = MacOf("127.0.0.2");
+  StartInstallJobs(context_);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (channel_.CallsFor(Address("127.0.0.2"), mac.data()).size() < 2 &&
+         std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  Cancel(unit);
+  WaitForAllJobs();
+  ExpectOutcome(unit, InstallState::CancelRequested, "Cancelled");
+  const StepTime pause = Final(unit).report.steps[StepIndex("route")];
+  EXPECT_LT(pause.endMs - pause.startMs, static_cast<long long>(kRouteSettleMs) / 2);
+}
+
 // A cancel while the job pings: it still logs in, but copies nothing.
 TEST_F(InstallJobTest, CancelBeforeTheLoginCopiesNothingAndEndsCancelled) {
   AddFile("first.bin", 1000);

@@ -3,6 +3,7 @@
 
 #include "discovery/DisplayOrder.h"
 #include "platform/MainLoop.h"
+#include "shell/DialogEvents.h"
 
 namespace {
 
@@ -12,9 +13,9 @@ bool IsPercentage(const std::string& text) { return !text.empty() && text.back()
 
 }  // namespace
 
-HeadlessView::HeadlessView(platform::MainLoop& loop, std::function<void()> onTick, std::FILE* out,
+HeadlessView::HeadlessView(platform::MainLoop& loop, DialogEvents& events, std::FILE* out,
                            std::FILE* err, Clock clock)
-    : loop_(loop), onTick_(std::move(onTick)), out_(out), err_(err), clock_(std::move(clock)) {}
+    : loop_(loop), events_(events), out_(out), err_(err), clock_(std::move(clock)) {}
 
 HeadlessView::~HeadlessView() { StopTick(); }
 
@@ -51,7 +52,7 @@ void HeadlessView::ShowMessage(const std::string& text, const std::string& capti
 
 void HeadlessView::StartTick(unsigned periodMs) {
   StopTick();
-  tickTimer_ = loop_.AddTimer(periodMs, [this] { onTick_(); });
+  tickTimer_ = loop_.AddTimer(periodMs, [this] { events_.OnTick(); });
 }
 
 void HeadlessView::StopTick() {

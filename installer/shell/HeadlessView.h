@@ -29,15 +29,16 @@
 namespace platform {
 class MainLoop;
 }
+class DialogEvents;
 
 class HeadlessView : public DialogView {
  public:
   using Clock = std::function<std::chrono::steady_clock::time_point()>;
   static constexpr std::chrono::milliseconds kPercentInterval{1000};
 
-  // onTick is the controller's tick; clock is replaceable for tests.
-  HeadlessView(platform::MainLoop& loop, std::function<void()> onTick, std::FILE* out,
-               std::FILE* err, Clock clock = std::chrono::steady_clock::now);
+  // events hears the tick; clock is replaceable for tests.
+  HeadlessView(platform::MainLoop& loop, DialogEvents& events, std::FILE* out, std::FILE* err,
+               Clock clock = std::chrono::steady_clock::now);
   ~HeadlessView() override;
   HeadlessView(const HeadlessView&) = delete;
   HeadlessView& operator=(const HeadlessView&) = delete;
@@ -79,7 +80,7 @@ class HeadlessView : public DialogView {
   void print_status(const std::string& address, const std::string& text);
 
   platform::MainLoop& loop_;
-  std::function<void()> onTick_;
+  DialogEvents& events_;
   std::FILE* out_;
   std::FILE* err_;
   Clock clock_;

@@ -7,7 +7,7 @@
 #include <cstdio>
 
 #include "discovery/UnitOutcome.h"
-#include "shell/TarvoLoadDialog.h"
+#include "shell/DialogEvents.h"
 
 namespace {
 
@@ -54,8 +54,7 @@ std::vector<std::string> Wrap(const std::string& text, int width) {
 
 }  // namespace
 
-TuiView::TuiView(platform::MainLoop& loop, TarvoLoadDialog& dialog)
-    : loop_(loop), dialog_(dialog) {}
+TuiView::TuiView(platform::MainLoop& loop, DialogEvents& events) : loop_(loop), events_(events) {}
 
 TuiView::~TuiView() { Close(); }
 
@@ -171,7 +170,7 @@ void TuiView::ShowMessage(const std::string& text, const std::string& caption) {
 
 void TuiView::StartTick(unsigned periodMs) {
   tickTimer_ = loop_.AddTimer(periodMs, [this] {
-    dialog_.OnTick();
+    events_.OnTick();
     // A terminal resize reaches the program as a key, with no byte on
     // standard input to wake the loop; the tick picks it up.
     on_input();
@@ -211,9 +210,9 @@ bool TuiView::on_global_key(int key) {
   } else if (key == KEY_RESIZE) {
     // The next draw lays the screen out for the new size.
   } else if (key >= KEY_F(1) && key <= KEY_F(5)) {
-    dialog_.OnColumnClick(key - KEY_F(1));
+    events_.OnColumnClick(key - KEY_F(1));
   } else if (!typing && key >= '1' && key <= '5') {
-    dialog_.OnColumnClick(key - '1');
+    events_.OnColumnClick(key - '1');
   } else if (!typing && key == 'a') {
     focus_ = Focus::Address;
   } else if (!typing && key == 'r') {
@@ -241,7 +240,7 @@ void TuiView::on_list_key(int key) {
     case '\n':
     case '\r':
     case KEY_ENTER:
-      if (cursor_ < RowCount()) dialog_.OnItemActivate(cursor_);
+      if (cursor_ < RowCount()) events_.OnItemActivate(cursor_);
       break;
     default: break;
   }
@@ -259,10 +258,10 @@ void TuiView::on_address_key(int key) {
 
 void TuiView::press(Focus button) {
   switch (button) {
-    case Focus::Add: dialog_.OnAdd(); break;
-    case Focus::Rescan: dialog_.OnRescan(); break;
+    case Focus::Add: events_.OnAdd(); break;
+    case Focus::Rescan: events_.OnRescan(); break;
     case Focus::Start:
-      if (startEnabled_) dialog_.OnStartInstall();
+      if (startEnabled_) events_.OnStartInstall();
       break;
     case Focus::Exit: exit_program(); break;
     default: break;
@@ -270,7 +269,7 @@ void TuiView::press(Focus button) {
 }
 
 void TuiView::exit_program() {
-  dialog_.StopAll();
+  events_.StopAll();
   loop_.Quit(0);
 }
 

@@ -27,11 +27,11 @@
 #include "platform/MainLoop.h"
 #include "shell/DialogView.h"
 
-class TarvoLoadDialog;
+class DialogEvents;
 
 class TuiView : public DialogView {
  public:
-  TuiView(platform::MainLoop& loop, TarvoLoadDialog& dialog);
+  TuiView(platform::MainLoop& loop, DialogEvents& events);
   ~TuiView() override;
   TuiView(const TuiView&) = delete;
   TuiView& operator=(const TuiView&) = delete;
@@ -84,7 +84,7 @@ class TuiView : public DialogView {
   std::vector<int> column_widths(int width) const;
 
   platform::MainLoop& loop_;
-  TarvoLoadDialog& dialog_;
+  DialogEvents& events_;
   std::FILE* terminal_ = nullptr;
   bool screen_ = false;
   bool shown_ = false;

@@ -10,6 +10,7 @@
 
 #include "DialogEvents.h"
 #include "DialogIds.h"
+#include "platform/MainLoop.h"
 
 namespace {
 
@@ -36,7 +37,8 @@ bool InitCommonControlClasses() {
 
 }  // namespace
 
-Win32DialogView::Win32DialogView(DialogEvents* events) : events_(events) {}
+Win32DialogView::Win32DialogView(DialogEvents* events, platform::MainLoop* loop)
+    : events_(events), loop_(loop) {}
 
 Win32DialogView::~Win32DialogView() {
   events_ = nullptr;
@@ -50,6 +52,7 @@ bool Win32DialogView::Open() {
     // WM_INITDIALOG records the handle before CreateDialogParam returns.
     CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_MAIN_DIALOG), nullptr,
                        DialogProc, reinterpret_cast<LPARAM>(this));
+    if (loop_ != nullptr && dialog_ != nullptr) loop_->SetDialog(dialog_);
   }
   return dialog_ != nullptr;
 }

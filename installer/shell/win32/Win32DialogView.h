@@ -15,13 +15,18 @@
 #include "DialogView.h"
 
 class DialogEvents;
+namespace platform {
+class MainLoop;
+}
 
 class Win32DialogView : public DialogView {
  public:
   // The dialog's timer, delivered as WM_TIMER to the dialog procedure.
   static constexpr UINT_PTR kTickTimerId = 7000;
 
-  explicit Win32DialogView(DialogEvents* events);
+  // With a loop, the dialog is handed to it when made, so that the loop
+  // serves its keyboard navigation.
+  explicit Win32DialogView(DialogEvents* events, platform::MainLoop* loop = nullptr);
   // Destroys a dialog that still exists without reporting to the events.
   ~Win32DialogView() override;
   Win32DialogView(const Win32DialogView&) = delete;
@@ -56,6 +61,7 @@ class Win32DialogView : public DialogView {
   LRESULT SendToList(UINT message, WPARAM wParam, LPARAM lParam) const;
 
   DialogEvents* events_;
+  platform::MainLoop* loop_;
   HWND dialog_ = nullptr;
   bool opened_ = false;
 };

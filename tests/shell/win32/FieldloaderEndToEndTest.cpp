@@ -119,8 +119,7 @@ TEST_F(FieldloaderEndToEndTest, DiscoveredUnitsInstallAndAnAddedUnitIsListed) {
   // controller, whose services reach it.
   unit_table table;
   TarvoLoadDialog controller(table);
-  ControllerEvents<TarvoLoadDialog> events(controller);
-  Win32DialogView view(&events);
+  Win32DialogView view(&controller);
   ASSERT_TRUE(controller.Create(&view));
   controller.SetupColumns();
   HWND dialog = view.Handle();

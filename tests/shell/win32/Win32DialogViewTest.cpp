@@ -1,8 +1,8 @@
 // The main dialog made for real from its template and driven in-process the
 // way a user would drive it (button clicks, keys through the dialog
 // manager, list notifications) and the way the controller draws it (through
-// the view). A recording controller behind ControllerEvents shows which
-// reports reach the controller. Under wine on a virtual display the last test
+// the view). A recording controller shows which reports reach the
+// controller. Under wine on a virtual display the last test
 // asks the launcher for a screenshot of the filled dialog.
 #include <windows.h>
 // After windows.h, which they need.
@@ -28,21 +28,25 @@ const ListColumn kColumns[] = {
 
 // Records what reaches the controller and answers as the controller does
 // where the dialog depends on it (the title, the tick at stop).
-struct RecordingController {
+struct RecordingController : DialogEvents {
   DialogView* view = nullptr;
   std::vector<std::string> calls;
 
-  void SetTitle() {
+  void SetTitle() override {
     calls.push_back("SetTitle");
     view->SetTitle(kTitle);
   }
-  void OnTick() { calls.push_back("OnTick"); }
-  void OnStartInstall() { calls.push_back("OnStartInstall"); }
-  void OnAdd() { calls.push_back("OnAdd"); }
-  void OnRescan() { calls.push_back("OnRescan"); }
-  void OnColumnClick(int column) { calls.push_back("OnColumnClick " + std::to_string(column)); }
-  void OnItemActivate(int row) { calls.push_back("OnItemActivate " + std::to_string(row)); }
-  void StopAll() {
+  void OnTick() override { calls.push_back("OnTick"); }
+  void OnStartInstall() override { calls.push_back("OnStartInstall"); }
+  void OnAdd() override { calls.push_back("OnAdd"); }
+  void OnRescan() override { calls.push_back("OnRescan"); }
+  void OnColumnClick(int column) override {
+    calls.push_back("OnColumnClick " + std::to_string(column));
+  }
+  void OnItemActivate(int row) override {
+    calls.push_back("OnItemActivate " + std::to_string(row));
+  }
+  void StopAll() override {
     calls.push_back("StopAll");
     view->StopTick();
   }
@@ -129,8 +133,7 @@ class Win32DialogViewTest : public ::testing::Test {
   }
 
   RecordingController controller;
-  ControllerEvents<RecordingController> events{controller};
-  Win32DialogView view{&events};
+  Win32DialogView view{&controller};
   HWND dialog = nullptr;
 };
 
@@ -419,10 +422,9 @@ TEST_F(Win32DialogViewTest, CloseBoxStopsAndTheDialogGoes) {
 
 TEST_F(Win32DialogViewTest, ViewDestroyedFirstTakesItsDialogWithoutReports) {
   RecordingController other;
-  ControllerEvents<RecordingController> otherEvents{other};
   HWND otherDialog;
   {
-    Win32DialogView otherView(&otherEvents);
+    Win32DialogView otherView(&other);
     other.view = &otherView;
     // The first drawing call makes the dialog.
     otherView.SetCountText("1");

@@ -16,15 +16,16 @@
 #include <optional>
 #include <vector>
 
-#include "discovery/unit_table.h"
 #include "install/InstallLog.h"
-#include "install/RemoteShell.h"
-#include "install/TelnetSession.h"
+#include "install/JobReport.h"
 #include "platform/Sockets.h"
+#include "telnet/RemoteShell.h"
+#include "telnet/TelnetSession.h"
 #include "transfer/EchoPinger.h"
 #include "transfer/PackageManifest.h"
 #include "transfer/RemoteFsysManipulator.h"
 #include "transfer/RouteRequestChannel.h"
+#include "units/unit_table.h"
 
 namespace {
 

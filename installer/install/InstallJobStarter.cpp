@@ -5,10 +5,10 @@
 // counts running jobs instead, for the bounded wait at exit.
 #include <memory>
 
-#include "discovery/ControllerFlags.h"
-#include "discovery/unit_table.h"
 #include "install/InstallJob.h"
 #include "platform/Threads.h"
+#include "units/ControllerFlags.h"
+#include "units/unit_table.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "discovery/DisplayOrder.h"
-#include "discovery/unit_table.h"
+#include "units/DisplayOrder.h"
+#include "units/unit_table.h"
 
 const ListColumn DeviceList::kColumns[kColumnCount] = {
     {"IP Address", 100}, {"Node", 40}, {"Group Name", 135}, {"Version", 65}, {"Install", 80},

@@ -4,13 +4,13 @@
 #include <algorithm>
 #include <vector>
 
-#include "discovery/unit_table.h"
 #include "platform/Console.h"
 #include "platform/MainLoop.h"
 #include "shell/HeadlessView.h"
 #include "shell/Program.h"
 #include "shell/RunReporter.h"
 #include "shell/TarvoLoadDialog.h"
+#include "units/unit_table.h"
 
 namespace {
 

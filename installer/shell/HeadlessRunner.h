@@ -6,7 +6,7 @@
 // summary table, and the main loop ends with the run's exit code:
 //
 //   0  every selected unit ended Finished (the outcomes of that state in
-//      discovery/UnitOutcome.h)
+//      units/UnitOutcome.h)
 //   1  some unit ended Failed or was cancelled
 //   2  nothing could start: a broken package, or no unit found
 //

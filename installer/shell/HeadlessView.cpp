@@ -1,9 +1,9 @@
 // The headless view's rows and status lines (see HeadlessView.h).
 #include "shell/HeadlessView.h"
 
-#include "discovery/DisplayOrder.h"
 #include "platform/MainLoop.h"
 #include "shell/DialogEvents.h"
+#include "units/DisplayOrder.h"
 
 namespace {
 

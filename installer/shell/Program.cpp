@@ -2,12 +2,12 @@
 #include "shell/Program.h"
 
 #include "discovery/MyTarvoInterface.h"
-#include "discovery/unit_table.h"
 #include "platform/MainLoop.h"
 #include "platform/ProgramVersion.h"
 #include "shell/DialogView.h"
 #include "shell/RunReporter.h"
 #include "shell/TarvoLoadDialog.h"
+#include "units/unit_table.h"
 
 Program::Program(const std::string& reportFolder)
     : version_(platform::ProgramVersionString("ProductVersion").value_or("Unknown")),

@@ -11,10 +11,10 @@
 #include <filesystem>
 #include <fstream>
 
-#include "discovery/DisplayOrder.h"
-#include "discovery/unit_table.h"
 #include "install/InstallJob.h"
 #include "platform/Sockets.h"
+#include "units/DisplayOrder.h"
+#include "units/unit_table.h"
 
 namespace {
 

@@ -21,8 +21,8 @@
 #include <string>
 #include <vector>
 
-#include "discovery/JobReport.h"
-#include "discovery/tarvo_object.h"
+#include "install/JobReport.h"
+#include "units/tarvo_object.h"
 
 class unit_table;
 

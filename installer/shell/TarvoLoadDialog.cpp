@@ -7,16 +7,16 @@
 #include "UDPReceiver.h"
 #include "UDPSender.h"
 #include "VEVException.h"
-#include "discovery/ControllerFlags.h"
 #include "discovery/DiscoveryEntry.h"
 #include "discovery/RecordQuery.h"
-#include "discovery/unit_table.h"
 #include "iThreadPool.h"
 #include "install/InstallJob.h"
 #include "platform/Files.h"
 #include "platform/OpenDocument.h"
 #include "platform/ProgramVersion.h"
 #include "shell/DialogView.h"
+#include "units/ControllerFlags.h"
+#include "units/unit_table.h"
 
 ShellSeams ShellSeams::Platform() {
   ShellSeams seams;

@@ -18,8 +18,8 @@
 #include "MyTarvoInterface.h"
 #include "TarvoInterface.h"
 #include "UnitSim.h"
-#include "discovery/unit_table.h"
 #include "platform/MainLoop.h"
+#include "units/unit_table.h"
 
 namespace {
 

@@ -18,10 +18,10 @@
 #include "RecordingView.h"
 #include "TestSupport.h"
 #include "UnitSim.h"
-#include "discovery/ControllerFlags.h"
-#include "discovery/unit_table.h"
 #include "install/InstallLog.h"
 #include "shell/TarvoLoadDialog.h"
+#include "units/ControllerFlags.h"
+#include "units/unit_table.h"
 
 namespace {
 

@@ -16,13 +16,13 @@
 #include "RecordingView.h"
 #include "TestSupport.h"
 #include "UnitSim.h"
-#include "discovery/ControllerFlags.h"
 #include "discovery/DiscoveryEntry.h"
-#include "discovery/DisplayOrder.h"
-#include "discovery/unit_table.h"
 #include "install/InstallLog.h"
 #include "platform/Files.h"
 #include "shell/TarvoLoadDialog.h"
+#include "units/ControllerFlags.h"
+#include "units/DisplayOrder.h"
+#include "units/unit_table.h"
 
 namespace {
 

@@ -8,9 +8,9 @@
 
 #include "../install/job/JobFakes.h"
 #include "RecordingView.h"
-#include "discovery/DisplayOrder.h"
-#include "discovery/unit_table.h"
 #include "shell/DeviceList.h"
+#include "units/DisplayOrder.h"
+#include "units/unit_table.h"
 
 namespace {
 

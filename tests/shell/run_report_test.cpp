@@ -17,10 +17,10 @@
 #include "../install/job/JobFakes.h"
 #include "LoopbackNet.h"
 #include "TestSupport.h"
-#include "discovery/unit_table.h"
 #include "install/InstallJob.h"
 #include "shell/HeadlessRunner.h"
 #include "shell/RunReport.h"
+#include "units/unit_table.h"
 
 namespace {
 

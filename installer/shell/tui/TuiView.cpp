@@ -6,8 +6,8 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "discovery/UnitOutcome.h"
 #include "shell/DialogEvents.h"
+#include "units/UnitOutcome.h"
 
 namespace {
 

@@ -23,11 +23,11 @@
 #include "JobFakes.h"
 #include "TestSupport.h"
 #include "UnitSim.h"
-#include "discovery/unit_table.h"
 #include "install/InstallContext.h"
 #include "install/InstallJob.h"
 #include "install/InstallLog.h"
 #include "transfer/PackageManifest.h"
+#include "units/unit_table.h"
 
 namespace jobtest {
 

@@ -14,10 +14,10 @@
 #include "JobRig.h"
 #include "TestSupport.h"
 #include "UnitSim.h"
-#include "discovery/ControllerFlags.h"
 #include "install/InstallJob.h"
 #include "install/InstallLog.h"
 #include "transfer/PackageManifest.h"
+#include "units/ControllerFlags.h"
 
 namespace {
 

@@ -23,8 +23,8 @@
 #include "TestSupport.h"
 #include "UnitSim.h"
 #include "Win32DialogView.h"
-#include "discovery/unit_table.h"
 #include "install/InstallLog.h"
+#include "units/unit_table.h"
 
 namespace {
 

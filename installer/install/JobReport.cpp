@@ -1,5 +1,5 @@
 // The transcript's line splitting and password masking.
-#include "discovery/JobReport.h"
+#include "install/JobReport.h"
 
 void JobTranscript::AddText(const char* mark, const std::string& text) {
   std::string line;

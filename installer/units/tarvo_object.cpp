@@ -1,14 +1,14 @@
 // The record's construction and its progress report. The percentage is
 // computed in double from the two unsigned counts, as the list shows it; a
 // package of no bytes counts as fully sent rather than dividing by zero.
-#include "discovery/tarvo_object.h"
+#include "units/tarvo_object.h"
 
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
-#include "discovery/unit_table.h"
+#include "units/unit_table.h"
 
 namespace {
 

@@ -6,18 +6,18 @@
 // The lock is created with the table rather than on first use: the table is
 // built before any other thread exists, so no two threads can race to
 // create it.
-#include "discovery/unit_table.h"
+#include "units/unit_table.h"
 
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
 
-#include "discovery/DisplayOrder.h"
-#include "install/TelnetSession.h"
 #include "platform/Sync.h"
+#include "telnet/TelnetSession.h"
 #include "transfer/EchoPinger.h"
 #include "transfer/RouteRequestChannel.h"
+#include "units/DisplayOrder.h"
 
 namespace {
 

@@ -19,8 +19,8 @@
 #include <functional>
 #include <memory>
 
-#include "discovery/UnitPointerArray.h"
-#include "discovery/tarvo_object.h"
+#include "units/UnitPointerArray.h"
+#include "units/tarvo_object.h"
 
 class EchoPinger;
 class RouteRequestChannel;

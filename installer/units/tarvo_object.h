@@ -11,14 +11,18 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
-#include "discovery/JobReport.h"
-#include "discovery/UnitOutcome.h"
 #include "transfer/RemoteFsysManipulator.h"
+#include "units/UnitOutcome.h"
 
 class TelnetSession;
 class unit_table;
+struct JobReport;
+
+// A text a unit may or may not have sent.
+using NullableText = std::optional<std::string>;
 
 class tarvo_object : public RemoteFsysManipulatorProgressInterface {
  public:

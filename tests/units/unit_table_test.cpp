@@ -2,7 +2,7 @@
 // discovery replies, the device-link responses and the "Add" button rely on,
 // both orders kept through growth, cancel, the progress percentage, and the
 // bounded wait for job threads when the table is destroyed.
-#include "discovery/unit_table.h"
+#include "units/unit_table.h"
 
 #include <gtest/gtest.h>
 
@@ -13,8 +13,8 @@
 #include <new>
 #include <thread>
 
-#include "discovery/DisplayOrder.h"
 #include "platform/Sockets.h"
+#include "units/DisplayOrder.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // The failure classes' names as the run report writes them.
-#include "discovery/UnitOutcome.h"
+#include "units/UnitOutcome.h"
 
 const char* FailureClassName(FailureClass failure) {
   switch (failure) {

@@ -12,9 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "discovery/UnitOutcome.h"
-
-using NullableText = std::optional<std::string>;
+#include "units/tarvo_object.h"
 
 // Milliseconds since the job started; -1 for a step that never ran.
 struct StepTime {

@@ -3,11 +3,10 @@
 
 #include "platform/MainLoop.h"
 #include "shell/DialogEvents.h"
+#include "shell/RunReport.h"
 #include "units/DisplayOrder.h"
 
 namespace {
-
-constexpr int kStatusColumn = 4;
 
 bool IsPercentage(const std::string& text) { return !text.empty() && text.back() == '%'; }
 
@@ -21,15 +20,15 @@ HeadlessView::~HeadlessView() { StopTick(); }
 
 void HeadlessView::InsertColumns(const ListColumn* /*columns*/, int /*count*/) {}
 
-int HeadlessView::InsertRow(int index, const std::string& firstCell, bool selected) {
+int HeadlessView::InsertRow(int index, const UnitRow& unit, bool selected) {
   if (index < 0 || index > RowCount()) index = RowCount();
-  rows_.insert(rows_.begin() + index, Row{CompactAddress(firstCell), selected});
+  rows_.insert(rows_.begin() + index, Row{DottedAddress(unit.address), selected});
   return index;
 }
 
-void HeadlessView::SetCellText(int row, int column, const std::string& text) {
-  if (column != kStatusColumn || row < 0 || row >= RowCount()) return;
-  print_status(rows_[static_cast<std::size_t>(row)].address, text);
+void HeadlessView::ShowStatus(int row, const std::string& status) {
+  if (row < 0 || row >= RowCount()) return;
+  print_status(rows_[static_cast<std::size_t>(row)].address, status);
 }
 
 void HeadlessView::DeleteAllRows() { rows_.clear(); }
@@ -66,14 +65,6 @@ void HeadlessView::SelectAll() {
 }
 
 void HeadlessView::TypeAddress(std::uint32_t networkOrder) { typed_.push_back(networkOrder); }
-
-std::string HeadlessView::CompactAddress(const std::string& cell) {
-  std::string compact;
-  for (const char c : cell) {
-    if (c != ' ') compact += c;
-  }
-  return compact;
-}
 
 // A unit's line is printed when its text changed; a percentage also waits
 // until a second has passed since the unit's last printed percentage.

@@ -1,6 +1,6 @@
 // The view of a headless run: the dialog without a screen. It keeps the
-// rows the controller draws, as every view does, and prints one line on its
-// output stream whenever a unit's "Install" cell shows a new text:
+// address and selected state of the rows the controller draws, and prints
+// one line on its output stream whenever a unit's status shows a new text:
 //
 //   127.0.0.5  Connecting
 //   127.0.0.5  42.0%
@@ -44,8 +44,9 @@ class HeadlessView : public DialogView {
   HeadlessView& operator=(const HeadlessView&) = delete;
 
   void InsertColumns(const ListColumn* columns, int count) override;
-  int InsertRow(int index, const std::string& firstCell, bool selected) override;
-  void SetCellText(int row, int column, const std::string& text) override;
+  int InsertRow(int index, const UnitRow& unit, bool selected) override;
+  void UpdateRow(int /*row*/, const UnitRow& /*unit*/) override {}
+  void ShowStatus(int row, const std::string& status) override;
   void DeleteAllRows() override;
   int RowCount() const override { return static_cast<int>(rows_.size()); }
   bool IsRowSelected(int row) const override;
@@ -64,12 +65,9 @@ class HeadlessView : public DialogView {
   void TypeAddress(std::uint32_t networkOrder);
   bool startEnabled() const { return startEnabled_; }
 
-  // "127.  0.  0.  5" as the list shows it, without the padding.
-  static std::string CompactAddress(const std::string& cell);
-
  private:
   struct Row {
-    std::string address;
+    std::string address;  // dotted, as the status lines show it
     bool selected = false;
   };
   struct Printed {

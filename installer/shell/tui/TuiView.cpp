@@ -99,21 +99,29 @@ void TuiView::InsertColumns(const ListColumn* columns, int count) {
   columns_.assign(columns, columns + count);
 }
 
-int TuiView::InsertRow(int index, const std::string& firstCell, bool selected) {
+int TuiView::InsertRow(int index, const UnitRow& unit, bool selected) {
   if (index < 0 || index > RowCount()) index = RowCount();
   Row row;
-  row.cells.assign(std::max<std::size_t>(columns_.size(), 1), std::string());
-  row.cells[0] = firstCell;
+  row.cells.assign(columns_.size(), std::string());
   row.selected = selected;
   rows_.insert(rows_.begin() + index, row);
+  UpdateRow(index, unit);
   return index;
 }
 
-void TuiView::SetCellText(int row, int column, const std::string& text) {
+void TuiView::UpdateRow(int row, const UnitRow& unit) {
   if (row < 0 || row >= RowCount()) return;
   std::vector<std::string>& cells = rows_[static_cast<std::size_t>(row)].cells;
-  if (column >= 0 && column < static_cast<int>(cells.size())) {
-    cells[static_cast<std::size_t>(column)] = text;
+  for (std::size_t i = 0; i < columns_.size() && i < cells.size(); ++i) {
+    if (!columns_[i].isStatus()) cells[i] = columns_[i].text(unit);
+  }
+}
+
+void TuiView::ShowStatus(int row, const std::string& status) {
+  if (row < 0 || row >= RowCount()) return;
+  std::vector<std::string>& cells = rows_[static_cast<std::size_t>(row)].cells;
+  for (std::size_t i = 0; i < columns_.size() && i < cells.size(); ++i) {
+    if (columns_[i].isStatus()) cells[i] = status;
   }
 }
 
@@ -284,6 +292,27 @@ void TuiView::move_focus(int delta) {
 
 // Drawing: the whole screen from what the view keeps, after every event.
 
+namespace {
+
+// The status column shows its longest text whole: what it lacks is taken
+// from the widest other column.
+void WidenStatusColumn(const std::vector<ListColumn>& columns, std::vector<int>& widths) {
+  constexpr int kStatusCells = static_cast<int>(kWidestStatusText);
+  const auto status = std::find_if(columns.begin(), columns.end(),
+                                   [](const ListColumn& column) { return column.isStatus(); });
+  const auto at = static_cast<std::size_t>(status - columns.begin());
+  if (widths.size() < 2 || at >= widths.size() || widths[at] >= kStatusCells) return;
+  std::size_t widest = at == 0 ? 1 : 0;
+  for (std::size_t i = 0; i < widths.size(); ++i) {
+    if (i != at && widths[i] > widths[widest]) widest = i;
+  }
+  const int moved = std::min(kStatusCells - widths[at], widths[widest] - 3);
+  widths[widest] -= moved;
+  widths[at] += moved;
+}
+
+}  // namespace
+
 std::vector<int> TuiView::column_widths(int width) const {
   // The selection mark takes four cells and one space separates columns;
   // the rest is shared in proportion to the columns' pixel widths, and the
@@ -298,15 +327,7 @@ std::vector<int> TuiView::column_widths(int width) const {
     const int share = pixels > 0 ? column.width * room / pixels : natural;
     widths.push_back(std::max(3, std::max(std::min(natural, room), share)));
   }
-  // The status column shows its longest text whole: what it lacks is taken
-  // from the widest other column.
-  constexpr int kStatusCells = static_cast<int>(kWidestStatusText);
-  if (widths.size() >= 2 && widths.back() < kStatusCells) {
-    const auto widest = std::max_element(widths.begin(), widths.end() - 1);
-    const int moved = std::min(kStatusCells - widths.back(), *widest - 3);
-    *widest -= moved;
-    widths.back() += moved;
-  }
+  WidenStatusColumn(columns_, widths);
   return widths;
 }
 

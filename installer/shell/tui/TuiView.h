@@ -37,8 +37,9 @@ class TuiView : public DialogView {
   TuiView& operator=(const TuiView&) = delete;
 
   void InsertColumns(const ListColumn* columns, int count) override;
-  int InsertRow(int index, const std::string& firstCell, bool selected) override;
-  void SetCellText(int row, int column, const std::string& text) override;
+  int InsertRow(int index, const UnitRow& unit, bool selected) override;
+  void UpdateRow(int row, const UnitRow& unit) override;
+  void ShowStatus(int row, const std::string& status) override;
   void DeleteAllRows() override;
   int RowCount() const override { return static_cast<int>(rows_.size()); }
   bool IsRowSelected(int row) const override;

@@ -12,6 +12,9 @@
 
 #include <windows.h>
 
+#include <string>
+#include <vector>
+
 #include "DialogView.h"
 
 class DialogEvents;
@@ -38,8 +41,9 @@ class Win32DialogView : public DialogView {
   HWND Handle() const { return dialog_; }
 
   void InsertColumns(const ListColumn* columns, int count) override;
-  int InsertRow(int index, const std::string& firstCell, bool selected) override;
-  void SetCellText(int row, int column, const std::string& text) override;
+  int InsertRow(int index, const UnitRow& unit, bool selected) override;
+  void UpdateRow(int row, const UnitRow& unit) override;
+  void ShowStatus(int row, const std::string& status) override;
   void DeleteAllRows() override;
   int RowCount() const override;
   bool IsRowSelected(int row) const override;
@@ -59,9 +63,11 @@ class Win32DialogView : public DialogView {
   INT_PTR HandleCommand(WPARAM wParam, LPARAM lParam);
   void Stop();
   LRESULT SendToList(UINT message, WPARAM wParam, LPARAM lParam) const;
+  void set_cell(int row, std::size_t column, const std::string& text);
 
   DialogEvents* events_;
   platform::MainLoop* loop_;
+  std::vector<ListColumn> columns_;
   HWND dialog_ = nullptr;
   bool opened_ = false;
 };

@@ -9,6 +9,8 @@
 #include <commctrl.h>
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -16,6 +18,7 @@
 #include "DialogEvents.h"
 #include "DialogIds.h"
 #include "Win32DialogView.h"
+#include "shell/DeviceList.h"
 
 namespace {
 
@@ -23,8 +26,21 @@ namespace {
 const char kTitle[] = "Tarvo Installer (Version 1.0.0-\xCE\xB2)";
 const wchar_t kWideTitle[] = L"Tarvo Installer (Version 1.0.0-\x03B2)";
 
-const ListColumn kColumns[] = {
-    {"IP Address", 100}, {"Node", 40}, {"Group Name", 135}, {"Version", 65}, {"Install", 80}};
+// The program's own columns, which draw the cells from a unit.
+const std::span<const ListColumn> kColumns = DeviceList::Columns();
+
+// A unit as the controller hands it to the view, at a.b.c.d.
+UnitRow UnitAt(int a, int b, int c, int d, int node = 0, const char* group = "",
+               const char* version = "") {
+  UnitRow unit;
+  const unsigned char octets[4] = {static_cast<unsigned char>(a), static_cast<unsigned char>(b),
+                                   static_cast<unsigned char>(c), static_cast<unsigned char>(d)};
+  std::memcpy(&unit.address, octets, sizeof octets);
+  unit.node = node;
+  unit.group = group;
+  unit.version = version;
+  return unit;
+}
 
 // Records what reaches the controller and answers as the controller does
 // where the dialog depends on it (the title, the tick at stop).
@@ -117,17 +133,18 @@ class Win32DialogViewTest : public ::testing::Test {
     return text;
   }
   void FillRows() {
-    view.InsertColumns(kColumns, 5);
-    const char* rows[][5] = {{" 10.  0.  0.  9", "3", "North", "4.2.1", "Running"},
-                             {" 10.  0.  0. 10", "4", "North", "4.2.0", "Pending"},
-                             {"192.168.  1.200", "0", "???", "???", "Failed"},
-                             {"192.168.  1.201", "7",
-                              "S\xC3\xBC"
-                              "d",
-                              "4.2.1", ""}};
+    view.InsertColumns(kColumns.data(), 5);
+    const UnitRow units[] = {UnitAt(10, 0, 0, 9, 3, "North", "4.2.1"),
+                             UnitAt(10, 0, 0, 10, 4, "North", "4.2.0"),
+                             UnitAt(192, 168, 1, 200, 0, "???", "???"),
+                             UnitAt(192, 168, 1, 201, 7,
+                                    "S\xC3\xBC"
+                                    "d",
+                                    "4.2.1")};
+    const char* statuses[] = {"Running", "Pending", "Failed", ""};
     for (int row = 0; row < 4; ++row) {
-      const int index = view.InsertRow(row, rows[row][0], row < 2);
-      for (int column = 1; column < 5; ++column) view.SetCellText(index, column, rows[row][column]);
+      const int index = view.InsertRow(row, units[row], row < 2);
+      view.ShowStatus(index, statuses[row]);
     }
     view.SetCountText("4");
   }
@@ -232,7 +249,7 @@ TEST_F(Win32DialogViewTest, TitleComesFromTheControllerAtCreationAndShowCentres)
 }
 
 TEST_F(Win32DialogViewTest, ColumnsAreLeftAlignedWithTheirHeadersAndWidths) {
-  view.InsertColumns(kColumns, 5);
+  view.InsertColumns(kColumns.data(), 5);
   const HWND header = reinterpret_cast<HWND>(SendMessageW(List(), LVM_GETHEADER, 0, 0));
   EXPECT_EQ(SendMessageW(header, HDM_GETITEMCOUNT, 0, 0), 5);
   for (int i = 0; i < 5; ++i) {
@@ -252,15 +269,15 @@ TEST_F(Win32DialogViewTest, ColumnsAreLeftAlignedWithTheirHeadersAndWidths) {
 }
 
 TEST_F(Win32DialogViewTest, RowsCarryTheirTextsAndOnlyTheSelectedState) {
-  view.InsertColumns(kColumns, 5);
-  EXPECT_EQ(view.InsertRow(0, " 10.  0.  0.  9", true), 0);
-  EXPECT_EQ(view.InsertRow(1, " 10.  0.  0. 10", false), 1);
+  view.InsertColumns(kColumns.data(), 5);
+  EXPECT_EQ(view.InsertRow(0, UnitAt(10, 0, 0, 9), true), 0);
+  EXPECT_EQ(view.InsertRow(1, UnitAt(10, 0, 0, 10), false), 1);
   // A row inserted in the middle moves the later ones down.
-  EXPECT_EQ(view.InsertRow(1, "192.168.  1.200", true), 1);
-  view.SetCellText(1, 2,
-                   "S\xC3\xBC"
-                   "d");
-  view.SetCellText(2, 4, "Pending");
+  EXPECT_EQ(view.InsertRow(1, UnitAt(192, 168, 1, 200), true), 1);
+  view.UpdateRow(1, UnitAt(192, 168, 1, 200, 0,
+                           "S\xC3\xBC"
+                           "d"));
+  view.ShowStatus(2, "Pending");
 
   EXPECT_EQ(view.RowCount(), 3);
   EXPECT_EQ(SendMessageW(List(), LVM_GETITEMCOUNT, 0, 0), 3);

@@ -267,6 +267,30 @@ TEST_F(ControllerTest, RunGoesInWavesWithCancelAndQueue) {
   EXPECT_EQ(channel_.CallCount(), 0u);
 }
 
+// A unit queued during a run waits while another unit's job is genuinely
+// Running (not ending after a cancel), and goes in the next wave.
+TEST_F(ControllerTest, QueuedUnitWaitsWhileAnotherIsRunning) {
+  WriteRelease();
+  ASSERT_TRUE(Start());
+  AddByHand(127, 0, 0, 2);
+  AddByHand(127, 0, 0, 3);
+  pinger_.HoldUntil(0, 30000);
+  view_.Select(Row("127.0.0.3"), false);
+  dialog_->OnStartInstall();
+  ASSERT_TRUE(pinger_.WaitHeld(1, 10000));
+  dialog_->OnItemActivate(Row("127.0.0.3"));
+  ASSERT_EQ(StateOf("127.0.0.3"), InstallState::Pending);
+  for (int i = 0; i < 5; ++i) dialog_->OnTick();
+  EXPECT_EQ(StateOf("127.0.0.2"), InstallState::Running);
+  EXPECT_EQ(StateOf("127.0.0.3"), InstallState::Pending);
+  EXPECT_FALSE(JobActive("127.0.0.3"));
+  EXPECT_EQ(pinger_.MostHeldAtOnce(), 1) << "the queued unit's job began beside the running one";
+  pinger_.Release();
+  ASSERT_TRUE(TickUntil([&] { return runInProgressFlag == 0; }));
+  EXPECT_EQ(StateOf("127.0.0.3"), InstallState::Failed);
+  EXPECT_EQ(view_.Cell(Row("127.0.0.3"), 4), "Failed Connection");
+}
+
 // An interrupted headless run: the running unit is cancelled, the one queued
 // behind its ending job and the one waiting for the next wave are taken back,
 // and the unit outside the run is left alone; the run then ends.

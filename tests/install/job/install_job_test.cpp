@@ -137,6 +137,36 @@ TEST_F(InstallJobTest, ReachableUnitIsInstalledWithoutRouteTraffic) {
   EXPECT_EQ(LogLines("127.0.0.2"), 1);
 }
 
+// Every job's copy counts from 0 again, so that its first file starts at
+// "0.0%" rather than where the unit's previous job ended: a second job on
+// the same unit reads no percentage above 100.0% and reports the package's
+// bytes once.
+TEST_F(InstallJobTest, EveryJobCountsItsCopyFromZero) {
+  AddFile("first.bin", 1000);
+  AddFile("second.bin", 3000);
+  StartUnits({SimUnit("127.0.0.2").Knob("rate=8000")});
+  tarvo_object* unit = Add("127.0.0.2");
+  StartInstallJobs(context_);
+  WaitForAllJobs();
+  ExpectOutcome(unit, InstallState::Finished, "Success");
+  table_.Lock();
+  unit->MarkPending();
+  table_.Unlock();
+  jobtest::StatusTrail trail(table_, unit);
+  StartInstallJobs(context_);
+  WaitForAllJobs();
+  const std::vector<std::string> texts = trail.Stop();
+  ExpectOutcome(unit, InstallState::Finished, "Success");
+  EXPECT_EQ(Final(unit).report.bytesSent, 4000u);
+  bool sawPercentage = false;
+  for (const std::string& text : texts) {
+    if (text.empty() || text.back() != '%') continue;
+    sawPercentage = true;
+    EXPECT_LE(std::stod(text), 100.0) << text;
+  }
+  EXPECT_TRUE(sawPercentage) << testing::PrintToString(texts);
+}
+
 TEST_F(InstallJobTest, ReportCarriesStepTimesBytesVersionAndAMaskedTranscript) {
   AddFile("first.bin", 5000);
   StartUnits({SimUnit("127.0.0.2")});

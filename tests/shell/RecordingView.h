@@ -96,6 +96,13 @@ class RecordingView : public DialogView {
   std::string Cell(int row, int column) const {
     return rows.at(static_cast<std::size_t>(row)).cells.at(static_cast<std::size_t>(column));
   }
+  // The row's status, wherever the list's table puts the status column.
+  std::string Status(int row) const {
+    for (std::size_t i = 0; i < listColumns.size(); ++i) {
+      if (listColumns[i].isStatus()) return Cell(row, static_cast<int>(i));
+    }
+    return std::string();
+  }
   // One column of every row, top to bottom.
   std::vector<std::string> Column(int column) const {
     std::vector<std::string> texts;

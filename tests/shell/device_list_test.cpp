@@ -116,7 +116,7 @@ TEST_F(DeviceListTest, IncrementalRefreshInsertsInPlaceAndRedrawsFlaggedCells) {
   table_.Unlock();
   list_.RefreshStatusColumn();
   EXPECT_EQ(view_.cellWrites, writes + 1);
-  EXPECT_EQ(view_.Cell(1, 4), "Connecting");
+  EXPECT_EQ(view_.Status(1), "Connecting");
 }
 
 TEST_F(DeviceListTest, AddByAddressEntersAUnitByHand) {

@@ -10,9 +10,9 @@
 #include <string>
 
 #include "BenchSupport.h"
-#include "discovery/unit_table.h"
 #include "transfer/PackageManifest.h"
 #include "transfer/RouteRequestChannel.h"
+#include "units/unit_table.h"
 
 namespace bench {
 

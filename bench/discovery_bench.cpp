@@ -28,12 +28,12 @@
 #include "RecordQuery.h"
 #include "UDPReceiver.h"
 #include "UDPSender.h"
-#include "discovery/unit_table.h"
 #include "iThreadPool.h"
 #include "platform/MainLoop.h"
 #include "platform/Sockets.h"
 #include "transfer/EchoPinger.h"
 #include "transfer/RouteRequestChannel.h"
+#include "units/unit_table.h"
 
 namespace {
 

@@ -23,10 +23,10 @@
 #include <vector>
 
 #include "BenchSupport.h"
-#include "discovery/unit_table.h"
 #include "install/InstallJob.h"
 #include "platform/Sockets.h"
 #include "transfer/PackageManifest.h"
+#include "units/unit_table.h"
 
 namespace {
 

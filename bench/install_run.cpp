@@ -30,9 +30,9 @@
 
 #include "BenchSupport.h"
 #include "InstallBenchSupport.h"
-#include "discovery/unit_table.h"
 #include "install/InstallJob.h"
 #include "transfer/PackageManifest.h"
+#include "units/unit_table.h"
 
 namespace {
 

@@ -15,8 +15,8 @@
 #include <thread>
 #include <vector>
 
-#include "install/TelnetSession.h"
 #include "platform/Sockets.h"
+#include "telnet/TelnetSession.h"
 
 namespace {
 

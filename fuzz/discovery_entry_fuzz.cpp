@@ -18,10 +18,10 @@
 
 #include "DiscoveryEntry.h"
 #include "RecordQuery.h"
-#include "discovery/ControllerFlags.h"
-#include "discovery/unit_table.h"
 #include "transfer/EchoPinger.h"
 #include "transfer/RouteRequestChannel.h"
+#include "units/ControllerFlags.h"
+#include "units/unit_table.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "install/RemoteShell.h"
-#include "install/TelnetProtocol.h"
+#include "telnet/RemoteShell.h"
+#include "telnet/TelnetProtocol.h"
 
 namespace {
 
@@ -22,16 +22,16 @@ void Check(bool condition) {
 bool IsVerb(std::uint8_t byte) { return byte >= telnet::kWill && byte <= telnet::kDont; }
 
 void CheckStep(const TelnetStep& step, std::uint8_t stateBefore, std::uint8_t byte) {
-  const int kinds = (step.hasData ? 1 : 0) + (step.replyLength > 0 ? 1 : 0) +
-                    (step.unknownCommand >= 0 ? 1 : 0);
+  const int kinds =
+      (step.hasData ? 1 : 0) + (step.replyLength > 0 ? 1 : 0) + (step.unknownCommand >= 0 ? 1 : 0);
   Check(kinds <= 1);
   if (step.replyLength > 0) {
     Check(step.replyLength == 3 && IsVerb(stateBefore));
     Check(step.reply[0] == telnet::kIac && step.reply[2] == byte);
     Check(step.reply[1] == TelnetProtocol::ReplyVerb(stateBefore, byte));
   }
-  const bool announces = step.replyLength > 0 && (byte == telnet::kTerminalType ||
-                                                  byte == telnet::kWindowSize);
+  const bool announces =
+      step.replyLength > 0 && (byte == telnet::kTerminalType || byte == telnet::kWindowSize);
   Check((step.announcement != nullptr) == announces);
   if (step.unknownCommand >= 0) {
     Check(stateBefore == TelnetProtocol::kStateIac && step.unknownCommand == byte);

@@ -7,8 +7,10 @@
 #   own windows, and the Linux route helper's system tests, which attack it
 #   with the system's own calls: another user's process, links, signals);
 # - every service header include/platform/X.h has its two implementations,
-#   win32/X.cpp and posix/X.cpp, and every implementation file either carries
-#   a service's name or is a private helper with its header X.h beside it;
+#   win32/X.cpp and posix/X.cpp, or, when its code is the same on both
+#   platforms, the one portable/X.cpp (and then neither of the two); every
+#   implementation file either carries a service's name or is a private
+#   helper with its header X.h beside it;
 # - errno meets a Windows number only in posix/Errors.cpp, the one table.
 cd "$(dirname "$0")/.."
 status=0
@@ -31,6 +33,15 @@ fi
 
 for header in "$platform"/include/platform/*.h; do
   name=$(basename "$header" .h)
+  if [ -f "$platform/portable/$name.cpp" ]; then
+    for side in win32 posix; do
+      if [ -f "$platform/$side/$name.cpp" ]; then
+        echo "seam: $header has portable/$name.cpp and $side/$name.cpp as well"
+        status=1
+      fi
+    done
+    continue
+  fi
   for side in win32 posix; do
     if [ ! -f "$platform/$side/$name.cpp" ]; then
       echo "seam: $header has no $side/$name.cpp"
@@ -38,7 +49,7 @@ for header in "$platform"/include/platform/*.h; do
     fi
   done
 done
-for file in "$platform"/win32/*.cpp "$platform"/posix/*.cpp; do
+for file in "$platform"/win32/*.cpp "$platform"/posix/*.cpp "$platform"/portable/*.cpp; do
   [ -f "$file" ] || continue
   name=$(basename "$file" .cpp)
   if [ ! -f "$platform/include/platform/$name.h" ] && [ ! -f "$(dirname "$file")/$name.h" ]; then

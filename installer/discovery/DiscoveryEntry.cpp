@@ -3,9 +3,9 @@
 
 #include <optional>
 
-#include "ControllerFlags.h"
 #include "RecordQuery.h"
-#include "unit_table.h"
+#include "units/ControllerFlags.h"
+#include "units/unit_table.h"
 
 namespace discovery {
 

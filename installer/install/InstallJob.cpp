@@ -1,8 +1,9 @@
-// The thirteen steps of an install job, in the order the unit sees them:
-// start, ping, gateway choice, host route, log, telnet login, file channel,
-// copy, outcome, cancel check, clean-up, route removal, end. Each step is one
+// The steps of an install job, in the order the unit sees them: start, ping,
+// gateway choice, host route, log, telnet login, file channel, copy,
+// outcome, cancel check, clean-up, route removal, end. Each step is one
 // method of a run object that lives on the job's stack, so the job keeps no
-// state outside its thread and its unit record.
+// state outside its thread and its unit record; the step table names them
+// in order, and the report's step times and columns follow the table.
 //
 // An install script that exits with 1 has failed: its unit reads "Failed"
 // with the state Failed, so a failure is never shown as "Success".
@@ -12,18 +13,19 @@
 #include <array>
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <vector>
 
-#include "discovery/unit_table.h"
 #include "install/InstallLog.h"
-#include "install/RemoteShell.h"
-#include "install/TelnetSession.h"
+#include "install/JobReport.h"
 #include "platform/Sockets.h"
-#include "platform/Threads.h"
+#include "telnet/RemoteShell.h"
+#include "telnet/TelnetSession.h"
 #include "transfer/EchoPinger.h"
 #include "transfer/PackageManifest.h"
 #include "transfer/RemoteFsysManipulator.h"
 #include "transfer/RouteRequestChannel.h"
+#include "units/unit_table.h"
 
 namespace {
 
@@ -47,22 +49,18 @@ class InstallJobRun {
   InstallJobRun(const InstallContext& context, tarvo_object* unit)
       : table_(*context.table), manifest_(*context.manifest), unit_(unit) {
     report_.transcript = JobTranscript(kUnitPassword);
+    report_.steps.resize(Steps().size());
   }
 
+  struct JobStep {
+    const char* name;  // the report's name of the step
+    void (InstallJobRun::*run)();
+  };
+  static std::span<const JobStep> Steps();
+
   void Run() {
-    Step(1, &InstallJobRun::start);
-    Step(2, &InstallJobRun::ping);
-    Step(3, &InstallJobRun::choose_gateway);
-    Step(4, &InstallJobRun::add_host_route);
-    Step(5, &InstallJobRun::log_start);
-    Step(6, &InstallJobRun::log_in);
-    Step(7, &InstallJobRun::open_file_channel);
-    Step(8, &InstallJobRun::copy_files);
-    Step(9, &InstallJobRun::judge_outcome);
-    Step(10, &InstallJobRun::check_cancelled);
-    Step(11, &InstallJobRun::clean_up);
-    Step(12, &InstallJobRun::remove_routes);
-    Step(13, &InstallJobRun::finish);
+    const std::span<const JobStep> steps = Steps();
+    for (std::size_t i = 0; i < steps.size(); ++i) Step(i, steps[i].run);
   }
 
  private:
@@ -74,21 +72,20 @@ class InstallJobRun {
         .count();
   }
 
-  void Step(int number, StepMethod method) {
-    report_.steps[number - 1].startMs = elapsed_ms();
+  // The last step hands the report over, so it stamps its own end.
+  void Step(std::size_t index, StepMethod method) {
+    report_.steps[index].startMs = elapsed_ms();
     (this->*method)();
-    report_.steps[number - 1].endMs = elapsed_ms();
+    if (index + 1 < report_.steps.size()) report_.steps[index].endMs = elapsed_ms();
   }
 
-  // Sets the status text and, unless the state argument is null, the state.
-  void publish(const char* text, const InstallState* state = nullptr) {
+  // Shows the outcome on the unit and keeps it for the report.
+  void publish(JobOutcome outcome) {
+    outcome_ = outcome;
     table_.Lock();
-    unit_->setStatus(text);
-    if (state) unit_->setState(*state);
+    unit_->Finish(outcome);
     table_.Unlock();
   }
-
-  void publish_outcome(const char* text, InstallState state) { publish(text, &state); }
 
   bool cancel_requested() {
     table_.Lock();
@@ -101,8 +98,7 @@ class InstallJobRun {
   void start() {
     report_.startedAt = std::time(nullptr);
     table_.Lock();
-    if (unit_->state != InstallState::CancelRequested) unit_->setState(InstallState::Running);
-    unit_->setStatus("Connecting");
+    unit_->MarkConnecting();
     reachedFrom_ = unit_->reachedFrom;
     unitGateway_ = unit_->gateway;
     std::copy(unit_->mac, unit_->mac + 6, mac_.begin());
@@ -134,14 +130,11 @@ class InstallJobRun {
 
   // The pause after the route request, left early when the unit is
   // cancelled: a cancel ends the current step, and a whole second of pause
-  // would keep a cancelled job alive for that long. Checked in short slices;
-  // the pause happens once per job on another subnet, so they cost nothing.
+  // would keep a cancelled job alive for that long. The table wakes the wait
+  // on every cancel.
   void settle_unless_cancelled() {
-    constexpr long long kSliceMs = 10;
-    const long long end = elapsed_ms() + kRouteSettleMs;
-    for (long long now = elapsed_ms(); now < end && !cancel_requested(); now = elapsed_ms()) {
-      platform::SleepMilliseconds(static_cast<unsigned>(std::min(kSliceMs, end - now)));
-    }
+    table_.WaitUntil([this] { return unit_->state == InstallState::CancelRequested; },
+                     std::chrono::steady_clock::now() + std::chrono::milliseconds(kRouteSettleMs));
   }
 
   void log_start() { LogInstallEvent(unit_->address, "Install Started"); }
@@ -156,7 +149,6 @@ class InstallJobRun {
   void clean_up();
   void remove_routes();
   void finish();
-  FailureClass classify(bool cancelSeen) const;
 
   unit_table& table_;
   const PackageManifest& manifest_;
@@ -177,13 +169,10 @@ class InstallJobRun {
   // The transfer's work area, allocated once for all the job's files.
   std::vector<std::uint8_t> workBuffer_ =
       std::vector<std::uint8_t>(RemoteFsysManipulator::kBufferSize);
-  // What the report's failure class is drawn from.
-  bool telnetConnected_ = false;
-  int loginStage_ = kLoginNotLoggedIn;
   int fileConnect_ = -1;
   bool copyStarted_ = false;
-  bool copyFailed_ = false;
-  bool scriptRan_ = false;
+  // The latest outcome published; the report's failure class is its row's.
+  std::optional<JobOutcome> outcome_;
 };
 
 void InstallJobRun::log_in() {
@@ -200,12 +189,12 @@ void InstallJobRun::log_in() {
     }
   });
   transcript.Note("connect " + Dotted(unit_->address) + " port 23");
-  telnetConnected_ = session_->Connect(unit_->address, kTelnetPort) == 1;
-  transcript.Note(telnetConnected_ ? "connected" : "connection failed");
-  loginStage_ = Login(*session_);
-  transcript.Note(loginStage_ == kLoginLoggedIn ? "logged in" : "login failed");
-  if (loginStage_ == kLoginLoggedIn) return;
-  publish_outcome("Failed Connection", InstallState::Failed);
+  const bool connected = session_->Connect(unit_->address, kTelnetPort) == 1;
+  transcript.Note(connected ? "connected" : "connection failed");
+  const int loginStage = Login(*session_);
+  transcript.Note(loginStage == kLoginLoggedIn ? "logged in" : "login failed");
+  if (loginStage == kLoginLoggedIn) return;
+  publish(connected ? JobOutcome::LoginRefused : JobOutcome::Unreachable);
   installError_ = kLoginFailed;
 }
 
@@ -221,7 +210,7 @@ void InstallJobRun::open_file_channel() {
 void InstallJobRun::copy_files() {
   if (fileConnect_ != 0 || installError_ != 0 || cancel_requested()) {
     installError_ = kCopySkipped;
-    copyFailed_ = fileConnect_ != 0;
+    if (fileConnect_ != 0 && !outcome_) outcome_ = JobOutcome::CopyFailed;
     return;
   }
   table_.Lock();
@@ -239,12 +228,9 @@ void InstallJobRun::copy_every_entry() {
                                        workBuffer_.size());
     if (result == 0) continue;
     installError_ = result;
-    copyFailed_ = true;
+    outcome_ = JobOutcome::CopyFailed;
     table_.Lock();
-    if (unit_->state != InstallState::CancelRequested) {
-      unit_->setStatus("File Copy Fail");
-      unit_->setState(InstallState::Failed);
-    }
+    if (unit_->state != InstallState::CancelRequested) unit_->Finish(JobOutcome::FileCopyFail);
     table_.Unlock();
     return;
   }
@@ -255,28 +241,31 @@ void InstallJobRun::judge_outcome() {
   if (manifest_.autoInstall != 0 && installError_ == 0) {
     judge_script();
   } else if (installError_ != 0) {
-    publish_outcome("Failed Connection", InstallState::Failed);
+    // The failure the job met on its way, shown as the final "Failed
+    // Connection" (a "File Copy Fail" is replaced by it).
+    publish(outcome_.value_or(JobOutcome::CopyFailed));
   } else {
-    publish_outcome("Reboot Required", InstallState::Finished);
+    publish(JobOutcome::RebootRequired);
   }
 }
 
 void InstallJobRun::judge_script() {
-  publish("Installing..");
+  table_.Lock();
+  unit_->ShowInstalling();
+  table_.Unlock();
   installError_ = RunInstallScript(*session_, manifest_.installScript);
-  scriptRan_ = true;
   report_.transcript.Note("exit status " + std::to_string(installError_));
   switch (installError_) {
-    case 0: publish_outcome("Success", InstallState::Finished); break;
-    case kNoExitStatus: publish_outcome("Connection Closed", InstallState::Finished); break;
-    case 1: publish_outcome("Failed", InstallState::Failed); break;
-    default: publish_outcome("Unknown Error", InstallState::Failed); break;
+    case 0: publish(JobOutcome::Success); break;
+    case kNoExitStatus: publish(JobOutcome::ConnectionClosed); break;
+    case 1: publish(JobOutcome::ScriptFailed); break;
+    default: publish(JobOutcome::UnknownError); break;
   }
 }
 
 void InstallJobRun::check_cancelled() {
   table_.Lock();
-  if (unit_->state == InstallState::CancelRequested) unit_->setStatus("Cancelled");
+  if (unit_->state == InstallState::CancelRequested) unit_->MarkCancelled();
   table_.Unlock();
 }
 
@@ -300,30 +289,53 @@ void InstallJobRun::remove_routes() {
   if (hostRouteAsked_) table_.routeChannel().RemoveHostRoute(unit_->address, kHostMask);
 }
 
-FailureClass InstallJobRun::classify(bool cancelSeen) const {
-  if (cancelSeen) return FailureClass::Cancelled;
-  if (!telnetConnected_) return FailureClass::Unreachable;
-  if (loginStage_ != kLoginLoggedIn) return FailureClass::Login;
-  if (copyFailed_) return FailureClass::Copy;
-  if (!scriptRan_ || installError_ == 0) return FailureClass::None;
-  return installError_ == kNoExitStatus ? FailureClass::ConnectionClosed : FailureClass::Script;
-}
-
 // The report is handed over whole, then the job signs off; after JobEnded
 // it touches neither its unit nor the table.
 void InstallJobRun::finish() {
   report_.installError = installError_;
-  report_.steps[12].endMs = elapsed_ms();
+  report_.steps.back().endMs = elapsed_ms();
   table_.Lock();
   unit_->statusChanged = true;
   report_.bytesSent = copyStarted_ ? unit_->bytesSent : 0;
-  report_.failure = classify(unit_->cancelSeen);
-  unit_->report = std::move(report_);
+  // A cancelled job reads as cancelled even when its outcome step came after
+  // the cancel and overwrote the state.
+  report_.failure = unit_->cancelSeen ? FailureClass::Cancelled
+                    : outcome_        ? OutcomeOf(*outcome_).failure
+                                      : FailureClass::None;
+  unit_->report = std::make_shared<const JobReport>(std::move(report_));
   table_.Unlock();
   table_.JobEnded(unit_);
 }
 
+std::span<const InstallJobRun::JobStep> InstallJobRun::Steps() {
+  static constexpr JobStep kSteps[] = {
+      {"start", &InstallJobRun::start},
+      {"ping", &InstallJobRun::ping},
+      {"gateway", &InstallJobRun::choose_gateway},
+      {"route", &InstallJobRun::add_host_route},
+      {"log", &InstallJobRun::log_start},
+      {"login", &InstallJobRun::log_in},
+      {"channel", &InstallJobRun::open_file_channel},
+      {"copy", &InstallJobRun::copy_files},
+      {"outcome", &InstallJobRun::judge_outcome},
+      {"cancel_check", &InstallJobRun::check_cancelled},
+      {"clean_up", &InstallJobRun::clean_up},
+      {"route_removal", &InstallJobRun::remove_routes},
+      {"end", &InstallJobRun::finish},
+  };
+  return kSteps;
+}
+
 }  // namespace
+
+std::span<const char* const> InstallJobStepNames() {
+  static const std::vector<const char*> names = [] {
+    std::vector<const char*> list;
+    for (const auto& step : InstallJobRun::Steps()) list.push_back(step.name);
+    return list;
+  }();
+  return names;
+}
 
 void InstallJob(const InstallContext& context, tarvo_object* unit) {
   InstallJobRun(context, unit).Run();

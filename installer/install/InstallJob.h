@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 
 #include "install/InstallContext.h"
 
@@ -29,6 +30,10 @@ constexpr unsigned kRouteSettleMs = 1000;
 // unit started (or whose start failed), 0 when there was none. May be called
 // with the table lock already held.
 std::uint32_t StartInstallJobs(const InstallContext& context);
+
+// The names of the job's steps, in their order; the run report's step
+// columns and the job report's step times follow them.
+std::span<const char* const> InstallJobStepNames();
 
 // The job's body, run on the unit's own thread.
 void InstallJob(const InstallContext& context, tarvo_object* unit);

@@ -5,10 +5,10 @@
 // counts running jobs instead, for the bounded wait at exit.
 #include <memory>
 
-#include "discovery/ControllerFlags.h"
-#include "discovery/unit_table.h"
 #include "install/InstallJob.h"
 #include "platform/Threads.h"
+#include "units/ControllerFlags.h"
+#include "units/unit_table.h"
 
 namespace {
 
@@ -33,13 +33,12 @@ void StartOne(const InstallContext& context, tarvo_object* unit) {
   platform::ThreadHandle* thread = context.startThread(RunJob, start.get(), 0, &threadId);
   if (thread == nullptr) {
     table.JobEnded(unit);
-    unit->setState(InstallState::Failed);
-    unit->setStatus("Failed");
+    unit->Finish(JobOutcome::NotStarted);
     return;
   }
   start.release();
   platform::CloseThread(thread);
-  unit->setState(InstallState::Running);
+  unit->MarkRunning();
 }
 
 }  // namespace

@@ -3,26 +3,35 @@
 
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 
-#include "discovery/DisplayOrder.h"
-#include "discovery/unit_table.h"
-
-const ListColumn DeviceList::kColumns[kColumnCount] = {
-    {"IP Address", 100}, {"Node", 40}, {"Group Name", 135}, {"Version", 65}, {"Install", 80},
-};
+#include "units/DisplayOrder.h"
+#include "units/unit_table.h"
 
 namespace {
 
-constexpr int kNodeColumn = 1;
-constexpr int kGroupColumn = 2;
-constexpr int kVersionColumn = 3;
-constexpr int kStatusColumn = 4;
+// The list's columns in their order; the status column has no text function.
+const ListColumn kListColumns[] = {
+    {"IP Address", 100,
+     [](const UnitRow& unit) { return DeviceList::FormatAddress(unit.address); }},
+    {"Node", 40, [](const UnitRow& unit) { return std::to_string(unit.node); }},
+    {"Group Name", 135, [](const UnitRow& unit) { return unit.group; }},
+    {"Version", 65, [](const UnitRow& unit) { return unit.version; }},
+    {"Install", 80, nullptr},
+};
 
 bool ShownSelected(const tarvo_object* unit) {
   return unit->state == InstallState::Pending || unit->state == InstallState::Running;
 }
 
+// Caller holds the table lock.
+UnitRow RowOf(const tarvo_object* unit) {
+  return UnitRow{unit->address, unit->node, unit->group.value_or(""), unit->version.value_or("")};
+}
+
 }  // namespace
+
+std::span<const ListColumn> DeviceList::Columns() { return kListColumns; }
 
 std::string DeviceList::FormatAddress(std::uint32_t address) {
   // Network byte order keeps the first octet in the lowest-addressed byte.
@@ -33,7 +42,9 @@ std::string DeviceList::FormatAddress(std::uint32_t address) {
 }
 
 void DeviceList::InsertColumns() {
-  if (view_ != nullptr) view_->InsertColumns(kColumns, kColumnCount);
+  if (view_ != nullptr) {
+    view_->InsertColumns(kListColumns, static_cast<int>(std::size(kListColumns)));
+  }
 }
 
 tarvo_object* DeviceList::UnitAtRow(int row) const {
@@ -63,7 +74,7 @@ void DeviceList::RefreshList(bool full) {
       insert_row(row, unit);
     } else if (unit->identityChanged && UnitAtRow(row) == unit) {
       unit->identityChanged = false;
-      draw_identity(row, unit);
+      view_->UpdateRow(row, RowOf(unit));
     }
     UpdateStatusCell(row);
   }
@@ -71,23 +82,16 @@ void DeviceList::RefreshList(bool full) {
 }
 
 void DeviceList::insert_row(int index, tarvo_object* unit) {
-  int row = view_->InsertRow(index, FormatAddress(unit->address), ShownSelected(unit));
+  int row = view_->InsertRow(index, RowOf(unit), ShownSelected(unit));
   if (row < 0 || row > RowCount()) row = RowCount();
   rows_.insert(rows_.begin() + row, unit);
-  draw_identity(row, unit);
-}
-
-void DeviceList::draw_identity(int row, const tarvo_object* unit) {
-  view_->SetCellText(row, kNodeColumn, std::to_string(unit->node));
-  view_->SetCellText(row, kGroupColumn, unit->group.value_or(""));
-  view_->SetCellText(row, kVersionColumn, unit->version.value_or(""));
 }
 
 void DeviceList::UpdateStatusCell(int row) {
   tarvo_object* unit = UnitAtRow(row);
   if (unit == nullptr || !unit->statusChanged) return;
   unit->statusChanged = false;
-  if (view_ != nullptr) view_->SetCellText(row, kStatusColumn, unit->statusText);
+  if (view_ != nullptr) view_->ShowStatus(row, unit->statusText);
 }
 
 void DeviceList::RefreshStatusColumn() {

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -20,8 +21,8 @@ class unit_table;
 
 class DeviceList {
  public:
-  static constexpr int kColumnCount = 5;
-  static const ListColumn kColumns[kColumnCount];
+  // The list's columns: header, width and the cell text of each.
+  static std::span<const ListColumn> Columns();
   // The group and version of a unit typed in by hand.
   static constexpr const char* kUnknownText = "???";
 
@@ -57,7 +58,6 @@ class DeviceList {
 
  private:
   void insert_row(int index, tarvo_object* unit);
-  void draw_identity(int row, const tarvo_object* unit);
 
   unit_table& table_;
   DialogView* view_ = nullptr;

@@ -7,16 +7,33 @@
 //
 // Every call is made on the main thread. Texts are UTF-8; the Win32 view
 // converts them for the wide-character calls it makes.
+//
+// A view gets each row's unit as data, not as cell text: a view that draws
+// cells makes them with the columns' text functions, and one that does not
+// (the headless view) reads the fields it wants.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
-// One column of the device list: its header and width in pixels (the text
-// UI scales the width to characters).
+// What a row of the device list shows of its unit, copied from the record
+// under the table lock.
+struct UnitRow {
+  std::uint32_t address = 0;  // network byte order
+  std::int32_t node = 0;
+  std::string group;
+  std::string version;
+};
+
+// One column of the device list: its header, its width in pixels (the text
+// UI scales the width to characters), and the text of its cell for a unit;
+// the status column has no text function, its cells show what ShowStatus
+// gives.
 struct ListColumn {
   const char* header;
   int width;
+  std::string (*text)(const UnitRow& unit);
+  bool isStatus() const { return text == nullptr; }
 };
 
 class DialogView {
@@ -26,10 +43,15 @@ class DialogView {
   // The device list (control 1003). Rows are numbered from 0 in display
   // order; the controller never asks the view to sort.
   virtual void InsertColumns(const ListColumn* columns, int count) = 0;
-  // Inserts a row at index with the text of column 0 and the given selected
-  // state; returns the index of the row it inserted.
-  virtual int InsertRow(int index, const std::string& firstCell, bool selected) = 0;
-  virtual void SetCellText(int row, int column, const std::string& text) = 0;
+  // Inserts a row for the unit at index with the given selected state and
+  // draws its cells, all but the status; returns the index of the row it
+  // inserted.
+  virtual int InsertRow(int index, const UnitRow& unit, bool selected) = 0;
+  // Draws the row's cells again, all but the status (a merge changed the
+  // unit's node, group or version).
+  virtual void UpdateRow(int row, const UnitRow& unit) = 0;
+  // Draws the row's status.
+  virtual void ShowStatus(int row, const std::string& status) = 0;
   virtual void DeleteAllRows() = 0;
   virtual int RowCount() const = 0;
   virtual bool IsRowSelected(int row) const = 0;

@@ -4,18 +4,17 @@
 #include <algorithm>
 #include <vector>
 
-#include "discovery/MyTarvoInterface.h"
-#include "discovery/unit_table.h"
 #include "platform/Console.h"
 #include "platform/MainLoop.h"
-#include "platform/ProgramVersion.h"
 #include "shell/HeadlessView.h"
+#include "shell/Program.h"
 #include "shell/RunReporter.h"
 #include "shell/TarvoLoadDialog.h"
+#include "units/unit_table.h"
 
 namespace {
 
-bool InRun(const UnitReportRow& row) { return row.jobRan || row.state != InstallState::Idle; }
+bool InRun(const UnitReportRow& row) { return row.jobRan() || row.state != InstallState::Idle; }
 
 std::string Text(const NullableText& text) { return text ? PrintableText(*text) : "-"; }
 
@@ -70,23 +69,22 @@ std::string HeadlessSummary(const RunReport& report) {
   for (const UnitReportRow& row : report.units) {
     if (!InRun(row)) continue;
     (row.state == InstallState::Finished ? finished : others) += 1;
-    const char* failure = FailureClassName(row.failure);
+    const char* failure = row.jobRan() ? FailureClassName(row.job->failure) : "";
     lines.push_back({DottedAddress(row.address), std::to_string(row.node), Text(row.group),
-                     Text(row.versionBefore), Text(row.versionAfter), PrintableText(row.status),
-                     *failure ? failure : "-"});
+                     Text(row.jobRan() ? row.job->versionBefore : NullableText()),
+                     Text(row.versionAfter), PrintableText(row.status), *failure ? failure : "-"});
   }
   return Table(lines) + std::to_string(finished) + " finished, " + std::to_string(others) +
          " failed or cancelled\n";
 }
 
-HeadlessRunner::HeadlessRunner(platform::MainLoop& loop, unit_table& table, TarvoLoadDialog& dialog,
-                               HeadlessView& view, RunReporter& reporter,
-                               const CommandLine& options, std::FILE* out, std::FILE* err)
-    : loop_(loop),
-      table_(table),
-      dialog_(dialog),
+HeadlessRunner::HeadlessRunner(Program& program, HeadlessView& view, const CommandLine& options,
+                               std::FILE* out, std::FILE* err)
+    : loop_(program.loop()),
+      table_(program.table()),
+      dialog_(program.controller()),
       view_(view),
-      reporter_(reporter),
+      reporter_(program.reporter()),
       options_(options),
       out_(out),
       err_(err) {}
@@ -174,45 +172,33 @@ void HeadlessRunner::end_without_run(const std::string& reason) {
 
 int RunHeadless(const CommandLine& options, const std::string& reportFolder, std::FILE* out,
                 std::FILE* err) {
-  const std::string version = platform::ProgramVersionString("ProductVersion").value_or("Unknown");
-  unit_table table;
-  platform::MainLoop loop;
+  Program program(reportFolder);
   // Before any thread starts (see WatchInterrupts); the runner exists by the
   // time the loop runs, which is when an interrupt is handled.
   // Without the watch the system's default simply holds.
   HeadlessRunner* interruptible = nullptr;
-  platform::WatchInterrupts(loop, [&interruptible] {
+  platform::WatchInterrupts(program.loop(), [&interruptible] {
     if (interruptible != nullptr) interruptible->Interrupt();
   });
   struct InterruptWatch {
     ~InterruptWatch() { platform::StopWatchingInterrupts(); }
   } interruptWatch;
-  TarvoLoadDialog dialog(table);
-  // As behind the dialog: the device-link interface goes first at the end,
-  // while the controller and the loop it reports to still exist.
-  discovery::MyTarvoInterface deviceLink(loop, table, [&dialog] { dialog.OnUnitEnteredByProbe(); });
-  dialog.SetProbeSender([&deviceLink] { deviceLink.SendProbe(); });
-  HeadlessView view(
-      loop, [&dialog] { dialog.OnTick(); }, out, err);
-  RunReporter reporter(loop, table, dialog, reportFolder, version);
-  if (!loop.IsValid()) {
+  HeadlessView view(program.loop(), program.events(), out, err);
+  if (!program.loop().IsValid()) {
     std::fprintf(err, "fieldloader: cannot start the main loop\n");
     return kHeadlessNothingStarted;
   }
   // A broken package has been reported on err by the view.
-  if (!dialog.Create(&view)) {
+  if (!program.Start(view)) {
     std::string error;
     RunReport empty;
-    empty.programVersion = version;
+    empty.programVersion = program.version();
     empty.writtenAt = std::time(nullptr);
     WriteRunReport(reportFolder, empty, &error);
     return kHeadlessNothingStarted;
   }
-  dialog.SetupColumns();
-  HeadlessRunner runner(loop, table, dialog, view, reporter, options, out, err);
+  HeadlessRunner runner(program, view, options, out, err);
   interruptible = &runner;
   runner.Start();
-  const int code = loop.Run();
-  dialog.StopAll();
-  return code;
+  return program.Run();
 }

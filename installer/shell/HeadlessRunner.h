@@ -5,13 +5,13 @@
 // has ended the reporter rescans and writes the report, the runner prints a
 // summary table, and the main loop ends with the run's exit code:
 //
-//   0  every selected unit ended Finished ("Success", "Reboot Required", or
-//      "Connection Closed" from a unit that restarts during its script)
+//   0  every selected unit ended Finished (the outcomes of that state in
+//      units/UnitOutcome.h)
 //   1  some unit ended Failed or was cancelled
 //   2  nothing could start: a broken package, or no unit found
 //
-// RunHeadless builds the program's objects in the entry points' order (the
-// table first, the device-link interface last) and runs the loop.
+// RunHeadless makes the program's services (Program.h), hands them the
+// headless view and runs the loop.
 #pragma once
 
 #include <cstdint>
@@ -25,6 +25,7 @@ namespace platform {
 class MainLoop;
 }
 class HeadlessView;
+class Program;
 class RunReporter;
 class TarvoLoadDialog;
 class unit_table;
@@ -43,9 +44,8 @@ std::string HeadlessSummary(const RunReport& report);
 
 class HeadlessRunner {
  public:
-  HeadlessRunner(platform::MainLoop& loop, unit_table& table, TarvoLoadDialog& dialog,
-                 HeadlessView& view, RunReporter& reporter, const CommandLine& options,
-                 std::FILE* out, std::FILE* err);
+  HeadlessRunner(Program& program, HeadlessView& view, const CommandLine& options, std::FILE* out,
+                 std::FILE* err);
   ~HeadlessRunner();
   HeadlessRunner(const HeadlessRunner&) = delete;
   HeadlessRunner& operator=(const HeadlessRunner&) = delete;

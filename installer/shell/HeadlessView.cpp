@@ -1,34 +1,34 @@
 // The headless view's rows and status lines (see HeadlessView.h).
 #include "shell/HeadlessView.h"
 
-#include "discovery/DisplayOrder.h"
 #include "platform/MainLoop.h"
+#include "shell/DialogEvents.h"
+#include "shell/RunReport.h"
+#include "units/DisplayOrder.h"
 
 namespace {
-
-constexpr int kStatusColumn = 4;
 
 bool IsPercentage(const std::string& text) { return !text.empty() && text.back() == '%'; }
 
 }  // namespace
 
-HeadlessView::HeadlessView(platform::MainLoop& loop, std::function<void()> onTick, std::FILE* out,
+HeadlessView::HeadlessView(platform::MainLoop& loop, DialogEvents& events, std::FILE* out,
                            std::FILE* err, Clock clock)
-    : loop_(loop), onTick_(std::move(onTick)), out_(out), err_(err), clock_(std::move(clock)) {}
+    : loop_(loop), events_(events), out_(out), err_(err), clock_(std::move(clock)) {}
 
 HeadlessView::~HeadlessView() { StopTick(); }
 
 void HeadlessView::InsertColumns(const ListColumn* /*columns*/, int /*count*/) {}
 
-int HeadlessView::InsertRow(int index, const std::string& firstCell, bool selected) {
+int HeadlessView::InsertRow(int index, const UnitRow& unit, bool selected) {
   if (index < 0 || index > RowCount()) index = RowCount();
-  rows_.insert(rows_.begin() + index, Row{CompactAddress(firstCell), selected});
+  rows_.insert(rows_.begin() + index, Row{DottedAddress(unit.address), selected});
   return index;
 }
 
-void HeadlessView::SetCellText(int row, int column, const std::string& text) {
-  if (column != kStatusColumn || row < 0 || row >= RowCount()) return;
-  print_status(rows_[static_cast<std::size_t>(row)].address, text);
+void HeadlessView::ShowStatus(int row, const std::string& status) {
+  if (row < 0 || row >= RowCount()) return;
+  print_status(rows_[static_cast<std::size_t>(row)].address, status);
 }
 
 void HeadlessView::DeleteAllRows() { rows_.clear(); }
@@ -51,7 +51,7 @@ void HeadlessView::ShowMessage(const std::string& text, const std::string& capti
 
 void HeadlessView::StartTick(unsigned periodMs) {
   StopTick();
-  tickTimer_ = loop_.AddTimer(periodMs, [this] { onTick_(); });
+  tickTimer_ = loop_.AddTimer(periodMs, [this] { events_.OnTick(); });
 }
 
 void HeadlessView::StopTick() {
@@ -65,14 +65,6 @@ void HeadlessView::SelectAll() {
 }
 
 void HeadlessView::TypeAddress(std::uint32_t networkOrder) { typed_.push_back(networkOrder); }
-
-std::string HeadlessView::CompactAddress(const std::string& cell) {
-  std::string compact;
-  for (const char c : cell) {
-    if (c != ' ') compact += c;
-  }
-  return compact;
-}
 
 // A unit's line is printed when its text changed; a percentage also waits
 // until a second has passed since the unit's last printed percentage.

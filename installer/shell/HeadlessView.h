@@ -1,6 +1,6 @@
 // The view of a headless run: the dialog without a screen. It keeps the
-// rows the controller draws, as every view does, and prints one line on its
-// output stream whenever a unit's "Install" cell shows a new text:
+// address and selected state of the rows the controller draws, and prints
+// one line on its output stream whenever a unit's status shows a new text:
 //
 //   127.0.0.5  Connecting
 //   127.0.0.5  42.0%
@@ -29,22 +29,24 @@
 namespace platform {
 class MainLoop;
 }
+class DialogEvents;
 
 class HeadlessView : public DialogView {
  public:
   using Clock = std::function<std::chrono::steady_clock::time_point()>;
   static constexpr std::chrono::milliseconds kPercentInterval{1000};
 
-  // onTick is the controller's tick; clock is replaceable for tests.
-  HeadlessView(platform::MainLoop& loop, std::function<void()> onTick, std::FILE* out,
-               std::FILE* err, Clock clock = std::chrono::steady_clock::now);
+  // events hears the tick; clock is replaceable for tests.
+  HeadlessView(platform::MainLoop& loop, DialogEvents& events, std::FILE* out, std::FILE* err,
+               Clock clock = std::chrono::steady_clock::now);
   ~HeadlessView() override;
   HeadlessView(const HeadlessView&) = delete;
   HeadlessView& operator=(const HeadlessView&) = delete;
 
   void InsertColumns(const ListColumn* columns, int count) override;
-  int InsertRow(int index, const std::string& firstCell, bool selected) override;
-  void SetCellText(int row, int column, const std::string& text) override;
+  int InsertRow(int index, const UnitRow& unit, bool selected) override;
+  void UpdateRow(int /*row*/, const UnitRow& /*unit*/) override {}
+  void ShowStatus(int row, const std::string& status) override;
   void DeleteAllRows() override;
   int RowCount() const override { return static_cast<int>(rows_.size()); }
   bool IsRowSelected(int row) const override;
@@ -63,12 +65,9 @@ class HeadlessView : public DialogView {
   void TypeAddress(std::uint32_t networkOrder);
   bool startEnabled() const { return startEnabled_; }
 
-  // "127.  0.  0.  5" as the list shows it, without the padding.
-  static std::string CompactAddress(const std::string& cell);
-
  private:
   struct Row {
-    std::string address;
+    std::string address;  // dotted, as the status lines show it
     bool selected = false;
   };
   struct Printed {
@@ -79,7 +78,7 @@ class HeadlessView : public DialogView {
   void print_status(const std::string& address, const std::string& text);
 
   platform::MainLoop& loop_;
-  std::function<void()> onTick_;
+  DialogEvents& events_;
   std::FILE* out_;
   std::FILE* err_;
   Clock clock_;

@@ -8,10 +8,7 @@
 #include "platform/Files.h"
 #include "platform/MessageBox.h"
 #include "platform/ProgramVersion.h"
-#include "shell/DialogView.h"
 #include "shell/HeadlessRunner.h"
-#include "shell/RunReporter.h"
-#include "shell/TarvoLoadDialog.h"
 
 namespace {
 
@@ -75,15 +72,4 @@ ProgramStart StartProgram(const std::vector<std::string>& arguments) {
   }
   start.exitCode = RunHeadlessHere(start);
   return start;
-}
-
-void ReportEveryWave(TarvoLoadDialog& dialog, RunReporter& reporter, DialogView& view) {
-  dialog.SetRunObserver(
-      RunObserver{[&reporter, &view] {
-                    reporter.Report([&view](const RunReport&, bool ok, const std::string& error) {
-                      if (!ok)
-                        view.ShowMessage("The run report was not written: " + error, "Run report");
-                    });
-                  },
-                  nullptr});
 }

@@ -2,21 +2,13 @@
 // the command line, print the help, the version or a usage mistake, make
 // the program's folder the current directory (the release is read relative
 // to it), and run a headless run to its end. Only the dialog itself is left
-// to the front end, which then has the run report written after each wave
-// with ReportEveryWave.
+// to the front end (see Program.h).
 #pragma once
 
 #include <string>
 #include <vector>
 
 #include "shell/CommandLine.h"
-
-namespace platform {
-class MainLoop;
-}
-class DialogView;
-class RunReporter;
-class TarvoLoadDialog;
 
 struct ProgramStart {
   // True when the program is done (help, version, a mistake, a headless
@@ -34,7 +26,3 @@ struct ProgramStart {
 constexpr const char* kOutputLogName = "fieldloader-output.log";
 
 ProgramStart StartProgram(const std::vector<std::string>& arguments);
-
-// The dialog's run report: written by the reporter at the end of every wave;
-// a failure to write it is shown in a message box.
-void ReportEveryWave(TarvoLoadDialog& dialog, RunReporter& reporter, DialogView& view);

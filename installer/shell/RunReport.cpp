@@ -10,14 +10,11 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "discovery/DisplayOrder.h"
-#include "discovery/unit_table.h"
+#include "install/InstallJob.h"
 #include "platform/Files.h"
 #include "platform/Sockets.h"
-
-const std::array<const char*, kInstallJobSteps> kReportStepNames = {
-    "start", "ping",    "gateway",      "route",    "log",           "login", "channel",
-    "copy",  "outcome", "cancel_check", "clean_up", "route_removal", "end"};
+#include "units/DisplayOrder.h"
+#include "units/unit_table.h"
 
 namespace {
 
@@ -86,46 +83,110 @@ std::string Step(const StepTime& step) {
                                             : SecondsText(step.endMs - step.startMs);
 }
 
-std::string JsonStepSeconds(const UnitReportRow& row) {
+std::string JsonStepSeconds(const JobReport& job) {
+  const std::span<const char* const> names = InstallJobStepNames();
   std::string out = "{";
-  for (std::size_t i = 0; i < row.steps.size(); ++i) {
-    const std::string seconds = Step(row.steps[i]);
-    out += std::string(i == 0 ? "" : ", ") + "\"" + kReportStepNames[i] +
+  for (std::size_t i = 0; i < job.steps.size() && i < names.size(); ++i) {
+    const std::string seconds = Step(job.steps[i]);
+    out += std::string(i == 0 ? "" : ", ") + "\"" + names[i] +
            "\": " + (seconds.empty() ? "null" : seconds);
   }
   return out + "}";
 }
 
-std::string JsonUnit(const UnitReportRow& row) {
-  const auto job = [&](const std::string& value) { return row.jobRan ? value : "null"; };
-  const char* failure = FailureClassName(row.failure);
-  std::string out = "    {\n";
-  out += "      \"address\": \"" + DottedAddress(row.address) + "\",\n";
-  out += "      \"node\": " + std::to_string(row.node) + ",\n";
-  out += "      \"group\": " + JsonText(row.group) + ",\n";
-  out += "      \"version_before\": " + job(JsonText(row.versionBefore)) + ",\n";
-  out += "      \"version_after\": " + JsonText(row.versionAfter) + ",\n";
-  out += "      \"state\": \"" + std::string(InstallStateName(row.state)) + "\",\n";
-  out += "      \"status\": " + JsonString(row.status) + ",\n";
-  out += "      \"install_error\": " + job(std::to_string(row.installError)) + ",\n";
-  out += "      \"failure_class\": " + job(*failure ? JsonString(failure) : "null") + ",\n";
-  out += "      \"bytes_sent\": " + job(std::to_string(row.bytesSent)) + ",\n";
-  out += "      \"started\": " + job("\"" + UtcTimeText(row.startedAt) + "\"") + ",\n";
-  out += "      \"step_seconds\": " + job(JsonStepSeconds(row)) + ",\n";
-  out += "      \"transcript\": " + job(JsonString(TranscriptName(row.address))) + "\n";
-  return out + "    }";
+std::string CsvStepSeconds(const JobReport& job) {
+  std::string out;
+  for (std::size_t i = 0; i < InstallJobStepNames().size(); ++i) {
+    out += std::string(i == 0 ? "" : ",") + (i < job.steps.size() ? Step(job.steps[i]) : "");
+  }
+  return out;
 }
 
+std::string CsvStepHeader() {
+  std::string out;
+  for (const char* name : InstallJobStepNames())
+    out += std::string(out.empty() ? "" : ",") + name + "_s";
+  return out;
+}
+
+std::string FailureJson(const JobReport& job) {
+  const char* failure = FailureClassName(job.failure);
+  return *failure ? JsonString(failure) : "null";
+}
+
+// One column of the report, in the order of the files: its JSON key (also
+// its CSV header unless it has several CSV fields), its text in each
+// format, and whether it comes from the unit's job, in which case it is
+// null in JSON and empty in CSV for a unit whose job never ran (the
+// functions of such a column see the job's report only).
+struct ReportColumn {
+  const char* key;
+  std::string (*json)(const UnitReportRow& row);
+  std::string (*csv)(const UnitReportRow& row);
+  bool fromJob = false;
+  std::string (*csvHeader)() = nullptr;
+};
+
+const JobReport& Job(const UnitReportRow& row) { return *row.job; }
+
+const ReportColumn kReportColumns[] = {
+    {"address", [](const UnitReportRow& r) { return JsonString(DottedAddress(r.address)); },
+     [](const UnitReportRow& r) { return DottedAddress(r.address); }},
+    {"node", [](const UnitReportRow& r) { return std::to_string(r.node); },
+     [](const UnitReportRow& r) { return std::to_string(r.node); }},
+    {"group", [](const UnitReportRow& r) { return JsonText(r.group); },
+     [](const UnitReportRow& r) { return CsvText(r.group); }},
+    {"version_before", [](const UnitReportRow& r) { return JsonText(Job(r).versionBefore); },
+     [](const UnitReportRow& r) { return CsvText(Job(r).versionBefore); }, true},
+    {"version_after", [](const UnitReportRow& r) { return JsonText(r.versionAfter); },
+     [](const UnitReportRow& r) { return CsvText(r.versionAfter); }},
+    {"state", [](const UnitReportRow& r) { return JsonString(InstallStateName(r.state)); },
+     [](const UnitReportRow& r) { return std::string(InstallStateName(r.state)); }},
+    {"status", [](const UnitReportRow& r) { return JsonString(r.status); },
+     [](const UnitReportRow& r) { return CsvField(r.status); }},
+    {"install_error", [](const UnitReportRow& r) { return std::to_string(Job(r).installError); },
+     [](const UnitReportRow& r) { return std::to_string(Job(r).installError); }, true},
+    {"failure_class", [](const UnitReportRow& r) { return FailureJson(Job(r)); },
+     [](const UnitReportRow& r) { return CsvField(FailureClassName(Job(r).failure)); }, true},
+    {"bytes_sent", [](const UnitReportRow& r) { return std::to_string(Job(r).bytesSent); },
+     [](const UnitReportRow& r) { return std::to_string(Job(r).bytesSent); }, true},
+    {"started", [](const UnitReportRow& r) { return JsonString(UtcTimeText(Job(r).startedAt)); },
+     [](const UnitReportRow& r) { return UtcTimeText(Job(r).startedAt); }, true},
+    {"step_seconds", [](const UnitReportRow& r) { return JsonStepSeconds(Job(r)); },
+     [](const UnitReportRow& r) { return CsvStepSeconds(Job(r)); }, true, CsvStepHeader},
+    {"transcript", [](const UnitReportRow& r) { return JsonString(TranscriptName(r.address)); },
+     [](const UnitReportRow& r) { return TranscriptName(r.address); }, true},
+};
+
+std::string CsvHeader(const ReportColumn& column) {
+  return column.csvHeader ? column.csvHeader() : column.key;
+}
+
+std::string JsonUnit(const UnitReportRow& row) {
+  std::string out = "    {\n";
+  for (const ReportColumn& column : kReportColumns) {
+    const bool empty = column.fromJob && !row.jobRan();
+    out += std::string(&column == kReportColumns ? "" : ",\n") + "      \"" + column.key +
+           "\": " + (empty ? "null" : column.json(row));
+  }
+  return out + "\n    }";
+}
+
+// A column without a value keeps its place: as many empty fields as it has
+// headers.
 std::string CsvUnit(const UnitReportRow& row) {
-  const auto job = [&](const std::string& value) { return row.jobRan ? value : std::string(); };
-  std::string out = DottedAddress(row.address) + "," + std::to_string(row.node) + "," +
-                    CsvText(row.group) + "," + job(CsvText(row.versionBefore)) + "," +
-                    CsvText(row.versionAfter) + "," + InstallStateName(row.state) + "," +
-                    CsvField(row.status) + "," + job(std::to_string(row.installError)) + "," +
-                    job(CsvField(FailureClassName(row.failure))) + "," +
-                    job(std::to_string(row.bytesSent)) + "," + job(UtcTimeText(row.startedAt));
-  for (const StepTime& step : row.steps) out += "," + job(Step(step));
-  return out + "," + job(TranscriptName(row.address)) + "\r\n";
+  std::string out;
+  for (const ReportColumn& column : kReportColumns) {
+    if (&column != kReportColumns) out += ",";
+    if (!column.fromJob || row.jobRan()) {
+      out += column.csv(row);
+    } else {
+      const std::string header = CsvHeader(column);
+      out +=
+          std::string(static_cast<std::size_t>(std::count(header.begin(), header.end(), ',')), ',');
+    }
+  }
+  return out + "\r\n";
 }
 
 std::filesystem::path PathFromUtf8(const std::string& text) {
@@ -161,15 +222,7 @@ std::vector<UnitReportRow> CollectReportRows(unit_table& table) {
     row.group = unit->group;
     row.state = unit->state;
     row.status = unit->statusText;
-    const JobReport& job = unit->report;
-    row.jobRan = job.startedAt != 0;
-    row.versionBefore = job.versionBefore;
-    row.installError = job.installError;
-    row.failure = job.failure;
-    row.bytesSent = job.bytesSent;
-    row.startedAt = job.startedAt;
-    row.steps = job.steps;
-    row.transcript = job.transcript.lines();
+    row.job = unit->report;
     rows.push_back(std::move(row));
   }
   table.Unlock();
@@ -280,18 +333,19 @@ std::string ReportJson(const RunReport& report) {
 }
 
 std::string ReportCsv(const RunReport& report) {
-  std::string out =
-      "address,node,group,version_before,version_after,state,status,install_error,"
-      "failure_class,bytes_sent,started";
-  for (const char* step : kReportStepNames) out += std::string(",") + step + "_s";
-  out += ",transcript\r\n";
+  std::string out;
+  for (const ReportColumn& column : kReportColumns) {
+    out += std::string(&column == kReportColumns ? "" : ",") + CsvHeader(column);
+  }
+  out += "\r\n";
   for (const UnitReportRow& row : report.units) out += CsvUnit(row);
   return out;
 }
 
 std::string TranscriptText(const UnitReportRow& row) {
   std::string out;
-  for (const std::string& line : row.transcript) out += line + "\n";
+  if (!row.jobRan()) return out;
+  for (const std::string& line : row.job->transcript.lines()) out += line + "\n";
   return out;
 }
 
@@ -302,7 +356,7 @@ bool WriteRunReport(const std::string& folder, const RunReport& report, std::str
   if (!WriteFile(root / RunReport::kJsonName, ReportJson(report), error)) return false;
   if (!WriteFile(root / RunReport::kCsvName, ReportCsv(report), error)) return false;
   for (const UnitReportRow& row : report.units) {
-    if (!row.jobRan) continue;
+    if (!row.jobRan()) continue;
     if (!WriteFile(root / PathFromUtf8(TranscriptName(row.address)), TranscriptText(row), error)) {
       return false;
     }

@@ -15,14 +15,14 @@
 // doubled, and the bytes are kept as they are.
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <ctime>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "discovery/JobReport.h"
-#include "discovery/tarvo_object.h"
+#include "install/JobReport.h"
+#include "units/tarvo_object.h"
 
 class unit_table;
 
@@ -30,21 +30,16 @@ struct UnitReportRow {
   std::uint32_t address = 0;  // network byte order
   std::int32_t node = 0;
   NullableText group;
-  // The version the unit had when its job started, and the version it gave
-  // in its answer to the rescan after the run (none when it did not answer).
-  NullableText versionBefore;
+  // The version the unit gave in its answer to the rescan after the run
+  // (none when it did not answer).
   NullableText versionAfter;
   InstallState state = InstallState::Idle;
   std::string status;
-  // Whether an install job ran on the unit; without one the job's fields
-  // (install error, failure class, bytes, times, transcript) are empty.
-  bool jobRan = false;
-  int installError = 0;
-  FailureClass failure = FailureClass::None;
-  std::uint32_t bytesSent = 0;
-  std::time_t startedAt = 0;
-  std::array<StepTime, kInstallJobSteps> steps{};
-  std::vector<std::string> transcript;
+  // The report of the unit's latest job, whole (the version before it, the
+  // install error, failure class, bytes, step times and transcript); null
+  // when no job ran, and then the job's columns are empty.
+  std::shared_ptr<const JobReport> job;
+  bool jobRan() const { return job != nullptr; }
 };
 
 struct RunReport {
@@ -56,10 +51,6 @@ struct RunReport {
   std::time_t writtenAt = 0;
   std::vector<UnitReportRow> units;
 };
-
-// The names of the install job's thirteen steps, as the report's columns
-// call them.
-extern const std::array<const char*, kInstallJobSteps> kReportStepNames;
 
 // A copy of every unit of the table in address order, taken under its lock.
 // versionAfter is left empty: the rescan fills it.

@@ -3,9 +3,9 @@
 
 #include <ctime>
 
-#include "discovery/unit_table.h"
 #include "platform/MainLoop.h"
 #include "shell/TarvoLoadDialog.h"
+#include "units/unit_table.h"
 
 RunReporter::RunReporter(platform::MainLoop& loop, unit_table& table, TarvoLoadDialog& dialog,
                          std::string folder, std::string programVersion)

@@ -7,16 +7,16 @@
 #include "UDPReceiver.h"
 #include "UDPSender.h"
 #include "VEVException.h"
-#include "discovery/ControllerFlags.h"
 #include "discovery/DiscoveryEntry.h"
 #include "discovery/RecordQuery.h"
-#include "discovery/unit_table.h"
 #include "iThreadPool.h"
 #include "install/InstallJob.h"
 #include "platform/Files.h"
 #include "platform/OpenDocument.h"
 #include "platform/ProgramVersion.h"
 #include "shell/DialogView.h"
+#include "units/ControllerFlags.h"
+#include "units/unit_table.h"
 
 ShellSeams ShellSeams::Platform() {
   ShellSeams seams;
@@ -127,10 +127,7 @@ int TarvoLoadDialog::CountRunning() {
 
 void TarvoLoadDialog::queue_units_whose_job_ended() {
   table_.Lock();
-  for (tarvo_object* unit : queued_) {
-    unit->setState(InstallState::Pending);
-    unit->setStatus("Pending");
-  }
+  for (tarvo_object* unit : queued_) unit->MarkPending();
   queued_.clear();
   table_.Unlock();
 }
@@ -145,11 +142,9 @@ int TarvoLoadDialog::StartInstall() {
     tarvo_object* unit = list_.UnitAtRow(row);
     if (view_->IsRowSelected(row)) {
       ++selected;
-      unit->setState(InstallState::Pending);
-      unit->setStatus("Pending");
+      unit->MarkPending();
     } else {
-      unit->setState(InstallState::Idle);
-      unit->setStatus("");
+      unit->MarkIdle();
     }
   }
   if (selected > 0) {
@@ -187,13 +182,12 @@ void TarvoLoadDialog::activate_during_run(int row) {
       table_.CancelUnit(unit);
     } else if (queued_.erase(unit) != 0) {
       // Queued behind its ending job: a second double-click takes it back.
-      unit->setStatus("Cancelled");
+      unit->MarkCancelled();
     } else if (unit->jobActive) {
       queued_.insert(unit);
-      unit->setStatus("Pending");
+      unit->ShowQueued();
     } else {
-      unit->setState(InstallState::Pending);
-      unit->setStatus("Pending");
+      unit->MarkPending();
     }
     list_.UpdateStatusCell(row);
   }
@@ -227,7 +221,7 @@ void TarvoLoadDialog::CancelRun() {
   table_.Lock();
   // Queued behind a job that is still ending: taken back, as a second
   // double-click would.
-  for (tarvo_object* unit : queued_) unit->setStatus("Cancelled");
+  for (tarvo_object* unit : queued_) unit->MarkCancelled();
   queued_.clear();
   // Under the lock a Pending unit has no job yet (the starter makes it
   // Running as it starts one): it never runs, so it reads "Cancelled".
@@ -237,7 +231,7 @@ void TarvoLoadDialog::CancelRun() {
       table_.CancelUnit(unit);
     } else if (unit->state == InstallState::Pending) {
       table_.CancelUnit(unit);
-      unit->setStatus("Cancelled");
+      unit->MarkCancelled();
     }
   }
   list_.RefreshStatusColumn();

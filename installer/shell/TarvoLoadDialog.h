@@ -24,6 +24,7 @@
 #include "IUDPReceiver.h"
 #include "install/InstallContext.h"
 #include "shell/DeviceList.h"
+#include "shell/DialogEvents.h"
 #include "transfer/PackageManifest.h"
 
 class DialogView;
@@ -57,7 +58,7 @@ struct RunObserver {
   std::function<void()> runEnded;
 };
 
-class TarvoLoadDialog : public ZEQ::IUDPReceiver {
+class TarvoLoadDialog : public ZEQ::IUDPReceiver, public DialogEvents {
  public:
   static constexpr unsigned kTickMs = 800;
   static constexpr int kWorkerCount = 3;
@@ -82,21 +83,21 @@ class TarvoLoadDialog : public ZEQ::IUDPReceiver {
   // Inserts the five list columns and shows the dialog.
   void SetupColumns();
   // Sets "Tarvo Installer (Version %s)" from the program's version.
-  void SetTitle();
+  void SetTitle() override;
   // Opens "whats_new.html" of the current directory when it exists; true
   // when a viewer was started for it.
   bool OpenReleaseNotes();
 
   // What the user did, reported by the view.
-  void OnTick();
-  void OnStartInstall();           // "Start Install" (1005) or Enter
-  void OnAdd();                    // "Add" (1007)
-  void OnRescan();                 // "Rescan" (1008)
-  void OnColumnClick(int column);  // a list header
-  void OnItemActivate(int row);    // double-click or Enter on a row
+  void OnTick() override;
+  void OnStartInstall() override;           // "Start Install" (1005) or Enter
+  void OnAdd() override;                    // "Add" (1007)
+  void OnRescan() override;                 // "Rescan" (1008)
+  void OnColumnClick(int column) override;  // a list header
+  void OnItemActivate(int row) override;    // double-click or Enter on a row
   // "Exit" (1018), Esc or the close box: the stop sequence. Safe to call
   // any number of times.
-  void StopAll();
+  void StopAll() override;
   // An interrupted headless run: every unit still waiting or running in the
   // run is cancelled, as a double-click on its row would, and one that was
   // still waiting reads "Cancelled"; the run then ends as usual.

@@ -9,8 +9,8 @@
 
 #include "DiscoveryDatagrams.h"
 #include "DiscoveryEntry.h"
-#include "discovery/ControllerFlags.h"
-#include "discovery/unit_table.h"
+#include "units/ControllerFlags.h"
+#include "units/unit_table.h"
 
 namespace {
 

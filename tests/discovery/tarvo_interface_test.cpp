@@ -18,8 +18,8 @@
 #include "MyTarvoInterface.h"
 #include "TarvoInterface.h"
 #include "UnitSim.h"
-#include "discovery/unit_table.h"
 #include "platform/MainLoop.h"
+#include "units/unit_table.h"
 
 namespace {
 
@@ -185,6 +185,43 @@ TEST_F(TarvoInterfaceTest, WithoutTheSocketLayerTheUserIsToldAndNothingIsSent) {
   EXPECT_EQ(SocketLayerLog::messages[0],
             "Winsock Version Incorrect|Requires WINSOCK.dll version 2.0 or greater\n\r");
   EXPECT_EQ(SocketLayerLog::cleanups, 0) << "a failed start holds nothing to clean up";
+}
+
+// Without a working main loop (on Windows no hidden window; here a loop
+// that cannot get its wake-up pipe because the process has no descriptor
+// left for it) the interface stays inert: it never starts the socket layer,
+// and a probe sends nothing and returns 0.
+TEST_F(TarvoInterfaceTest, WithoutAWorkingMainLoopTheInterfaceStaysInert) {
+  ScratchFolder folder("tarvo-interface-no-loop");
+  folder.Write("tarvo_ip_list.txt", "127.0.0.7:4000\n");
+  udptest::PacketCapture capture(4000);
+  ASSERT_TRUE(capture.IsOpen());
+  // Every descriptor taken but one, which is too few for the loop's pipe;
+  // bounded, should the system allow a great many.
+  constexpr int kMostTaken = 200000;
+  std::vector<platform::SocketHandle> taken;
+  for (int i = 0; i < kMostTaken; ++i) {
+    const platform::SocketHandle socket = platform::OpenUdpSocket();
+    if (socket == platform::kInvalidSocket) break;
+    taken.push_back(socket);
+  }
+  if (!taken.empty()) {
+    platform::CloseSocket(taken.back());
+    taken.pop_back();
+  }
+  platform::MainLoop broken;
+  // The descriptors go back at once: the loop stays without its pipe, and
+  // the interface would have all it needs but the loop.
+  for (const platform::SocketHandle socket : taken) platform::CloseSocket(socket);
+  if (broken.IsValid()) GTEST_SKIP() << "the main loop could not be made to fail on this system";
+  {
+    RecordingInterface link(broken, SocketLayerLog::Calls(0));
+    EXPECT_FALSE(link.hasSocket());
+    EXPECT_EQ(link.SendProbe(), 0);
+    EXPECT_EQ(SocketLayerLog::starts, 0) << "the socket layer is not started without a loop";
+  }
+  EXPECT_TRUE(capture.CollectPackets(200).empty());
+  EXPECT_TRUE(SocketLayerLog::messages.empty());
 }
 
 TEST_F(TarvoInterfaceTest, TimerTicksUntilTeardownAndTeardownTwiceIsHarmless) {

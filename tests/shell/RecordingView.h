@@ -7,10 +7,12 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "shell/DeviceList.h"
 #include "shell/DialogView.h"
 
 class RecordingView : public DialogView {
@@ -23,20 +25,28 @@ class RecordingView : public DialogView {
   void InsertColumns(const ListColumn* columns, int count) override {
     for (int i = 0; i < count; ++i) this->columns.push_back(columns[i]);
   }
-  int InsertRow(int index, const std::string& firstCell, bool selected) override {
+  // The cells are made with the list's column table, as a drawing view
+  // makes them from the columns it was given.
+  int InsertRow(int index, const UnitRow& unit, bool selected) override {
     if (index < 0 || index > RowCount()) index = RowCount();
     Row row;
-    row.cells.assign(5, std::string());
-    row.cells[0] = firstCell;
+    row.cells.assign(listColumns.size(), std::string());
     row.selected = selected;
     rows.insert(rows.begin() + index, row);
     ++insertedRows;
+    draw(index, unit);
     return index;
   }
-  void SetCellText(int row, int column, const std::string& text) override {
-    rows.at(static_cast<std::size_t>(row)).cells.at(static_cast<std::size_t>(column)) = text;
+  void UpdateRow(int row, const UnitRow& unit) override {
+    draw(row, unit);
     ++cellWrites;
-    if (column == 4) statusTrail.push_back(text);
+  }
+  void ShowStatus(int row, const std::string& status) override {
+    for (std::size_t i = 0; i < listColumns.size(); ++i) {
+      if (listColumns[i].isStatus()) rows.at(static_cast<std::size_t>(row)).cells.at(i) = status;
+    }
+    ++cellWrites;
+    statusTrail.push_back(status);
   }
   void DeleteAllRows() override {
     rows.clear();
@@ -86,6 +96,13 @@ class RecordingView : public DialogView {
   std::string Cell(int row, int column) const {
     return rows.at(static_cast<std::size_t>(row)).cells.at(static_cast<std::size_t>(column));
   }
+  // The row's status, wherever the list's table puts the status column.
+  std::string Status(int row) const {
+    for (std::size_t i = 0; i < listColumns.size(); ++i) {
+      if (listColumns[i].isStatus()) return Cell(row, static_cast<int>(i));
+    }
+    return std::string();
+  }
   // One column of every row, top to bottom.
   std::vector<std::string> Column(int column) const {
     std::vector<std::string> texts;
@@ -93,6 +110,15 @@ class RecordingView : public DialogView {
     return texts;
   }
 
+  void draw(int row, const UnitRow& unit) {
+    for (std::size_t i = 0; i < listColumns.size(); ++i) {
+      if (!listColumns[i].isStatus()) {
+        rows.at(static_cast<std::size_t>(row)).cells.at(i) = listColumns[i].text(unit);
+      }
+    }
+  }
+
+  std::span<const ListColumn> listColumns = DeviceList::Columns();
   std::vector<ListColumn> columns;
   std::vector<Row> rows;
   std::string countText;

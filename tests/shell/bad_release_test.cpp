@@ -18,10 +18,10 @@
 #include "RecordingView.h"
 #include "TestSupport.h"
 #include "UnitSim.h"
-#include "discovery/ControllerFlags.h"
-#include "discovery/unit_table.h"
 #include "install/InstallLog.h"
 #include "shell/TarvoLoadDialog.h"
+#include "units/ControllerFlags.h"
+#include "units/unit_table.h"
 
 namespace {
 
@@ -129,7 +129,7 @@ class BadReleaseTest : public testing::Test {
   Outcome Final(const std::string& address) {
     tarvo_object* unit = jobtest::FindUnit(table_, jobtest::Address(address));
     table_.Lock();
-    Outcome outcome{unit->state, unit->statusText, unit->report};
+    Outcome outcome{unit->state, unit->statusText, unit->report ? *unit->report : JobReport()};
     table_.Unlock();
     return outcome;
   }

@@ -16,13 +16,13 @@
 #include "RecordingView.h"
 #include "TestSupport.h"
 #include "UnitSim.h"
-#include "discovery/ControllerFlags.h"
 #include "discovery/DiscoveryEntry.h"
-#include "discovery/DisplayOrder.h"
-#include "discovery/unit_table.h"
 #include "install/InstallLog.h"
 #include "platform/Files.h"
 #include "shell/TarvoLoadDialog.h"
+#include "units/ControllerFlags.h"
+#include "units/DisplayOrder.h"
+#include "units/unit_table.h"
 
 namespace {
 
@@ -170,7 +170,7 @@ TEST_F(ControllerTest, StartUpRunsServicesTickAndTitle) {
   EXPECT_EQ(probes_, 1) << "the first discovery pass probes";
   EXPECT_TRUE(view_.tickActive);
   EXPECT_EQ(view_.tickPeriodMs, 800u);
-  EXPECT_EQ(view_.columns.size(), 5u);
+  EXPECT_EQ(view_.columns.size(), DeviceList::Columns().size());
   EXPECT_TRUE(view_.shown);
   EXPECT_EQ(versionAskedFor_, "ProductVersion");
   EXPECT_EQ(view_.title, "Tarvo Installer (Version 4.5.6)");
@@ -217,7 +217,7 @@ TEST_F(ControllerTest, StartWithNoRowSelectedStartsNothing) {
   dialog_->OnStartInstall();
   EXPECT_EQ(StateOf("127.0.0.2"), InstallState::Idle);
   EXPECT_EQ(StateOf("127.0.0.3"), InstallState::Idle);
-  EXPECT_EQ(view_.Cell(0, 4), "");
+  EXPECT_EQ(view_.Status(0), "");
   EXPECT_TRUE(view_.startEnabled);
   EXPECT_EQ(runInProgressFlag, 0);
   EXPECT_FALSE(JobActive("127.0.0.2"));
@@ -249,7 +249,7 @@ TEST_F(ControllerTest, RunGoesInWavesWithCancelAndQueue) {
   dialog_->OnItemActivate(first);
   EXPECT_EQ(StateOf("127.0.0.2"), InstallState::CancelRequested);
   dialog_->OnItemActivate(first);
-  EXPECT_EQ(view_.Cell(first, 4), "Pending");
+  EXPECT_EQ(view_.Status(first), "Pending");
   dialog_->OnItemActivate(second);
   EXPECT_EQ(StateOf("127.0.0.3"), InstallState::Pending);
   // While the first job has not ended, the next wave waits.
@@ -262,9 +262,33 @@ TEST_F(ControllerTest, RunGoesInWavesWithCancelAndQueue) {
   EXPECT_TRUE(view_.startEnabled);
   for (const char* address : {"127.0.0.2", "127.0.0.3"}) {
     EXPECT_EQ(StateOf(address), InstallState::Failed) << address;
-    EXPECT_EQ(view_.Cell(Row(address), 4), "Failed Connection") << address;
+    EXPECT_EQ(view_.Status(Row(address)), "Failed Connection") << address;
   }
   EXPECT_EQ(channel_.CallCount(), 0u);
+}
+
+// A unit queued during a run waits while another unit's job is genuinely
+// Running (not ending after a cancel), and goes in the next wave.
+TEST_F(ControllerTest, QueuedUnitWaitsWhileAnotherIsRunning) {
+  WriteRelease();
+  ASSERT_TRUE(Start());
+  AddByHand(127, 0, 0, 2);
+  AddByHand(127, 0, 0, 3);
+  pinger_.HoldUntil(0, 30000);
+  view_.Select(Row("127.0.0.3"), false);
+  dialog_->OnStartInstall();
+  ASSERT_TRUE(pinger_.WaitHeld(1, 10000));
+  dialog_->OnItemActivate(Row("127.0.0.3"));
+  ASSERT_EQ(StateOf("127.0.0.3"), InstallState::Pending);
+  for (int i = 0; i < 5; ++i) dialog_->OnTick();
+  EXPECT_EQ(StateOf("127.0.0.2"), InstallState::Running);
+  EXPECT_EQ(StateOf("127.0.0.3"), InstallState::Pending);
+  EXPECT_FALSE(JobActive("127.0.0.3"));
+  EXPECT_EQ(pinger_.MostHeldAtOnce(), 1) << "the queued unit's job began beside the running one";
+  pinger_.Release();
+  ASSERT_TRUE(TickUntil([&] { return runInProgressFlag == 0; }));
+  EXPECT_EQ(StateOf("127.0.0.3"), InstallState::Failed);
+  EXPECT_EQ(view_.Status(Row("127.0.0.3")), "Failed Connection");
 }
 
 // An interrupted headless run: the running unit is cancelled, the one queued
@@ -284,18 +308,18 @@ TEST_F(ControllerTest, CancelRunTakesBackEveryUnitOfTheRun) {
   dialog_->OnItemActivate(Row("127.0.0.2"));  // cancelled
   dialog_->OnItemActivate(Row("127.0.0.2"));  // queued behind its ending job
   dialog_->OnItemActivate(Row("127.0.0.3"));  // waits for the next wave
-  ASSERT_EQ(view_.Cell(Row("127.0.0.2"), 4), "Pending");
+  ASSERT_EQ(view_.Status(Row("127.0.0.2")), "Pending");
   ASSERT_EQ(StateOf("127.0.0.3"), InstallState::Pending);
 
   dialog_->CancelRun();
-  EXPECT_EQ(view_.Cell(Row("127.0.0.2"), 4), "Cancelled");
-  EXPECT_EQ(view_.Cell(Row("127.0.0.3"), 4), "Cancelled");
+  EXPECT_EQ(view_.Status(Row("127.0.0.2")), "Cancelled");
+  EXPECT_EQ(view_.Status(Row("127.0.0.3")), "Cancelled");
   EXPECT_EQ(StateOf("127.0.0.3"), InstallState::CancelRequested);
   EXPECT_EQ(StateOf("127.0.0.4"), InstallState::Idle);
   pinger_.Release();
   ASSERT_TRUE(TickUntil([&] { return runInProgressFlag == 0; }));
   EXPECT_FALSE(JobActive("127.0.0.3")) << "no second wave";
-  EXPECT_EQ(view_.Cell(Row("127.0.0.3"), 4), "Cancelled");
+  EXPECT_EQ(view_.Status(Row("127.0.0.3")), "Cancelled");
   EXPECT_NE(StateOf("127.0.0.2"), InstallState::Running);
   EXPECT_EQ(StateOf("127.0.0.4"), InstallState::Idle);
 }
@@ -392,10 +416,10 @@ TEST_F(ControllerUnitSimTest, SelectedUnitInstallsToSuccessThroughTicks) {
   EXPECT_FALSE(view_.startEnabled);
   ASSERT_TRUE(TickUntil([&] { return runInProgressFlag == 0; }, 60000));
   EXPECT_TRUE(view_.startEnabled);
-  EXPECT_EQ(view_.Cell(chosen, 4), "Success");
+  EXPECT_EQ(view_.Status(chosen), "Success");
   EXPECT_EQ(StateOf("127.0.0.2"), InstallState::Finished);
   EXPECT_EQ(StateOf("127.0.0.3"), InstallState::Idle);
-  EXPECT_EQ(view_.Cell(Row("127.0.0.3"), 4), "");
+  EXPECT_EQ(view_.Status(Row("127.0.0.3")), "");
   // The cell showed the run's start and its end (the steps between come and
   // go faster than the ticks that draw them).
   std::vector<std::string> shown;

@@ -8,9 +8,9 @@
 
 #include "../install/job/JobFakes.h"
 #include "RecordingView.h"
-#include "discovery/DisplayOrder.h"
-#include "discovery/unit_table.h"
 #include "shell/DeviceList.h"
+#include "units/DisplayOrder.h"
+#include "units/unit_table.h"
 
 namespace {
 
@@ -116,7 +116,7 @@ TEST_F(DeviceListTest, IncrementalRefreshInsertsInPlaceAndRedrawsFlaggedCells) {
   table_.Unlock();
   list_.RefreshStatusColumn();
   EXPECT_EQ(view_.cellWrites, writes + 1);
-  EXPECT_EQ(view_.Cell(1, 4), "Connecting");
+  EXPECT_EQ(view_.Status(1), "Connecting");
 }
 
 TEST_F(DeviceListTest, AddByAddressEntersAUnitByHand) {

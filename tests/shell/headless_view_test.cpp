@@ -10,8 +10,10 @@
 #include <memory>
 #include <string>
 
+#include "LoopbackNet.h"
 #include "TestSupport.h"
 #include "platform/MainLoop.h"
+#include "shell/DialogEvents.h"
 #include "shell/HeadlessView.h"
 
 namespace {
@@ -42,14 +44,34 @@ class CapturedStream {
   std::FILE* file_;
 };
 
+// A row's unit: the headless view reads only its address.
+UnitRow Unit(const std::string& dotted) {
+  UnitRow unit;
+  unit.address = testsupport::Address(dotted);
+  return unit;
+}
+
+// Counts the ticks the view delivers; the view reports nothing else.
+struct TickCounter : DialogEvents {
+  int count = 0;
+  void SetTitle() override {}
+  void OnTick() override { ++count; }
+  void OnStartInstall() override {}
+  void OnAdd() override {}
+  void OnRescan() override {}
+  void OnColumnClick(int) override {}
+  void OnItemActivate(int) override {}
+  void StopAll() override {}
+};
+
 class HeadlessViewTest : public testing::Test {
  protected:
   void SetUp() override { ASSERT_NE(out_.get(), nullptr); }
 
   HeadlessView& View() {
     if (!view_) {
-      view_ = std::make_unique<HeadlessView>(
-          loop_, [this] { ++ticks_; }, out_.get(), err_.get(), [this] { return now_; });
+      view_ = std::make_unique<HeadlessView>(loop_, ticks_, out_.get(), err_.get(),
+                                             [this] { return now_; });
     }
     return *view_;
   }
@@ -58,25 +80,25 @@ class HeadlessViewTest : public testing::Test {
   CapturedStream out_;
   CapturedStream err_;
   std::chrono::steady_clock::time_point now_{};
-  int ticks_ = 0;
+  TickCounter ticks_;
   std::unique_ptr<HeadlessView> view_;
 };
 
 TEST_F(HeadlessViewTest, OneLinePerStatusChange) {
   HeadlessView& view = View();
-  EXPECT_EQ(view.InsertRow(0, "127.  0.  0.  5", false), 0);
-  EXPECT_EQ(view.InsertRow(0, " 10.  0.  0. 12", false), 0);
-  view.SetCellText(1, 4, "");
-  view.SetCellText(1, 4, "Pending");
-  view.SetCellText(1, 1, "7");  // other columns print nothing
-  view.SetCellText(1, 4, "Connecting");
-  view.SetCellText(0, 4, "Connecting");
-  view.SetCellText(1, 4, "Connecting");  // redrawn unchanged
+  EXPECT_EQ(view.InsertRow(0, Unit("127.0.0.5"), false), 0);
+  EXPECT_EQ(view.InsertRow(0, Unit("10.0.0.12"), false), 0);
+  view.ShowStatus(1, "");
+  view.ShowStatus(1, "Pending");
+  view.UpdateRow(1, Unit("10.0.0.12"));  // a redrawn identity prints nothing
+  view.ShowStatus(1, "Connecting");
+  view.ShowStatus(0, "Connecting");
+  view.ShowStatus(1, "Connecting");  // redrawn unchanged
   // A rebuilt list draws the same texts again: nothing new to print.
   view.DeleteAllRows();
-  view.InsertRow(0, "127.  0.  0.  5", true);
-  view.SetCellText(0, 4, "Connecting");
-  view.SetCellText(0, 4, "Success");
+  view.InsertRow(0, Unit("127.0.0.5"), true);
+  view.ShowStatus(0, "Connecting");
+  view.ShowStatus(0, "Success");
   EXPECT_EQ(out_.Text(),
             "127.0.0.5  Pending\n"
             "127.0.0.5  Connecting\n"
@@ -86,19 +108,19 @@ TEST_F(HeadlessViewTest, OneLinePerStatusChange) {
 
 TEST_F(HeadlessViewTest, PercentagesAtMostOnceASecondPerUnit) {
   HeadlessView& view = View();
-  view.InsertRow(0, "127.  0.  0.  5", false);
-  view.InsertRow(1, "127.  0.  0.  6", false);
-  view.SetCellText(0, 4, "0.0%");
-  view.SetCellText(1, 4, "0.0%");
+  view.InsertRow(0, Unit("127.0.0.5"), false);
+  view.InsertRow(1, Unit("127.0.0.6"), false);
+  view.ShowStatus(0, "0.0%");
+  view.ShowStatus(1, "0.0%");
   now_ += milliseconds(400);
-  view.SetCellText(0, 4, "12.5%");  // too soon
-  view.SetCellText(1, 4, "12.5%");
+  view.ShowStatus(0, "12.5%");  // too soon
+  view.ShowStatus(1, "12.5%");
   now_ += milliseconds(600);
-  view.SetCellText(0, 4, "42.0%");  // a second after the last one printed
+  view.ShowStatus(0, "42.0%");  // a second after the last one printed
   now_ += milliseconds(100);
-  view.SetCellText(0, 4, "100.0%");
-  view.SetCellText(0, 4, "Installing..");  // never held back
-  view.SetCellText(1, 4, "Failed Connection");
+  view.ShowStatus(0, "100.0%");
+  view.ShowStatus(0, "Installing..");  // never held back
+  view.ShowStatus(1, "Failed Connection");
   EXPECT_EQ(out_.Text(),
             "127.0.0.5  0.0%\n"
             "127.0.0.6  0.0%\n"
@@ -109,8 +131,8 @@ TEST_F(HeadlessViewTest, PercentagesAtMostOnceASecondPerUnit) {
 
 TEST_F(HeadlessViewTest, RunnerSelectsRowsAndTypesAddresses) {
   HeadlessView& view = View();
-  view.InsertRow(0, "127.  0.  0.  5", false);
-  view.InsertRow(1, "127.  0.  0.  6", true);
+  view.InsertRow(0, Unit("127.0.0.5"), false);
+  view.InsertRow(1, Unit("127.0.0.6"), true);
   EXPECT_FALSE(view.IsRowSelected(0));
   EXPECT_TRUE(view.IsRowSelected(1));
   EXPECT_FALSE(view.IsRowSelected(2));
@@ -140,13 +162,13 @@ TEST_F(HeadlessViewTest, TickRunsOnTheLoopUntilStopped) {
   const int stopper = loop_.AddTimer(200, [this] { loop_.Quit(0); });
   loop_.Run();
   loop_.KillTimer(stopper);
-  EXPECT_GT(ticks_, 2);
+  EXPECT_GT(ticks_.count, 2);
   view.StopTick();
-  const int seen = ticks_;
+  const int seen = ticks_.count;
   const int again = loop_.AddTimer(100, [this] { loop_.Quit(0); });
   loop_.Run();
   loop_.KillTimer(again);
-  EXPECT_EQ(ticks_, seen);
+  EXPECT_EQ(ticks_.count, seen);
 }
 
 }  // namespace

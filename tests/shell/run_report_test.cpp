@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -16,9 +17,10 @@
 #include "../install/job/JobFakes.h"
 #include "LoopbackNet.h"
 #include "TestSupport.h"
-#include "discovery/unit_table.h"
+#include "install/InstallJob.h"
 #include "shell/HeadlessRunner.h"
 #include "shell/RunReport.h"
+#include "units/unit_table.h"
 
 namespace {
 
@@ -33,18 +35,21 @@ UnitReportRow InstalledUnit() {
   row.address = AddressOfOctets(127, 0, 0, 5);
   row.node = 5;
   row.group = kAwkward;
-  row.versionBefore = "2.0";
   row.versionAfter = "2.1";
   row.state = InstallState::Finished;
   row.status = "Success";
-  row.jobRan = true;
-  row.installError = 0;
-  row.bytesSent = 4000;
-  row.startedAt = 1796672847;
-  row.steps[0] = {0, 12};
-  row.steps[1] = {12, 1012};
-  row.steps[7] = {2000, 63456};
-  row.transcript = {"> login root password ********", "< a\tb"};
+  JobReport job;
+  job.versionBefore = "2.0";
+  job.installError = 0;
+  job.bytesSent = 4000;
+  job.startedAt = 1796672847;
+  job.steps.resize(InstallJobStepNames().size());
+  job.steps[0] = {0, 12};
+  job.steps[1] = {12, 1012};
+  job.steps[7] = {2000, 63456};
+  job.transcript.Sent("login root password ********");
+  job.transcript.Seen("a\tb");
+  row.job = std::make_shared<const JobReport>(std::move(job));
   return row;
 }
 
@@ -62,9 +67,11 @@ UnitReportRow FailedUnit(InstallState state, FailureClass failure) {
   row.node = 7;
   row.state = state;
   row.status = "Failed Connection";
-  row.jobRan = true;
-  row.installError = 30;
-  row.failure = failure;
+  JobReport job;
+  job.installError = 30;
+  job.failure = failure;
+  job.steps.resize(InstallJobStepNames().size());
+  row.job = std::make_shared<const JobReport>(std::move(job));
   return row;
 }
 
@@ -237,7 +244,9 @@ TEST(RunReportTest, ExitCodeIsTheWorstOutcome) {
   EXPECT_EQ(HeadlessExitCode(report), 0);
   UnitReportRow closed = InstalledUnit();
   closed.status = "Connection Closed";
-  closed.failure = FailureClass::ConnectionClosed;
+  JobReport closedJob = *closed.job;
+  closedJob.failure = FailureClass::ConnectionClosed;
+  closed.job = std::make_shared<const JobReport>(std::move(closedJob));
   report.units.push_back(closed);
   EXPECT_EQ(HeadlessExitCode(report), 0);
   report.units.push_back(FailedUnit(InstallState::CancelRequested, FailureClass::Cancelled));

@@ -16,15 +16,13 @@ rm -f "$shots/request" "$shots/taken"
 # Wine reaches the Linux file system through drive Z:.
 export ZEQ_SCREENSHOT_DIR="Z:$shots"
 export WINEPREFIX="${ZEQ_WINEPREFIX:-$build/wineprefix}"
+# The virtual display has no window manager to draw title bars, so wine
+# draws its own: wine-run.sh sets that in the booted session, before the
+# program starts.
+export ZEQ_WINE_PREPARE='wine reg add "HKCU\\Software\\Wine\\X11 Driver" /v Decorated /d N /f >/dev/null 2>&1'
 ZEQ_WINE=1 exec "$here/netns-run.sh" xvfb-run -a -s "-screen 0 1024x768x24" sh -c '
   here=$1 shots=$2
   shift 2
-  # The virtual display has no window manager to draw title bars, so wine
-  # draws its own (once the prefix exists; wine-run.sh makes it).
-  if [ -f "$WINEPREFIX/user.reg" ] && ! grep -q "\"Decorated\"=\"N\"" "$WINEPREFIX/user.reg"; then
-    WINEDEBUG=-all wine reg add "HKCU\\Software\\Wine\\X11 Driver" /v Decorated /d N /f >/dev/null 2>&1 || true
-    wineserver -w
-  fi
   # The watcher serves every request until the program ends.
   (
     while :; do

@@ -6,7 +6,8 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "shell/TarvoLoadDialog.h"
+#include "shell/DialogEvents.h"
+#include "units/UnitOutcome.h"
 
 namespace {
 
@@ -53,8 +54,7 @@ std::vector<std::string> Wrap(const std::string& text, int width) {
 
 }  // namespace
 
-TuiView::TuiView(platform::MainLoop& loop, TarvoLoadDialog& dialog)
-    : loop_(loop), dialog_(dialog) {}
+TuiView::TuiView(platform::MainLoop& loop, DialogEvents& events) : loop_(loop), events_(events) {}
 
 TuiView::~TuiView() { Close(); }
 
@@ -99,21 +99,29 @@ void TuiView::InsertColumns(const ListColumn* columns, int count) {
   columns_.assign(columns, columns + count);
 }
 
-int TuiView::InsertRow(int index, const std::string& firstCell, bool selected) {
+int TuiView::InsertRow(int index, const UnitRow& unit, bool selected) {
   if (index < 0 || index > RowCount()) index = RowCount();
   Row row;
-  row.cells.assign(std::max<std::size_t>(columns_.size(), 1), std::string());
-  row.cells[0] = firstCell;
+  row.cells.assign(columns_.size(), std::string());
   row.selected = selected;
   rows_.insert(rows_.begin() + index, row);
+  UpdateRow(index, unit);
   return index;
 }
 
-void TuiView::SetCellText(int row, int column, const std::string& text) {
+void TuiView::UpdateRow(int row, const UnitRow& unit) {
   if (row < 0 || row >= RowCount()) return;
   std::vector<std::string>& cells = rows_[static_cast<std::size_t>(row)].cells;
-  if (column >= 0 && column < static_cast<int>(cells.size())) {
-    cells[static_cast<std::size_t>(column)] = text;
+  for (std::size_t i = 0; i < columns_.size() && i < cells.size(); ++i) {
+    if (!columns_[i].isStatus()) cells[i] = columns_[i].text(unit);
+  }
+}
+
+void TuiView::ShowStatus(int row, const std::string& status) {
+  if (row < 0 || row >= RowCount()) return;
+  std::vector<std::string>& cells = rows_[static_cast<std::size_t>(row)].cells;
+  for (std::size_t i = 0; i < columns_.size() && i < cells.size(); ++i) {
+    if (columns_[i].isStatus()) cells[i] = status;
   }
 }
 
@@ -170,7 +178,7 @@ void TuiView::ShowMessage(const std::string& text, const std::string& caption) {
 
 void TuiView::StartTick(unsigned periodMs) {
   tickTimer_ = loop_.AddTimer(periodMs, [this] {
-    dialog_.OnTick();
+    events_.OnTick();
     // A terminal resize reaches the program as a key, with no byte on
     // standard input to wake the loop; the tick picks it up.
     on_input();
@@ -210,9 +218,9 @@ bool TuiView::on_global_key(int key) {
   } else if (key == KEY_RESIZE) {
     // The next draw lays the screen out for the new size.
   } else if (key >= KEY_F(1) && key <= KEY_F(5)) {
-    dialog_.OnColumnClick(key - KEY_F(1));
+    events_.OnColumnClick(key - KEY_F(1));
   } else if (!typing && key >= '1' && key <= '5') {
-    dialog_.OnColumnClick(key - '1');
+    events_.OnColumnClick(key - '1');
   } else if (!typing && key == 'a') {
     focus_ = Focus::Address;
   } else if (!typing && key == 'r') {
@@ -240,7 +248,7 @@ void TuiView::on_list_key(int key) {
     case '\n':
     case '\r':
     case KEY_ENTER:
-      if (cursor_ < RowCount()) dialog_.OnItemActivate(cursor_);
+      if (cursor_ < RowCount()) events_.OnItemActivate(cursor_);
       break;
     default: break;
   }
@@ -258,10 +266,10 @@ void TuiView::on_address_key(int key) {
 
 void TuiView::press(Focus button) {
   switch (button) {
-    case Focus::Add: dialog_.OnAdd(); break;
-    case Focus::Rescan: dialog_.OnRescan(); break;
+    case Focus::Add: events_.OnAdd(); break;
+    case Focus::Rescan: events_.OnRescan(); break;
     case Focus::Start:
-      if (startEnabled_) dialog_.OnStartInstall();
+      if (startEnabled_) events_.OnStartInstall();
       break;
     case Focus::Exit: exit_program(); break;
     default: break;
@@ -269,7 +277,7 @@ void TuiView::press(Focus button) {
 }
 
 void TuiView::exit_program() {
-  dialog_.StopAll();
+  events_.StopAll();
   loop_.Quit(0);
 }
 
@@ -283,6 +291,27 @@ void TuiView::move_focus(int delta) {
 }
 
 // Drawing: the whole screen from what the view keeps, after every event.
+
+namespace {
+
+// The status column shows its longest text whole: what it lacks is taken
+// from the widest other column.
+void WidenStatusColumn(const std::vector<ListColumn>& columns, std::vector<int>& widths) {
+  constexpr int kStatusCells = static_cast<int>(kWidestStatusText);
+  const auto status = std::find_if(columns.begin(), columns.end(),
+                                   [](const ListColumn& column) { return column.isStatus(); });
+  const auto at = static_cast<std::size_t>(status - columns.begin());
+  if (widths.size() < 2 || at >= widths.size() || widths[at] >= kStatusCells) return;
+  std::size_t widest = at == 0 ? 1 : 0;
+  for (std::size_t i = 0; i < widths.size(); ++i) {
+    if (i != at && widths[i] > widths[widest]) widest = i;
+  }
+  const int moved = std::min(kStatusCells - widths[at], widths[widest] - 3);
+  widths[widest] -= moved;
+  widths[at] += moved;
+}
+
+}  // namespace
 
 std::vector<int> TuiView::column_widths(int width) const {
   // The selection mark takes four cells and one space separates columns;
@@ -298,16 +327,7 @@ std::vector<int> TuiView::column_widths(int width) const {
     const int share = pixels > 0 ? column.width * room / pixels : natural;
     widths.push_back(std::max(3, std::max(std::min(natural, room), share)));
   }
-  // The status column shows its longest texts ("Failed Connection",
-  // "Connection Closed") whole: what it lacks is taken from the widest
-  // other column.
-  constexpr int kStatusCells = 17;
-  if (widths.size() >= 2 && widths.back() < kStatusCells) {
-    const auto widest = std::max_element(widths.begin(), widths.end() - 1);
-    const int moved = std::min(kStatusCells - widths.back(), *widest - 3);
-    *widest -= moved;
-    widths.back() += moved;
-  }
+  WidenStatusColumn(columns_, widths);
   return widths;
 }
 

@@ -27,18 +27,19 @@
 #include "platform/MainLoop.h"
 #include "shell/DialogView.h"
 
-class TarvoLoadDialog;
+class DialogEvents;
 
 class TuiView : public DialogView {
  public:
-  TuiView(platform::MainLoop& loop, TarvoLoadDialog& dialog);
+  TuiView(platform::MainLoop& loop, DialogEvents& events);
   ~TuiView() override;
   TuiView(const TuiView&) = delete;
   TuiView& operator=(const TuiView&) = delete;
 
   void InsertColumns(const ListColumn* columns, int count) override;
-  int InsertRow(int index, const std::string& firstCell, bool selected) override;
-  void SetCellText(int row, int column, const std::string& text) override;
+  int InsertRow(int index, const UnitRow& unit, bool selected) override;
+  void UpdateRow(int row, const UnitRow& unit) override;
+  void ShowStatus(int row, const std::string& status) override;
   void DeleteAllRows() override;
   int RowCount() const override { return static_cast<int>(rows_.size()); }
   bool IsRowSelected(int row) const override;
@@ -84,7 +85,7 @@ class TuiView : public DialogView {
   std::vector<int> column_widths(int width) const;
 
   platform::MainLoop& loop_;
-  TarvoLoadDialog& dialog_;
+  DialogEvents& events_;
   std::FILE* terminal_ = nullptr;
   bool screen_ = false;
   bool shown_ = false;

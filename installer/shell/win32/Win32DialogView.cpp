@@ -10,6 +10,7 @@
 
 #include "DialogEvents.h"
 #include "DialogIds.h"
+#include "platform/MainLoop.h"
 
 namespace {
 
@@ -36,7 +37,8 @@ bool InitCommonControlClasses() {
 
 }  // namespace
 
-Win32DialogView::Win32DialogView(DialogEvents* events) : events_(events) {}
+Win32DialogView::Win32DialogView(DialogEvents* events, platform::MainLoop* loop)
+    : events_(events), loop_(loop) {}
 
 Win32DialogView::~Win32DialogView() {
   events_ = nullptr;
@@ -50,12 +52,14 @@ bool Win32DialogView::Open() {
     // WM_INITDIALOG records the handle before CreateDialogParam returns.
     CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_MAIN_DIALOG), nullptr,
                        DialogProc, reinterpret_cast<LPARAM>(this));
+    if (loop_ != nullptr && dialog_ != nullptr) loop_->SetDialog(dialog_);
   }
   return dialog_ != nullptr;
 }
 
 void Win32DialogView::InsertColumns(const ListColumn* columns, int count) {
   if (!Open()) return;
+  columns_.assign(columns, columns + count);
   for (int i = 0; i < count; ++i) {
     std::wstring header = Widen(columns[i].header);
     LVCOLUMNW column{};
@@ -69,9 +73,11 @@ void Win32DialogView::InsertColumns(const ListColumn* columns, int count) {
   SendToList(LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT, LVS_EX_FULLROWSELECT);
 }
 
-int Win32DialogView::InsertRow(int index, const std::string& firstCell, bool selected) {
+// The row goes in with the text of the first column, the other cells follow.
+int Win32DialogView::InsertRow(int index, const UnitRow& unit, bool selected) {
   if (!Open()) return -1;
-  std::wstring text = Widen(firstCell);
+  std::wstring text =
+      Widen(columns_.empty() || columns_[0].isStatus() ? std::string() : columns_[0].text(unit));
   LVITEMW item{};
   item.mask = LVIF_TEXT | LVIF_STATE;
   item.iItem = index;
@@ -80,14 +86,28 @@ int Win32DialogView::InsertRow(int index, const std::string& firstCell, bool sel
   // list has them.
   item.stateMask = LVIS_SELECTED;
   item.state = selected ? LVIS_SELECTED : 0;
-  return static_cast<int>(SendToList(LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)));
+  const int row = static_cast<int>(SendToList(LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)));
+  if (row >= 0) UpdateRow(row, unit);
+  return row;
 }
 
-void Win32DialogView::SetCellText(int row, int column, const std::string& text) {
+void Win32DialogView::UpdateRow(int row, const UnitRow& unit) {
+  for (std::size_t i = 0; i < columns_.size(); ++i) {
+    if (!columns_[i].isStatus()) set_cell(row, i, columns_[i].text(unit));
+  }
+}
+
+void Win32DialogView::ShowStatus(int row, const std::string& status) {
+  for (std::size_t i = 0; i < columns_.size(); ++i) {
+    if (columns_[i].isStatus()) set_cell(row, i, status);
+  }
+}
+
+void Win32DialogView::set_cell(int row, std::size_t column, const std::string& text) {
   if (!Open()) return;
   std::wstring wide = Widen(text);
   LVITEMW item{};
-  item.iSubItem = column;
+  item.iSubItem = static_cast<int>(column);
   item.pszText = wide.data();
   SendToList(LVM_SETITEMTEXTW, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
 }

@@ -12,16 +12,24 @@
 
 #include <windows.h>
 
+#include <string>
+#include <vector>
+
 #include "DialogView.h"
 
 class DialogEvents;
+namespace platform {
+class MainLoop;
+}
 
 class Win32DialogView : public DialogView {
  public:
   // The dialog's timer, delivered as WM_TIMER to the dialog procedure.
   static constexpr UINT_PTR kTickTimerId = 7000;
 
-  explicit Win32DialogView(DialogEvents* events);
+  // With a loop, the dialog is handed to it when made, so that the loop
+  // serves its keyboard navigation.
+  explicit Win32DialogView(DialogEvents* events, platform::MainLoop* loop = nullptr);
   // Destroys a dialog that still exists without reporting to the events.
   ~Win32DialogView() override;
   Win32DialogView(const Win32DialogView&) = delete;
@@ -33,8 +41,9 @@ class Win32DialogView : public DialogView {
   HWND Handle() const { return dialog_; }
 
   void InsertColumns(const ListColumn* columns, int count) override;
-  int InsertRow(int index, const std::string& firstCell, bool selected) override;
-  void SetCellText(int row, int column, const std::string& text) override;
+  int InsertRow(int index, const UnitRow& unit, bool selected) override;
+  void UpdateRow(int row, const UnitRow& unit) override;
+  void ShowStatus(int row, const std::string& status) override;
   void DeleteAllRows() override;
   int RowCount() const override;
   bool IsRowSelected(int row) const override;
@@ -54,8 +63,11 @@ class Win32DialogView : public DialogView {
   INT_PTR HandleCommand(WPARAM wParam, LPARAM lParam);
   void Stop();
   LRESULT SendToList(UINT message, WPARAM wParam, LPARAM lParam) const;
+  void set_cell(int row, std::size_t column, const std::string& text);
 
   DialogEvents* events_;
+  platform::MainLoop* loop_;
+  std::vector<ListColumn> columns_;
   HWND dialog_ = nullptr;
   bool opened_ = false;
 };

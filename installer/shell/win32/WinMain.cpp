@@ -2,15 +2,9 @@
 // (--help, --version and a headless run end there, see ProgramStart.h; they
 // print on the parent's console), makes the program's folder the current
 // directory (the package files and the release notes are named relative to
-// it), lets the controller start up behind the Win32 view, shows
-// the release notes when they are there, and runs the one message loop of
-// the main thread, which serves the dialog's keyboard navigation and the
-// device link's hidden window alike.
-//
-// The run report is written at the end of every wave.
-//
-// The device table is made before the controller and so outlives it: the
-// controller's services, whose callbacks reach the table, are gone first.
+// it), and runs the program behind the Win32 view (see Program.h); the one
+// message loop of the main thread serves the dialog's keyboard navigation
+// and the device link's hidden window alike.
 #include <windows.h>
 // shellapi.h needs the types of windows.h.
 #include <shellapi.h>
@@ -18,15 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "DialogEvents.h"
-#include "TarvoLoadDialog.h"
 #include "Win32DialogView.h"
-#include "discovery/MyTarvoInterface.h"
-#include "discovery/unit_table.h"
-#include "platform/MainLoop.h"
-#include "platform/ProgramVersion.h"
+#include "shell/Program.h"
 #include "shell/ProgramStart.h"
-#include "shell/RunReporter.h"
 
 namespace {
 
@@ -55,28 +43,9 @@ std::vector<std::string> Arguments() {
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   const ProgramStart start = StartProgram(Arguments());
   if (start.done) return start.exitCode;
-
-  unit_table table;
-  platform::MainLoop loop;
-  TarvoLoadDialog controller(table);
-  // The device-link interface answers probes on the same loop; a unit it
-  // enters is listed at once. Made last, it is torn down first, while the
-  // controller it reports to and the loop it runs on still exist.
-  discovery::MyTarvoInterface deviceLink(loop, table,
-                                         [&controller] { controller.OnUnitEnteredByProbe(); });
-  controller.SetProbeSender([&deviceLink] { deviceLink.SendProbe(); });
+  Program program(start.reportFolder);
   // The view outlives nothing it reports to: it is destroyed first, and a
   // dialog still open then goes without a report.
-  ControllerEvents<TarvoLoadDialog> events(controller);
-  Win32DialogView view(&events);
-  RunReporter reporter(loop, table, controller, start.reportFolder,
-                       platform::ProgramVersionString("ProductVersion").value_or("Unknown"));
-  ReportEveryWave(controller, reporter, view);
-  // A broken package has been reported by now, before any window exists.
-  if (!controller.Create(&view)) return 1;
-  controller.SetupColumns();
-  controller.OpenReleaseNotes();
-
-  loop.SetDialog(view.Handle());
-  return loop.Run();
+  Win32DialogView view(&program.events(), &program.loop());
+  return program.RunDialog(view);
 }

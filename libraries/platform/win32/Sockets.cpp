@@ -199,19 +199,4 @@ int GetReceiveBufferSize(SocketHandle socket, int* bytes) {
              : -1;
 }
 
-void FormatAddress(std::uint32_t address, char* text, int size) {
-  in_addr value{};
-  value.s_addr = address;
-  if (size > 0 && inet_ntop(AF_INET, &value, text, static_cast<size_t>(size)) == nullptr) {
-    text[0] = '\0';
-  }
-}
-
-bool ParseAddress(const char* text, std::uint32_t* address) {
-  in_addr parsed{};
-  if (inet_pton(AF_INET, text, &parsed) != 1) return false;
-  *address = parsed.s_addr;
-  return true;
-}
-
 }  // namespace platform

@@ -29,10 +29,10 @@
 #include "../job/JobRig.h"
 #include "TestSupport.h"
 #include "UnitSim.h"
-#include "discovery/unit_table.h"
 #include "install/InstallJob.h"
 #include "install/InstallLog.h"
 #include "transfer/PackageManifest.h"
+#include "units/unit_table.h"
 
 namespace {
 
@@ -220,7 +220,7 @@ TEST_P(FaultMatrixTest, JobEndsWithTheSpecifiedOutcome) {
   table_.Lock();
   const InstallState state = unit->state;
   const std::string text = unit->statusText;
-  const JobReport report = unit->report;
+  const JobReport report = unit->report ? *unit->report : JobReport();
   const bool active = unit->jobActive;
   table_.Unlock();
   EXPECT_EQ(text, c.text);

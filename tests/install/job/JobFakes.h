@@ -17,10 +17,11 @@
 #include <thread>
 #include <vector>
 
-#include "discovery/unit_table.h"
+#include "install/JobReport.h"
 #include "platform/Sockets.h"
 #include "transfer/EchoPinger.h"
 #include "transfer/RouteRequestChannel.h"
+#include "units/unit_table.h"
 
 namespace jobtest {
 

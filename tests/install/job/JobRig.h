@@ -23,11 +23,11 @@
 #include "JobFakes.h"
 #include "TestSupport.h"
 #include "UnitSim.h"
-#include "discovery/unit_table.h"
 #include "install/InstallContext.h"
 #include "install/InstallJob.h"
 #include "install/InstallLog.h"
 #include "transfer/PackageManifest.h"
+#include "units/unit_table.h"
 
 namespace jobtest {
 
@@ -89,15 +89,9 @@ class JobRig : public Base {
 
   // Waits until the unit's own job has ended.
   bool WaitForJobOf(tarvo_object* unit, unsigned timeoutMs) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;) {
-      table_.Lock();
-      const bool active = unit->jobActive;
-      table_.Unlock();
-      if (!active) return true;
-      if (std::chrono::steady_clock::now() > end) return false;
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    return table_.WaitUntil(
+        [unit] { return !unit->jobActive; },
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs));
   }
 
   std::string folder_;

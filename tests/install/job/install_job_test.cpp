@@ -14,10 +14,10 @@
 #include "JobRig.h"
 #include "TestSupport.h"
 #include "UnitSim.h"
-#include "discovery/ControllerFlags.h"
 #include "install/InstallJob.h"
 #include "install/InstallLog.h"
 #include "transfer/PackageManifest.h"
+#include "units/ControllerFlags.h"
 
 namespace {
 
@@ -27,6 +27,16 @@ using jobtest::ReadAll;
 using jobtest::RouteCall;
 using testsupport::SimEvent;
 using testsupport::SimUnit;
+
+// The position of a step in the job's step table.
+std::size_t StepIndex(const std::string& name) {
+  const auto names = InstallJobStepNames();
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (name == names[i]) return i;
+  }
+  ADD_FAILURE() << "no step " << name;
+  return 0;
+}
 
 const char kFrom[] = "127.0.0.1";
 
@@ -67,7 +77,8 @@ class InstallJobTest : public jobtest::JobRig<> {
 
   Outcome Final(tarvo_object* unit) {
     table_.Lock();
-    Outcome outcome{unit->state, unit->statusText, unit->report, unit->jobActive};
+    Outcome outcome{unit->state, unit->statusText, unit->report ? *unit->report : JobReport(),
+                    unit->jobActive};
     table_.Unlock();
     return outcome;
   }
@@ -126,6 +137,36 @@ TEST_F(InstallJobTest, ReachableUnitIsInstalledWithoutRouteTraffic) {
   EXPECT_EQ(LogLines("127.0.0.2"), 1);
 }
 
+// Every job's copy counts from 0 again, so that its first file starts at
+// "0.0%" rather than where the unit's previous job ended: a second job on
+// the same unit reads no percentage above 100.0% and reports the package's
+// bytes once.
+TEST_F(InstallJobTest, EveryJobCountsItsCopyFromZero) {
+  AddFile("first.bin", 1000);
+  AddFile("second.bin", 3000);
+  StartUnits({SimUnit("127.0.0.2").Knob("rate=8000")});
+  tarvo_object* unit = Add("127.0.0.2");
+  StartInstallJobs(context_);
+  WaitForAllJobs();
+  ExpectOutcome(unit, InstallState::Finished, "Success");
+  table_.Lock();
+  unit->MarkPending();
+  table_.Unlock();
+  jobtest::StatusTrail trail(table_, unit);
+  StartInstallJobs(context_);
+  WaitForAllJobs();
+  const std::vector<std::string> texts = trail.Stop();
+  ExpectOutcome(unit, InstallState::Finished, "Success");
+  EXPECT_EQ(Final(unit).report.bytesSent, 4000u);
+  bool sawPercentage = false;
+  for (const std::string& text : texts) {
+    if (text.empty() || text.back() != '%') continue;
+    sawPercentage = true;
+    EXPECT_LE(std::stod(text), 100.0) << text;
+  }
+  EXPECT_TRUE(sawPercentage) << testing::PrintToString(texts);
+}
+
 TEST_F(InstallJobTest, ReportCarriesStepTimesBytesVersionAndAMaskedTranscript) {
   AddFile("first.bin", 5000);
   StartUnits({SimUnit("127.0.0.2")});
@@ -139,7 +180,8 @@ TEST_F(InstallJobTest, ReportCarriesStepTimesBytesVersionAndAMaskedTranscript) {
   EXPECT_EQ(report.failure, FailureClass::None);
   EXPECT_GT(report.startedAt, 0);
   long long previous = 0;
-  for (int step = 0; step < kInstallJobSteps; ++step) {
+  ASSERT_EQ(report.steps.size(), InstallJobStepNames().size());
+  for (std::size_t step = 0; step < report.steps.size(); ++step) {
     EXPECT_GE(report.steps[step].startMs, previous) << step + 1;
     EXPECT_GE(report.steps[step].endMs, report.steps[step].startMs) << step + 1;
     previous = report.steps[step].endMs;
@@ -210,7 +252,7 @@ TEST_F(InstallJobTest, UnitsThatDoNotAnswerThePingGetRouteRequestsAroundTheJob) 
   EXPECT_EQ(second[2].kind, "remove");
 
   for (tarvo_object* unit : {direct, behind}) {
-    const StepTime pause = Final(unit).report.steps[3];
+    const StepTime pause = Final(unit).report.steps[StepIndex("route")];
     EXPECT_GE(pause.endMs - pause.startMs, static_cast<long long>(kRouteSettleMs));
   }
 }
@@ -307,6 +349,27 @@ TEST_F(InstallJobTest, ExitStatusOrRestartDecidesTheOutcome) {
     EXPECT_EQ(Final(units[i]).report.failure, cases[i].failure);
     EXPECT_EQ(Final(units[i]).report.installError, cases[i].error);
   }
+}
+
+// A cancel during the pause after the route request ends the pause at once
+// instead of after the full settle time.
+TEST_F(InstallJobTest, CancelDuringTheRoutePauseEndsThePauseAtOnce) {
+  AddFile("first.bin", 1000);
+  StartUnits({SimUnit("127.0.0.2")});
+  tarvo_object* unit = Add("127.0.0.2");
+  pinger_.Silence(Address("127.0.0.2"));
+  const auto mac = MacOf("127.0.0.2");
+  StartInstallJobs(context_);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (channel_.CallsFor(Address("127.0.0.2"), mac.data()).size() < 2 &&
+         std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  Cancel(unit);
+  WaitForAllJobs();
+  ExpectOutcome(unit, InstallState::CancelRequested, "Cancelled");
+  const StepTime pause = Final(unit).report.steps[StepIndex("route")];
+  EXPECT_LT(pause.endMs - pause.startMs, static_cast<long long>(kRouteSettleMs) / 2);
 }
 
 // A cancel while the job pings: it still logs in, but copies nothing.

@@ -23,11 +23,11 @@
 #include "../job/JobRig.h"
 #include "TestSupport.h"
 #include "UnitSim.h"
-#include "discovery/unit_table.h"
 #include "install/InstallJob.h"
 #include "install/InstallLog.h"
-#include "install/TelnetSession.h"
+#include "telnet/TelnetSession.h"
 #include "transfer/PackageManifest.h"
+#include "units/unit_table.h"
 
 namespace {
 
@@ -102,7 +102,8 @@ class LinkFaultTest : public jobtest::JobRig<> {
     table_.Lock();
     EXPECT_EQ(unit->statusText, text);
     EXPECT_EQ(unit->state, state) << unit->statusText;
-    EXPECT_EQ(unit->report.failure, failure) << FailureClassName(unit->report.failure);
+    ASSERT_NE(unit->report, nullptr);
+    EXPECT_EQ(unit->report->failure, failure) << FailureClassName(unit->report->failure);
     table_.Unlock();
   }
 };

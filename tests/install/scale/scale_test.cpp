@@ -21,10 +21,10 @@
 #include "../job/JobRig.h"
 #include "TestSupport.h"
 #include "UnitSim.h"
-#include "discovery/unit_table.h"
 #include "install/InstallJob.h"
 #include "install/InstallLog.h"
 #include "transfer/PackageManifest.h"
+#include "units/unit_table.h"
 
 namespace {
 

@@ -21,7 +21,7 @@
 #include "SystemRoutes.h"
 #include "TestSupport.h"
 #include "UnitSim.h"
-#include "discovery/unit_table.h"
+#include "units/unit_table.h"
 #include "install/InstallJob.h"
 #include "install/InstallLog.h"
 #include "platform/Sockets.h"

@@ -23,8 +23,8 @@
 #include "TestSupport.h"
 #include "UnitSim.h"
 #include "Win32DialogView.h"
-#include "discovery/unit_table.h"
 #include "install/InstallLog.h"
+#include "units/unit_table.h"
 
 namespace {
 
@@ -119,8 +119,7 @@ TEST_F(FieldloaderEndToEndTest, DiscoveredUnitsInstallAndAnAddedUnitIsListed) {
   // controller, whose services reach it.
   unit_table table;
   TarvoLoadDialog controller(table);
-  ControllerEvents<TarvoLoadDialog> events(controller);
-  Win32DialogView view(&events);
+  Win32DialogView view(&controller);
   ASSERT_TRUE(controller.Create(&view));
   controller.SetupColumns();
   HWND dialog = view.Handle();

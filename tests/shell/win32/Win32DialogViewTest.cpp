@@ -1,14 +1,16 @@
 // The main dialog made for real from its template and driven in-process the
 // way a user would drive it (button clicks, keys through the dialog
 // manager, list notifications) and the way the controller draws it (through
-// the view). A recording controller behind ControllerEvents shows which
-// reports reach the controller. Under wine on a virtual display the last test
+// the view). A recording controller shows which reports reach the
+// controller. Under wine on a virtual display the last test
 // asks the launcher for a screenshot of the filled dialog.
 #include <windows.h>
 // After windows.h, which they need.
 #include <commctrl.h>
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -16,6 +18,7 @@
 #include "DialogEvents.h"
 #include "DialogIds.h"
 #include "Win32DialogView.h"
+#include "shell/DeviceList.h"
 
 namespace {
 
@@ -23,26 +26,43 @@ namespace {
 const char kTitle[] = "Tarvo Installer (Version 1.0.0-\xCE\xB2)";
 const wchar_t kWideTitle[] = L"Tarvo Installer (Version 1.0.0-\x03B2)";
 
-const ListColumn kColumns[] = {
-    {"IP Address", 100}, {"Node", 40}, {"Group Name", 135}, {"Version", 65}, {"Install", 80}};
+// The program's own columns, which draw the cells from a unit.
+const std::span<const ListColumn> kColumns = DeviceList::Columns();
+
+// A unit as the controller hands it to the view, at a.b.c.d.
+UnitRow UnitAt(int a, int b, int c, int d, int node = 0, const char* group = "",
+               const char* version = "") {
+  UnitRow unit;
+  const unsigned char octets[4] = {static_cast<unsigned char>(a), static_cast<unsigned char>(b),
+                                   static_cast<unsigned char>(c), static_cast<unsigned char>(d)};
+  std::memcpy(&unit.address, octets, sizeof octets);
+  unit.node = node;
+  unit.group = group;
+  unit.version = version;
+  return unit;
+}
 
 // Records what reaches the controller and answers as the controller does
 // where the dialog depends on it (the title, the tick at stop).
-struct RecordingController {
+struct RecordingController : DialogEvents {
   DialogView* view = nullptr;
   std::vector<std::string> calls;
 
-  void SetTitle() {
+  void SetTitle() override {
     calls.push_back("SetTitle");
     view->SetTitle(kTitle);
   }
-  void OnTick() { calls.push_back("OnTick"); }
-  void OnStartInstall() { calls.push_back("OnStartInstall"); }
-  void OnAdd() { calls.push_back("OnAdd"); }
-  void OnRescan() { calls.push_back("OnRescan"); }
-  void OnColumnClick(int column) { calls.push_back("OnColumnClick " + std::to_string(column)); }
-  void OnItemActivate(int row) { calls.push_back("OnItemActivate " + std::to_string(row)); }
-  void StopAll() {
+  void OnTick() override { calls.push_back("OnTick"); }
+  void OnStartInstall() override { calls.push_back("OnStartInstall"); }
+  void OnAdd() override { calls.push_back("OnAdd"); }
+  void OnRescan() override { calls.push_back("OnRescan"); }
+  void OnColumnClick(int column) override {
+    calls.push_back("OnColumnClick " + std::to_string(column));
+  }
+  void OnItemActivate(int row) override {
+    calls.push_back("OnItemActivate " + std::to_string(row));
+  }
+  void StopAll() override {
     calls.push_back("StopAll");
     view->StopTick();
   }
@@ -113,24 +133,24 @@ class Win32DialogViewTest : public ::testing::Test {
     return text;
   }
   void FillRows() {
-    view.InsertColumns(kColumns, 5);
-    const char* rows[][5] = {{" 10.  0.  0.  9", "3", "North", "4.2.1", "Running"},
-                             {" 10.  0.  0. 10", "4", "North", "4.2.0", "Pending"},
-                             {"192.168.  1.200", "0", "???", "???", "Failed"},
-                             {"192.168.  1.201", "7",
-                              "S\xC3\xBC"
-                              "d",
-                              "4.2.1", ""}};
+    view.InsertColumns(kColumns.data(), 5);
+    const UnitRow units[] = {UnitAt(10, 0, 0, 9, 3, "North", "4.2.1"),
+                             UnitAt(10, 0, 0, 10, 4, "North", "4.2.0"),
+                             UnitAt(192, 168, 1, 200, 0, "???", "???"),
+                             UnitAt(192, 168, 1, 201, 7,
+                                    "S\xC3\xBC"
+                                    "d",
+                                    "4.2.1")};
+    const char* statuses[] = {"Running", "Pending", "Failed", ""};
     for (int row = 0; row < 4; ++row) {
-      const int index = view.InsertRow(row, rows[row][0], row < 2);
-      for (int column = 1; column < 5; ++column) view.SetCellText(index, column, rows[row][column]);
+      const int index = view.InsertRow(row, units[row], row < 2);
+      view.ShowStatus(index, statuses[row]);
     }
     view.SetCountText("4");
   }
 
   RecordingController controller;
-  ControllerEvents<RecordingController> events{controller};
-  Win32DialogView view{&events};
+  Win32DialogView view{&controller};
   HWND dialog = nullptr;
 };
 
@@ -229,7 +249,7 @@ TEST_F(Win32DialogViewTest, TitleComesFromTheControllerAtCreationAndShowCentres)
 }
 
 TEST_F(Win32DialogViewTest, ColumnsAreLeftAlignedWithTheirHeadersAndWidths) {
-  view.InsertColumns(kColumns, 5);
+  view.InsertColumns(kColumns.data(), 5);
   const HWND header = reinterpret_cast<HWND>(SendMessageW(List(), LVM_GETHEADER, 0, 0));
   EXPECT_EQ(SendMessageW(header, HDM_GETITEMCOUNT, 0, 0), 5);
   for (int i = 0; i < 5; ++i) {
@@ -249,15 +269,15 @@ TEST_F(Win32DialogViewTest, ColumnsAreLeftAlignedWithTheirHeadersAndWidths) {
 }
 
 TEST_F(Win32DialogViewTest, RowsCarryTheirTextsAndOnlyTheSelectedState) {
-  view.InsertColumns(kColumns, 5);
-  EXPECT_EQ(view.InsertRow(0, " 10.  0.  0.  9", true), 0);
-  EXPECT_EQ(view.InsertRow(1, " 10.  0.  0. 10", false), 1);
+  view.InsertColumns(kColumns.data(), 5);
+  EXPECT_EQ(view.InsertRow(0, UnitAt(10, 0, 0, 9), true), 0);
+  EXPECT_EQ(view.InsertRow(1, UnitAt(10, 0, 0, 10), false), 1);
   // A row inserted in the middle moves the later ones down.
-  EXPECT_EQ(view.InsertRow(1, "192.168.  1.200", true), 1);
-  view.SetCellText(1, 2,
-                   "S\xC3\xBC"
-                   "d");
-  view.SetCellText(2, 4, "Pending");
+  EXPECT_EQ(view.InsertRow(1, UnitAt(192, 168, 1, 200), true), 1);
+  view.UpdateRow(1, UnitAt(192, 168, 1, 200, 0,
+                           "S\xC3\xBC"
+                           "d"));
+  view.ShowStatus(2, "Pending");
 
   EXPECT_EQ(view.RowCount(), 3);
   EXPECT_EQ(SendMessageW(List(), LVM_GETITEMCOUNT, 0, 0), 3);
@@ -419,10 +439,9 @@ TEST_F(Win32DialogViewTest, CloseBoxStopsAndTheDialogGoes) {
 
 TEST_F(Win32DialogViewTest, ViewDestroyedFirstTakesItsDialogWithoutReports) {
   RecordingController other;
-  ControllerEvents<RecordingController> otherEvents{other};
   HWND otherDialog;
   {
-    Win32DialogView otherView(&otherEvents);
+    Win32DialogView otherView(&other);
     other.view = &otherView;
     // The first drawing call makes the dialog.
     otherView.SetCountText("1");

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 
+#include "platform/Addresses.h"
 #include "platform/Errors.h"
 
 namespace platform {
@@ -67,10 +68,5 @@ int SetReuseAddress(SocketHandle socket, bool on);
 int SetHeaderIncluded(SocketHandle socket, bool on);
 int SetReceiveBufferSize(SocketHandle socket, int bytes);
 int GetReceiveBufferSize(SocketHandle socket, int* bytes);
-
-// Dotted-quad text of an address ("192.168.1.10").
-void FormatAddress(std::uint32_t address, char* text, int size);
-// Parses a dotted quad; false when the text is not one.
-bool ParseAddress(const char* text, std::uint32_t* address);
 
 }  // namespace platform

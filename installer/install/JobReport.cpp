@@ -1,18 +1,5 @@
-// Failure class names and the transcript's password masking.
-#include "discovery/JobReport.h"
-
-const char* FailureClassName(FailureClass failure) {
-  switch (failure) {
-    case FailureClass::Unreachable: return "unreachable";
-    case FailureClass::Login: return "login";
-    case FailureClass::Copy: return "copy";
-    case FailureClass::Script: return "script";
-    case FailureClass::ConnectionClosed: return "connection closed";
-    case FailureClass::Cancelled: return "cancelled";
-    case FailureClass::None: break;
-  }
-  return "";
-}
+// The transcript's line splitting and password masking.
+#include "install/JobReport.h"
 
 void JobTranscript::AddText(const char* mark, const std::string& text) {
   std::string line;

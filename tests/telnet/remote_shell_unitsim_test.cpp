@@ -13,8 +13,8 @@
 #include "LoopbackNet.h"
 #include "TestSupport.h"
 #include "UnitSim.h"
-#include "install/RemoteShell.h"
 #include "platform/Sockets.h"
+#include "telnet/RemoteShell.h"
 
 namespace {
 

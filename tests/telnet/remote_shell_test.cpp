@@ -9,7 +9,7 @@
 #include <thread>
 
 #include "TestSupport.h"
-#include "install/RemoteShell.h"
+#include "telnet/RemoteShell.h"
 #include "telnet_peer.h"
 
 namespace {

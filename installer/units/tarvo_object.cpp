@@ -1,14 +1,14 @@
 // The record's construction and its progress report. The percentage is
 // computed in double from the two unsigned counts, as the list shows it; a
 // package of no bytes counts as fully sent rather than dividing by zero.
-#include "discovery/tarvo_object.h"
+#include "units/tarvo_object.h"
 
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
-#include "discovery/unit_table.h"
+#include "units/unit_table.h"
 
 namespace {
 
@@ -73,4 +73,38 @@ void tarvo_object::setStatus(const std::string& text) {
 void tarvo_object::setState(InstallState newState) {
   state = newState;
   statusChanged = true;
+}
+
+void tarvo_object::MarkIdle() {
+  setState(InstallState::Idle);
+  setStatus("");
+}
+
+void tarvo_object::MarkPending() {
+  setState(InstallState::Pending);
+  setStatus(unit_status::kPending);
+}
+
+void tarvo_object::ShowQueued() { setStatus(unit_status::kPending); }
+
+void tarvo_object::MarkRunning() { setState(InstallState::Running); }
+
+void tarvo_object::MarkConnecting() {
+  if (state != InstallState::CancelRequested) setState(InstallState::Running);
+  setStatus(unit_status::kConnecting);
+}
+
+void tarvo_object::ShowInstalling() { setStatus(unit_status::kInstalling); }
+
+void tarvo_object::MarkCancelled() { setStatus(unit_status::kCancelled); }
+
+void tarvo_object::RequestCancel() {
+  state = InstallState::CancelRequested;
+  cancelSeen = true;
+}
+
+void tarvo_object::Finish(JobOutcome outcome) {
+  const OutcomeRow& row = OutcomeOf(outcome);
+  setStatus(row.text);
+  setState(row.state);
 }

@@ -4,9 +4,9 @@
 
 #include <memory>
 
-#include "discovery/DisplayOrder.h"
-#include "discovery/unit_table.h"
 #include "platform/Sockets.h"
+#include "units/DisplayOrder.h"
+#include "units/unit_table.h"
 
 namespace {
 

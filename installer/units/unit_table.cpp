@@ -6,22 +6,22 @@
 // The lock is created with the table rather than on first use: the table is
 // built before any other thread exists, so no two threads can race to
 // create it.
-#include "discovery/unit_table.h"
+#include "units/unit_table.h"
 
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
 
-#include "discovery/DisplayOrder.h"
-#include "install/TelnetSession.h"
 #include "platform/Sync.h"
-#include "platform/Threads.h"
+#include "telnet/TelnetSession.h"
 #include "transfer/EchoPinger.h"
 #include "transfer/RouteRequestChannel.h"
+#include "units/DisplayOrder.h"
 
 namespace {
 
 constexpr const char* kVersionPlaceholder = "Unknown";
-constexpr unsigned kJobPollMs = 10;
 
 int CompareAddressWords(const tarvo_object* a, const tarvo_object* b) {
   return a->address < b->address ? -1 : (a->address > b->address ? 1 : 0);
@@ -40,12 +40,22 @@ bool TakesNewVersion(const NullableText& stored, const NullableText& news) {
 
 }  // namespace
 
+// A generation count under a lock of its own, so that a waiter that found
+// nothing done under the table lock cannot miss a change made before it
+// sleeps: it sleeps only while the count is the one it saw before asking.
+struct unit_table::Changes {
+  std::mutex lock;
+  std::condition_variable changed;
+  unsigned long long count = 0;
+};
+
 unit_table::unit_table(RouteRequestChannel* channel, EchoPinger* pinger)
     : by_address(CompareAddressWords),
       display_order(static_cast<UnitCompare>(CompareForDisplay)),
       ownChannel_(channel ? nullptr : new RouteRequestChannel),
       channel_(channel ? channel : ownChannel_.get()),
       mutex_(new platform::RecursiveMutex),
+      changes_(new Changes),
       ownPinger_(pinger ? nullptr : new EchoPinger),
       pinger_(pinger ? pinger : ownPinger_.get()) {}
 
@@ -63,6 +73,7 @@ void unit_table::release_after_exit_wait(bool jobsEnded) {
   }
   if (jobsEnded) {
     delete mutex_;
+    delete changes_;
     return;
   }
   ownPinger_.release();
@@ -130,10 +141,10 @@ tarvo_object** unit_table::FindByAddress(const tarvo_object* key) { return by_ad
 
 void unit_table::CancelUnit(tarvo_object* unit) {
   if (unit->state == InstallState::CancelRequested) return;
-  unit->state = InstallState::CancelRequested;
-  unit->cancelSeen = true;
+  unit->RequestCancel();
   if (unit->fileConnection) unit->fileConnection->Close();
   if (unit->telnetSession) unit->telnetSession->Disconnect(0);
+  signal_change();
 }
 
 void unit_table::CancelAll() {
@@ -153,17 +164,41 @@ void unit_table::JobEnded(tarvo_object* unit) {
   Lock();
   unit->jobActive = false;
   --runningJobs_;
+  signal_change();
   Unlock();
 }
 
 bool unit_table::WaitForJobs(unsigned timeoutMs) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  return WaitUntil([this] { return runningJobs_ == 0; },
+                   std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs));
+}
+
+void unit_table::signal_change() {
+  {
+    const std::lock_guard<std::mutex> hold(changes_->lock);
+    ++changes_->count;
+  }
+  changes_->changed.notify_all();
+}
+
+bool unit_table::ask(const std::function<bool()>& done) {
+  Lock();
+  const bool answer = done();
+  Unlock();
+  return answer;
+}
+
+bool unit_table::WaitUntil(const std::function<bool()>& done,
+                           std::chrono::steady_clock::time_point deadline) {
   for (;;) {
-    Lock();
-    const bool none = runningJobs_ == 0;
-    Unlock();
-    if (none) return true;
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    platform::SleepMilliseconds(kJobPollMs);
+    std::unique_lock<std::mutex> hold(changes_->lock);
+    const unsigned long long seen = changes_->count;
+    hold.unlock();
+    if (ask(done)) return true;
+    hold.lock();
+    if (!changes_->changed.wait_until(hold, deadline, [&] { return changes_->count != seen; })) {
+      hold.unlock();
+      return ask(done);
+    }
   }
 }

@@ -13,12 +13,14 @@
 // taken (CancelUnit disconnects a session), never the other way round.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
-#include "discovery/UnitPointerArray.h"
-#include "discovery/tarvo_object.h"
+#include "units/UnitPointerArray.h"
+#include "units/tarvo_object.h"
 
 class EchoPinger;
 class RouteRequestChannel;
@@ -82,8 +84,16 @@ class unit_table {
   void JobEnded(tarvo_object* unit);
   // Waits up to timeoutMs until no job thread is running; true when none is.
   bool WaitForJobs(unsigned timeoutMs);
+  // Waits until done, asked under the lock, holds or the deadline has
+  // passed; returns the last answer of done. It is asked again after every
+  // cancel and every job's end, the events that change what a waiter looks
+  // for, so nothing polls. The caller does not hold the lock.
+  bool WaitUntil(const std::function<bool()>& done, std::chrono::steady_clock::time_point deadline);
 
  private:
+  struct Changes;
+  bool ask(const std::function<bool()>& done);
+  void signal_change();
   static void merge(tarvo_object* stored, const tarvo_object& news, const std::uint8_t* mac);
   void release_after_exit_wait(bool jobsEnded);
 
@@ -92,6 +102,9 @@ class unit_table {
   std::unique_ptr<RouteRequestChannel> ownChannel_;
   RouteRequestChannel* channel_;
   platform::RecursiveMutex* mutex_;
+  // Counts cancels and job ends for WaitUntil; like the lock, it stays
+  // allocated when a job outlives the table's exit wait.
+  Changes* changes_;
   std::unique_ptr<EchoPinger> ownPinger_;
   EchoPinger* pinger_;
   int runningJobs_ = 0;  // guarded by the lock

@@ -11,14 +11,14 @@
 #include <fstream>
 
 #include "TestSupport.h"
-#include "install/RemoteShell.h"
 #include "platform/Sockets.h"
+#include "telnet/RemoteShell.h"
 #include "telnet_peer.h"
 
 namespace {
 
 const std::string kServerScript =
-    std::string(ZEQ_SOURCE_DIR) + "/tests/install/remote_shell_telnetd.sh";
+    std::string(ZEQ_SOURCE_DIR) + "/tests/telnet/remote_shell_telnetd.sh";
 
 int Shell(const std::string& command) { return std::system(command.c_str()); }
 

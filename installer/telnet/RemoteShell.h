@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "install/TelnetSession.h"
+#include "telnet/TelnetSession.h"
 
 // loginStage values kept in the session.
 constexpr int kLoginNotLoggedIn = 0;

@@ -10,23 +10,19 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <string>
 
-#include "discovery/JobReport.h"
 #include "transfer/RemoteFsysManipulator.h"
+#include "units/UnitOutcome.h"
 
 class TelnetSession;
 class unit_table;
+struct JobReport;
 
-// Install states; single bits, so a state reads as a set of one.
-enum class InstallState : std::uint32_t {
-  Idle = 0,
-  Pending = 1,
-  Finished = 2,
-  Failed = 4,
-  Running = 8,
-  CancelRequested = 32,
-};
+// A text a unit may or may not have sent.
+using NullableText = std::optional<std::string>;
 
 class tarvo_object : public RemoteFsysManipulatorProgressInterface {
  public:
@@ -46,6 +42,29 @@ class tarvo_object : public RemoteFsysManipulatorProgressInterface {
   void setStatus(const std::string& text);
   // Sets the state and statusChanged; caller holds the lock.
   void setState(InstallState newState);
+
+  // The unit's transitions, each with its status text; every one sets
+  // statusChanged, and the caller holds the lock.
+  // Not chosen: Idle, with an empty status.
+  void MarkIdle();
+  // Chosen, waiting for its job: Pending, "Pending".
+  void MarkPending();
+  // Queued behind a cancelled job that is still ending: reads "Pending"
+  // but keeps its state, so that job still fails out.
+  void ShowQueued();
+  // Its job thread has started: Running, the status unchanged.
+  void MarkRunning();
+  // The job's first step: Running unless a cancel came first, "Connecting".
+  void MarkConnecting();
+  // The install script runs: "Installing..".
+  void ShowInstalling();
+  // Taken out of the run: "Cancelled", the state unchanged.
+  void MarkCancelled();
+  // Asked to stop (the table's CancelUnit): CancelRequested, the status
+  // unchanged and statusChanged left alone; the job reports the outcome.
+  void RequestCancel();
+  // The outcome's status text and state.
+  void Finish(JobOutcome outcome);
 
   unit_table& table;
   const std::uint32_t address;  // network byte order
@@ -77,5 +96,6 @@ class tarvo_object : public RemoteFsysManipulatorProgressInterface {
   // rescan tells by the count which units answered after the run.
   std::uint32_t answers = 0;
   NullableText answeredVersion;
-  JobReport report;
+  // What the unit's latest job left behind; null until a job ended.
+  std::shared_ptr<const JobReport> report;
 };

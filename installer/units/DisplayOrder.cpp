@@ -2,12 +2,12 @@
 // are turned into host order (first octet most significant) before they are
 // compared: 10.0.0.9 then sorts before 10.0.0.10. Texts compare without
 // regard to ASCII case; a missing text sorts as an empty one.
-#include "discovery/DisplayOrder.h"
+#include "units/DisplayOrder.h"
 
 #include <cstdint>
 #include <cstring>
 
-#include "discovery/tarvo_object.h"
+#include "units/tarvo_object.h"
 
 std::uint32_t HostOrder(std::uint32_t networkOrder) {
   unsigned char octets[4];

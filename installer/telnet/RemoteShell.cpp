@@ -2,7 +2,7 @@
 // session's WaitFor and Send. The steps always run in order whatever the
 // earlier ones returned: once the connection is gone every later wait
 // returns 0 at once, so a failure falls straight through to the end.
-#include "install/RemoteShell.h"
+#include "telnet/RemoteShell.h"
 
 #include <cstdint>
 #include <limits>

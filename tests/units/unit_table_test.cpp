@@ -2,7 +2,7 @@
 // discovery replies, the device-link responses and the "Add" button rely on,
 // both orders kept through growth, cancel, the progress percentage, and the
 // bounded wait for job threads when the table is destroyed.
-#include "discovery/unit_table.h"
+#include "units/unit_table.h"
 
 #include <gtest/gtest.h>
 
@@ -13,8 +13,8 @@
 #include <new>
 #include <thread>
 
-#include "discovery/DisplayOrder.h"
 #include "platform/Sockets.h"
+#include "units/DisplayOrder.h"
 
 namespace {
 
@@ -263,6 +263,34 @@ TEST(UnitTableExitTest, DestructionWaitsForJobsThatEndInTime) {
   delete table;
   EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(300));
   job.join();
+}
+
+// A waiter sleeps until a cancel or a job's end changes what it waits for,
+// and wakes at once then, not at its deadline.
+TEST(UnitTableExitTest, WaitWakesOnCancelAndOnJobEnd) {
+  unit_table table;
+  table.AddOrUpdateUnit(0, 0, Address("10.0.0.20"), nullptr, 0, "???", "???");
+  table.Lock();
+  tarvo_object* unit = table.getAddressUnit(0);
+  table.Unlock();
+  table.JobStarted(unit);
+  const auto start = std::chrono::steady_clock::now();
+  std::thread other([&table, unit] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    table.Lock();
+    table.CancelUnit(unit);
+    table.Unlock();
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    table.JobEnded(unit);
+  });
+  EXPECT_TRUE(table.WaitUntil([unit] { return unit->state == InstallState::CancelRequested; },
+                              start + std::chrono::seconds(20)));
+  EXPECT_TRUE(table.WaitForJobs(20000));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+  EXPECT_FALSE(table.WaitUntil([] { return false; },
+                               std::chrono::steady_clock::now() + std::chrono::milliseconds(50)))
+      << "a wait with nothing done ends at its deadline";
+  other.join();
 }
 
 // A job that outlives the bounded wait keeps its record: the record is still

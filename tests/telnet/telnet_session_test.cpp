@@ -12,7 +12,7 @@
 #include <thread>
 
 #include "TestSupport.h"
-#include "install/TelnetSession.h"
+#include "telnet/TelnetSession.h"
 #include "telnet_peer.h"
 
 namespace {

@@ -2,7 +2,7 @@
 // for fewer than four entries, halving for more), which already keeps the
 // insertion point the table needs. Its comparison sees one slot and the key,
 // so the key carries the array's comparison along with the record.
-#include "discovery/UnitPointerArray.h"
+#include "units/UnitPointerArray.h"
 
 #include <algorithm>
 

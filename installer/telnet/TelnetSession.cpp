@@ -4,12 +4,12 @@
 // shuts it down, so a pending connect or recv returns at once. The receive
 // thread holds the socket for its whole life and a send for its length, so
 // the handle is released only after both have left it (CancellableSocket.h).
-#include "install/TelnetSession.h"
+#include "telnet/TelnetSession.h"
 
 #include <atomic>
 #include <cstdio>
 
-#include "install/TelnetProtocol.h"
+#include "telnet/TelnetProtocol.h"
 
 namespace {
 

@@ -1,27 +1,18 @@
 // What one install job leaves behind for the run report: when each of its
-// thirteen steps started and ended, the bytes it sent, the unit's version
-// before the run, the install error, a failure class, and a transcript of its
-// telnet dialogue. The job fills a report of its own as it goes and hands it
-// to its unit record under the table lock when it ends, so the report never
-// shows a half-written state.
+// steps started and ended (in the order of the job's step table), the bytes it sent, the unit's
+// version before the run, the install error, a failure class, and a transcript of its telnet
+// dialogue. The job fills a report of its own as it goes and hands it to its unit record under the
+// table lock when it ends, so the report never shows a half-written state; from then on nobody
+// changes it, and the run report shares it with the record.
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <ctime>
 #include <optional>
 #include <string>
 #include <vector>
 
-using NullableText = std::optional<std::string>;
-
-enum class FailureClass { None, Unreachable, Login, Copy, Script, ConnectionClosed, Cancelled };
-
-// The report's name of a failure class: "" for None, else "unreachable",
-// "login", "copy", "script", "connection closed" or "cancelled".
-const char* FailureClassName(FailureClass failure);
-
-constexpr int kInstallJobSteps = 13;
+#include "units/tarvo_object.h"
 
 // Milliseconds since the job started; -1 for a step that never ran.
 struct StepTime {
@@ -54,7 +45,7 @@ class JobTranscript {
 
 struct JobReport {
   std::time_t startedAt = 0;  // wall-clock start of the job
-  std::array<StepTime, kInstallJobSteps> steps{};
+  std::vector<StepTime> steps;
   std::uint32_t bytesSent = 0;
   NullableText versionBefore;
   int installError = 0;

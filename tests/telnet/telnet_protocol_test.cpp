@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "ByteText.h"
-#include "install/TelnetProtocol.h"
+#include "telnet/TelnetProtocol.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // about earlier negotiation: every option message is answered from the fixed
 // table as it arrives, which is all a unit's telnet service needs to go on
 // to its login prompt.
-#include "install/TelnetProtocol.h"
+#include "telnet/TelnetProtocol.h"
 
 namespace telnet {
 const std::uint8_t kTerminalTypeIs[11] = {kIac, kSb, kTerminalType, 0,    'X', 'T',

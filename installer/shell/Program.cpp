@@ -1,0 +1,55 @@
+// The program's services in their order (see Program.h).
+#include "shell/Program.h"
+
+#include "discovery/MyTarvoInterface.h"
+#include "platform/MainLoop.h"
+#include "platform/ProgramVersion.h"
+#include "shell/DialogView.h"
+#include "shell/RunReporter.h"
+#include "shell/TarvoLoadDialog.h"
+#include "units/unit_table.h"
+
+Program::Program(const std::string& reportFolder)
+    : version_(platform::ProgramVersionString("ProductVersion").value_or("Unknown")),
+      table_(std::make_unique<unit_table>()),
+      loop_(std::make_unique<platform::MainLoop>()),
+      controller_(std::make_unique<TarvoLoadDialog>(*table_)) {
+  TarvoLoadDialog& controller = *controller_;
+  deviceLink_ = std::make_unique<discovery::MyTarvoInterface>(
+      *loop_, *table_, [&controller] { controller.OnUnitEnteredByProbe(); });
+  controller.SetProbeSender([this] { deviceLink_->SendProbe(); });
+  reporter_ = std::make_unique<RunReporter>(*loop_, *table_, controller, reportFolder, version_);
+}
+
+// The members go in reverse order: the reporter, the device-link
+// interface, the controller, the loop, the table.
+Program::~Program() = default;
+
+DialogEvents& Program::events() { return *controller_; }
+
+bool Program::Start(DialogView& view) {
+  if (!loop_->IsValid() || !controller_->Create(&view)) return false;
+  controller_->SetTitle();
+  controller_->SetupColumns();
+  return true;
+}
+
+int Program::Run() {
+  const int code = loop_->Run();
+  controller_->StopAll();
+  return code;
+}
+
+int Program::RunDialog(DialogView& view) {
+  controller_->SetRunObserver(
+      RunObserver{[this, &view] {
+                    reporter_->Report([&view](const RunReport&, bool ok, const std::string& error) {
+                      if (!ok)
+                        view.ShowMessage("The run report was not written: " + error, "Run report");
+                    });
+                  },
+                  nullptr});
+  if (!Start(view)) return 1;
+  controller_->OpenReleaseNotes();
+  return Run();
+}

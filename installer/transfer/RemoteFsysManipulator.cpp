@@ -98,13 +98,17 @@ int RemoteFsysManipulator::PutFile(const std::u16string& localPath, const std::s
 
   if (progress_ != nullptr) progress_->ReportProgress(0, size, 0);
   std::uint32_t check = kCrc32Start;
-  result = send_file_data(socket, file, size, buffer, BlockSize(bufferSize), &check);
+  FileProgress progress{size, size, 0, false};
+  result = send_file_data(socket, file, progress, buffer, BlockSize(bufferSize), &check);
   file.Close();
   if (result != 0) return result;
 
   BuildTrailer(check, buffer);
   result = send_message(socket, buffer, static_cast<int>(kTrailerSize));
+  if (result == 0) await_taken(socket, progress);
   if (result == 0) result = receive_reply(socket, &status);
+  // A reply comes only once the unit has every byte.
+  if (result == 0) report_pieces(progress, size);
   return result != 0 ? result : static_cast<int>(status);
 }
 
@@ -155,11 +159,11 @@ int RemoteFsysManipulator::send_message(platform::SocketHandle socket, const std
 // short (the file shrank, or failed) still sends the whole pieces it read,
 // as piece-by-piece reading would have, before the put fails.
 int RemoteFsysManipulator::send_file_data(platform::SocketHandle socket, platform::LocalFile& file,
-                                          std::uint32_t size, std::uint8_t* buffer, int blockSize,
-                                          std::uint32_t* check) {
-  std::uint32_t remaining = size;
+                                          FileProgress& progress, std::uint8_t* buffer,
+                                          int blockSize, std::uint32_t* check) {
   do {
-    const auto block = static_cast<int>(std::min<std::uint32_t>(remaining, blockSize));
+    const std::uint32_t unsent = progress.size - progress.handed;
+    const auto block = static_cast<int>(std::min<std::uint32_t>(unsent, blockSize));
     const int got = file.Read(buffer, block);
     int readError = 0;
     int usable = block;
@@ -171,26 +175,52 @@ int RemoteFsysManipulator::send_file_data(platform::SocketHandle socket, platfor
     }
     int accepted = 0;
     const int sent = send_message(socket, buffer, usable, &accepted);
-    report_pieces(size, &remaining, accepted);
+    progress.handed += static_cast<std::uint32_t>(accepted);
+    report_taken(socket, progress, 0);
+    // A put that fails here still counts what went out, as it always has.
+    if (sent != 0 || readError != 0) report_pieces(progress, progress.handed);
     if (sent != 0) return sent;
     if (readError != 0) return readError;
     *check = Crc32Update(*check, buffer, static_cast<std::size_t>(block));
-  } while (remaining != 0);
+  } while (progress.handed != progress.size);
   return 0;
 }
 
-// Reports the 1500-byte pieces that lie whole within the first count bytes
-// just sent, and takes them off the remaining count. The pieces start at the
-// block's start: every block but the file's last is a whole number of them.
-void RemoteFsysManipulator::report_pieces(std::uint32_t size, std::uint32_t* remaining, int count) {
-  auto done = static_cast<std::uint32_t>(count);
+// Reports the pieces whose bytes the unit has acknowledged: those handed to
+// the socket less the ones still queued in it, behind which `trailing`
+// bytes of a later message may wait. A unit that reads slowly leaves
+// megabytes in the socket's buffers; counting what the socket took would
+// show 100 % long before the unit has the file.
+void RemoteFsysManipulator::report_taken(platform::SocketHandle socket, FileProgress& progress,
+                                         int trailing) {
+  const int queued = std::max(0, platform::UnacknowledgedBytes(socket) - trailing);
+  const auto unacknowledged = std::min(progress.handed, static_cast<std::uint32_t>(queued));
+  report_pieces(progress, progress.handed - unacknowledged);
+}
+
+// After the trailer the last pieces are reported as the unit takes them,
+// until the reply is there to be read or the reply's wait has run out.
+void RemoteFsysManipulator::await_taken(platform::SocketHandle socket, FileProgress& progress) {
+  const auto start = std::chrono::steady_clock::now();
+  const auto limit = std::chrono::milliseconds(receiveWaitMs_);
   for (;;) {
-    const std::uint32_t piece = std::min<std::uint32_t>(*remaining, kPieceSize);
-    if (piece > done) return;
-    done -= piece;
-    *remaining -= piece;
-    if (progress_ != nullptr) progress_->ReportProgress(size - *remaining, size, piece);
-    if (*remaining == 0) return;
+    report_taken(socket, progress, static_cast<int>(kTrailerSize));
+    if (progress.remaining == 0 || std::chrono::steady_clock::now() - start >= limit) return;
+    if (platform::WaitReadable(socket, kWaitSliceMs) != 0 || !connection_.IsOpen()) return;
+  }
+}
+
+// Reports the 1500-byte pieces that lie whole within the file's first
+// `taken` bytes and have not been reported yet. The pieces start at the
+// file's start: every block but the file's last is a whole number of them.
+void RemoteFsysManipulator::report_pieces(FileProgress& progress, std::uint32_t taken) {
+  while (!progress.complete) {
+    const std::uint32_t piece = std::min<std::uint32_t>(progress.remaining, kPieceSize);
+    const std::uint32_t reported = progress.size - progress.remaining;
+    if (reported + piece > taken) return;
+    progress.remaining -= piece;
+    if (progress_ != nullptr) progress_->ReportProgress(reported + piece, progress.size, piece);
+    progress.complete = progress.remaining == 0;
   }
 }
 

@@ -87,12 +87,23 @@ class RemoteFsysManipulator {
   void setPortForTesting(std::uint16_t port) { port_ = port; }
 
  private:
+  // A file's progress: its size, the bytes not yet reported, the bytes
+  // handed to the socket so far, and whether the last piece was reported.
+  struct FileProgress {
+    std::uint32_t size;
+    std::uint32_t remaining;
+    std::uint32_t handed;
+    bool complete;
+  };
   int send_error_notice(platform::SocketHandle socket, int fileError);
   int send_message(platform::SocketHandle socket, const std::uint8_t* message, int length,
                    int* accepted = nullptr);
-  int send_file_data(platform::SocketHandle socket, platform::LocalFile& file, std::uint32_t size,
-                     std::uint8_t* buffer, int blockSize, std::uint32_t* check);
-  void report_pieces(std::uint32_t size, std::uint32_t* remaining, int count);
+  int send_file_data(platform::SocketHandle socket, platform::LocalFile& file,
+                     FileProgress& progress, std::uint8_t* buffer, int blockSize,
+                     std::uint32_t* check);
+  void report_taken(platform::SocketHandle socket, FileProgress& progress, int trailing);
+  void await_taken(platform::SocketHandle socket, FileProgress& progress);
+  void report_pieces(FileProgress& progress, std::uint32_t taken);
   int receive_reply(platform::SocketHandle socket, std::uint32_t* status);
   int receive_exactly(platform::SocketHandle socket, std::uint8_t* data, int count);
   enum Direction { kReadable, kWritable };

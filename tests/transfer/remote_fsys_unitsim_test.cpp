@@ -188,4 +188,33 @@ TEST_F(RemoteFsysUnitSimTest, CloseFromAnotherThreadAbortsASlowPut) {
   canceller.join();
 }
 
+// A unit that reads at 200 kB/s: the reported count follows what it has
+// taken, never more than two seconds of its rate ahead, instead of what the
+// socket buffers hold (which put a 1.2 MB file at 100 % after a moment).
+TEST_F(RemoteFsysUnitSimTest, ProgressFollowsWhatASlowUnitHasTaken) {
+  constexpr double kRate = 200000;
+  constexpr std::uint32_t kSize = 1200000;
+  const std::string unit = "127.0.0.2";
+  StartUnits({SimUnit(unit).Knob("rate=200000")});
+  struct Progress : RemoteFsysManipulatorProgressInterface {
+    using Clock = std::chrono::steady_clock;
+    void ReportProgress(std::uint32_t done, std::uint32_t, std::uint32_t) override {
+      if (done == 0) start = Clock::now();
+      const std::chrono::duration<double> since = Clock::now() - start;
+      worstLead = std::max(worstLead, done / kRate - since.count());
+      last = done;
+    }
+    Clock::time_point start = Clock::now();
+    double worstLead = -1e9;  // seconds of the unit's rate
+    std::uint32_t last = 0;
+  } progress;
+  RemoteFsysManipulator link;
+  link.SetProgressInterface(&progress);
+  ASSERT_EQ(link.Connect(Address(unit)), 0);
+  EXPECT_EQ(Put(link, WriteFile("slow.bin", Pattern(kSize)), "/opt/x/slow.bin"), 0);
+  link.Close();
+  EXPECT_EQ(progress.last, kSize);
+  EXPECT_LE(progress.worstLead, 2.0) << "seconds ahead of what the unit can have read";
+}
+
 }  // namespace

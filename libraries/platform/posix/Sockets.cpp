@@ -5,10 +5,12 @@
 #include <arpa/inet.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <linux/sockios.h>
 #include <netinet/in.h>
 #include <netinet/ip.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -185,6 +187,11 @@ int SetReceiveBufferSize(SocketHandle socket, int bytes) {
 int GetReceiveBufferSize(SocketHandle socket, int* bytes) {
   socklen_t length = sizeof *bytes;
   return getsockopt(Fd(socket), SOL_SOCKET, SO_RCVBUF, bytes, &length) == 0 ? 0 : -1;
+}
+
+int UnacknowledgedBytes(SocketHandle socket) {
+  int queued = 0;
+  return ioctl(Fd(socket), SIOCOUTQ, &queued) == 0 && queued > 0 ? queued : 0;
 }
 
 }  // namespace platform

@@ -199,4 +199,8 @@ int GetReceiveBufferSize(SocketHandle socket, int* bytes) {
              : -1;
 }
 
+// Winsock does not tell; the send buffer's own bound keeps the count close
+// to the wire.
+int UnacknowledgedBytes(SocketHandle) { return 0; }
+
 }  // namespace platform

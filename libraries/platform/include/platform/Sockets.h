@@ -68,5 +68,10 @@ int SetReuseAddress(SocketHandle socket, bool on);
 int SetHeaderIncluded(SocketHandle socket, bool on);
 int SetReceiveBufferSize(SocketHandle socket, int bytes);
 int GetReceiveBufferSize(SocketHandle socket, int* bytes);
+// The bytes handed to a TCP socket that the peer has not acknowledged yet
+// (Linux: SIOCOUTQ, unsent and unacknowledged alike), so that progress can
+// follow what the peer has taken rather than what the socket took. 0 where
+// the system does not tell (Windows), or when the call fails.
+int UnacknowledgedBytes(SocketHandle socket);
 
 }  // namespace platform

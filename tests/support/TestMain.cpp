@@ -10,8 +10,13 @@
 
 namespace testsupport {
 
+// ctest runs the cases of one program side by side, so each running case
+// gets a folder of its own under the name: two cases that wrote the same file
+// name into one shared folder saw each other's files change under them.
 std::string ScratchDirectory(const std::string& name) {
-  const std::string path = std::string(ZEQ_BINARY_DIR) + "/test-scratch/" + name;
+  std::string path = std::string(ZEQ_BINARY_DIR) + "/test-scratch/" + name;
+  const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
+  if (test != nullptr) path += "/" + std::string(test->test_suite_name()) + "." + test->name();
   platform::MakeDirectories(path.c_str());
   return path;
 }

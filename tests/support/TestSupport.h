@@ -21,7 +21,7 @@ inline bool RunningInCi() {
   return value != nullptr && std::strcmp(value, "true") == 0;
 }
 
-// A directory for the test's files, inside the build tree.
+// A directory for the running test case's files, inside the build tree.
 std::string ScratchDirectory(const std::string& name);
 
 }  // namespace testsupport

@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "shell/DialogEvents.h"
+#include "shell/tui/TerminalCheck.h"
 #include "units/UnitOutcome.h"
 
 namespace {
@@ -171,6 +172,9 @@ void TuiView::ShowMessage(const std::string& text, const std::string& caption) {
     nodelay(stdscr, FALSE);
     const int key = getch();
     nodelay(stdscr, TRUE);
+    // A blocking read gives no key only when the terminal has gone: the
+    // box counts as closed, as nobody is left to close it.
+    if (key == ERR) break;
     if (key == '\n' || key == '\r' || key == KEY_ENTER || key == ' ' || key == kEscape) break;
   }
   if (shown_) draw();
@@ -193,6 +197,13 @@ void TuiView::StopTick() {
 void TuiView::on_input() {
   if (!screen_) return;
   for (int key = getch(); key != ERR && screen_; key = getch()) on_key(key);
+  // A terminal that hung up or reached its end keeps standard input
+  // readable with nothing to read: the program ends as "Exit" ends it,
+  // instead of waking for it again and again.
+  if (screen_ && tui::InputGone()) {
+    exit_program();
+    return;
+  }
   if (screen_ && shown_) draw();
 }
 

@@ -1,10 +1,12 @@
 // The Linux entry point of fieldloader: the command line is read (--help,
 // --version and a headless run end there, see ProgramStart.h), the
 // program's folder becomes the current directory (the release's files are
-// read relative to it), and the program runs behind the text dialog until
-// "Exit", Esc or "q" (see Program.h). A broken package is reported in a
-// message box and ends the program with exit code 1 before any service is
-// started.
+// read relative to it), the terminal is checked (a missing, unknown or too
+// small one ends the program with one line on standard error and exit code
+// 2, before anything starts), and the program runs behind the text dialog
+// until "Exit", Esc, "q" or the loss of its terminal (see Program.h). A
+// broken package is reported in a message box and ends the program with
+// exit code 1 before any service is started.
 //
 // The screen is drawn on the terminal itself, and standard output, which
 // carries the program's diagnostics, goes to "fieldloader-output.log" in the
@@ -15,11 +17,21 @@
 
 #include "shell/Program.h"
 #include "shell/ProgramStart.h"
+#include "shell/tui/TerminalCheck.h"
 #include "shell/tui/TuiView.h"
 
 int main(int argc, char** argv) {
   const ProgramStart start = StartProgram(std::vector<std::string>(argv + 1, argv + argc));
   if (start.done) return start.exitCode;
+  const std::string unusable = tui::UnusableTerminalReason();
+  if (!unusable.empty()) {
+    std::fprintf(stderr,
+                 "fieldloader: %s, so the text dialog cannot run; use --headless to install "
+                 "without a screen\n",
+                 unusable.c_str());
+    return CommandLine::kUsageExitCode;
+  }
+  tui::IgnoreHangUp();
   if (std::freopen(kOutputLogName, "a", stdout) != nullptr) {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
   }

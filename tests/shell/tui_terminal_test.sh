@@ -1,0 +1,98 @@
+#!/bin/sh
+# The text front end refuses a terminal it cannot use before anything
+# starts: standard input or output not a terminal, an unknown terminal type,
+# one that cannot move the cursor, one smaller than 80 x 24. Each gives one
+# line on standard error that names the fault and points to --headless, and
+# exit code 2, at once (every run is bounded by timeout: a program that
+# waits for keys that never come fails here instead of hanging).
+#
+# A terminal that hangs up while the dialog runs ends the program, even when
+# the hang-up signal is ignored (as under nohup), instead of leaving it
+# spinning on a dead terminal.
+#
+# Usage: tui_terminal_test.sh FIELDLOADER SCRATCH
+set -u
+fieldloader=$1
+scratch=$2
+
+if [ "${ZEQ_IN_NETNS:-}" != 1 ]; then
+  if [ "${CI:-}" = true ]; then echo "FAIL: no private network namespace"; exit 1; fi
+  echo "SKIP: needs a private network namespace"; exit 77
+fi
+command -v tmux >/dev/null || { echo "SKIP: no tmux"; exit 77; }
+
+rm -rf "$scratch"
+mkdir -p "$scratch/release" "$scratch/broken"
+release=$scratch/release
+cp "$fieldloader" "$release/fieldloader"
+cp "$fieldloader" "$scratch/broken/fieldloader"
+printf 'x' >"$release/payload.bin"
+printf 'cd /opt/tarvo\nsend payload.bin\n' >"$release/ftpdwnld.txt"
+socket="zeq-term-$$"
+trap 'tmux -L "$socket" kill-server 2>/dev/null' EXIT
+
+fail() {
+  echo "FAIL: $1"
+  exit 1
+}
+
+# expect_refusal NAME CODE FILE TEXT: the run ended with code 2 and one line
+# on standard error naming the fault and --headless.
+expect_refusal() {
+  [ "$2" = 2 ] || fail "$1: exit code $2, not 2"
+  [ "$(wc -l <"$3")" -eq 1 ] || fail "$1: not one line on standard error: $(cat "$3")"
+  grep -q -- "$4" "$3" || fail "$1: the line does not say \"$4\": $(cat "$3")"
+  grep -q -- "--headless" "$3" || fail "$1: the line does not suggest --headless"
+}
+
+# Not a terminal: from /dev/null, with a good and with a broken release.
+for folder in release broken; do
+  timeout 10 "$scratch/$folder/fieldloader" </dev/null >"$scratch/out" 2>"$scratch/err"
+  expect_refusal "stdin $folder" $? "$scratch/err" "standard input is not a terminal"
+  [ ! -s "$scratch/$folder/fieldloader-output.log" ] || fail "$folder: wrote its output log"
+done
+
+# in_tmux NAME WIDTH HEIGHT COMMAND: runs the command in a terminal of that
+# size; its exit code and standard error land in the scratch folder.
+in_tmux() {
+  rm -f "$scratch/$1.code"
+  tmux -L "$socket" -f /dev/null new-session -d -s "$1" -x "$2" -y "$3" \
+    "$4 2>'$scratch/$1.err'; echo \$? >'$scratch/$1.code'"
+  tries=100
+  until [ -s "$scratch/$1.code" ]; do
+    tries=$((tries - 1))
+    [ "$tries" -gt 0 ] || fail "$1: the program did not end"
+    sleep 0.1
+  done
+}
+
+in_tmux output 80 24 "TERM=xterm timeout 10 '$release/fieldloader' >'$scratch/output.out'"
+expect_refusal output "$(cat "$scratch/output.code")" "$scratch/output.err" \
+  "standard output is not a terminal"
+in_tmux unknown 80 24 "TERM=nosuchterm timeout 10 '$release/fieldloader'"
+expect_refusal unknown "$(cat "$scratch/unknown.code")" "$scratch/unknown.err" \
+  'terminal type "nosuchterm" is unknown'
+in_tmux dumb 80 24 "TERM=dumb timeout 10 '$release/fieldloader'"
+expect_refusal dumb "$(cat "$scratch/dumb.code")" "$scratch/dumb.err" "cannot move the cursor"
+in_tmux small 79 24 "TERM=xterm timeout 10 '$release/fieldloader'"
+expect_refusal small "$(cat "$scratch/small.code")" "$scratch/small.err" "79 x 24"
+
+# A hang-up while the dialog runs, with the signal ignored: the program
+# notices the lost terminal and ends.
+tmux -L "$socket" -f /dev/null new-session -d -s hangup -x 80 -y 24 \
+  "trap '' HUP; TERM=xterm timeout --foreground 30 '$release/fieldloader'; echo \$? >'$scratch/hangup.code'"
+tries=100
+until tmux -L "$socket" capture-pane -p -t hangup | grep -q "Tarvo Installer"; do
+  tries=$((tries - 1))
+  [ "$tries" -gt 0 ] || fail "hangup: no dialog"
+  sleep 0.1
+done
+tmux -L "$socket" kill-session -t hangup
+tries=100
+until [ -s "$scratch/hangup.code" ]; do
+  tries=$((tries - 1))
+  [ "$tries" -gt 0 ] || fail "hangup: the program did not end after its terminal hung up"
+  sleep 0.1
+done
+[ "$(cat "$scratch/hangup.code")" = 0 ] || fail "hangup: exit code $(cat "$scratch/hangup.code")"
+echo "PASS"

@@ -352,7 +352,9 @@ std::string TranscriptText(const UnitReportRow& row) {
 bool WriteRunReport(const std::string& folder, const RunReport& report, std::string* error) {
   const std::filesystem::path root = PathFromUtf8(folder.empty() ? "." : folder);
   std::error_code ignored;
-  std::filesystem::create_directories(root / RunReport::kTranscriptFolder, ignored);
+  const bool anyJob = std::any_of(report.units.begin(), report.units.end(),
+                                  [](const UnitReportRow& row) { return row.jobRan(); });
+  std::filesystem::create_directories(anyJob ? root / RunReport::kTranscriptFolder : root, ignored);
   if (!WriteFile(root / RunReport::kJsonName, ReportJson(report), error)) return false;
   if (!WriteFile(root / RunReport::kCsvName, ReportCsv(report), error)) return false;
   for (const UnitReportRow& row : report.units) {

@@ -6,7 +6,9 @@
 # exit code 0 and the terminal back in its normal screen. The dialog fits
 # 80 x 24 and grows when the terminal does.
 #
-# A release without its manifest shows the error box and ends with code 1.
+# A release without its manifest shows the error box and ends with code 1;
+# the reason follows the message on standard error and in the output log,
+# and no report is left behind.
 #
 # Usage: tui_tmux_test.sh FIELDLOADER UNITSIM SCRATCH
 set -u
@@ -92,7 +94,14 @@ wait_for " Error " 1 broken || fail "the box has no Error caption"
 tmux -L "$socket" capture-pane -p -t broken >"$scratch/screen-broken.txt"
 tmux -L "$socket" send-keys -t broken Enter
 wait_for "exit code 1" 10 broken || fail "a broken package did not end with code 1"
-[ ! -s "$scratch/broken/fieldloader-output.log" ] || fail "the broken package produced output"
+wait_for "^ftpdwnld.txt cannot be read: No such file or directory" 1 broken ||
+  fail "the reason is not shown after the box"
+grep -A1 "^Install corrupted, missing files needed for install.$" \
+  "$scratch/broken/fieldloader-output.log" | grep -q "^ftpdwnld.txt cannot be read" ||
+  fail "the output log does not give the reason after the message"
+for name in fieldloader-report.json fieldloader-report.csv transcripts; do
+  [ ! -e "$scratch/broken/$name" ] || fail "the broken package left $name"
+done
 
 # The program runs from elsewhere: it must make its own folder current.
 tmux -L "$socket" -f /dev/null new-session -d -s tui -x 80 -y 24 \

@@ -6,7 +6,8 @@
 // 2, before anything starts), and the program runs behind the text dialog
 // until "Exit", Esc, "q" or the loss of its terminal (see Program.h). A
 // broken package is reported in a message box and ends the program with
-// exit code 1 before any service is started.
+// exit code 1 before any service is started; the reason follows the
+// message on standard error once the screen is gone.
 //
 // The screen is drawn on the terminal itself, and standard output, which
 // carries the program's diagnostics, goes to "fieldloader-output.log" in the
@@ -17,6 +18,7 @@
 
 #include "shell/Program.h"
 #include "shell/ProgramStart.h"
+#include "shell/TarvoLoadDialog.h"
 #include "shell/tui/TerminalCheck.h"
 #include "shell/tui/TuiView.h"
 
@@ -39,5 +41,13 @@ int main(int argc, char** argv) {
   // Made after the program, the view is torn down first and gives the
   // terminal back before the services end.
   TuiView view(program.loop(), program.events());
-  return program.RunDialog(view);
+  const int code = program.RunDialog(view);
+  // The reason for a broken package goes below the shell's prompt, after
+  // the screen is gone.
+  const std::string& broken = program.controller().brokenPackageReason();
+  if (!broken.empty()) {
+    view.Close();
+    std::fprintf(stderr, "%s\n%s\n", TarvoLoadDialog::kBrokenPackageText, broken.c_str());
+  }
+  return code;
 }

@@ -137,6 +137,12 @@ class HeadlessRunTest : public testing::Test {
     return process != nullptr ? Finish(process, timeoutMs) : -1;
   }
 
+  // A run that installed nothing leaves no report files and no transcripts.
+  void ExpectNoReport() {
+    for (const char* name : {"fieldloader-report.json", "fieldloader-report.csv", "transcripts"})
+      EXPECT_FALSE(std::filesystem::exists(folder_ / name)) << name;
+  }
+
   // The CSV report's rows by address; the JSON report must be there too.
   std::map<std::string, Row> Report(const std::filesystem::path& folder) {
     EXPECT_TRUE(std::filesystem::exists(folder / "fieldloader-report.json"));
@@ -237,15 +243,21 @@ TEST_F(HeadlessRunTest, AllFinishedExitsZeroAndReportGoesWhereAsked) {
   EXPECT_FALSE(std::filesystem::exists(folder_ / "fieldloader-report.csv"));
 }
 
-TEST_F(HeadlessRunTest, NothingCouldStartExitsTwo) {
+TEST_F(HeadlessRunTest, NothingCouldStartExitsTwoWithoutAReport) {
   // No unit answers and none is named.
   WriteRelease();
   EXPECT_EQ(Run({"--headless", "--discover-seconds", "0"}), 2);
-  EXPECT_TRUE(Report().empty());
-  // A package whose files are missing: nothing starts at all.
+  ExpectNoReport();
+  // A package whose files are missing: nothing starts at all, and the
+  // output log says why after the message.
   Write("ftpdwnld.txt", "cd /opt\nsend missing.bin missing.bin\nauto_install\n");
   EXPECT_EQ(Run({"--headless", "--add", "127.0.0.2"}), 2);
-  EXPECT_TRUE(Report().empty());
+  ExpectNoReport();
+  const std::string log = ReadFile(folder_ / "fieldloader-output.log");
+  const std::size_t message = log.find("Install corrupted, missing files needed for install.");
+  ASSERT_NE(message, std::string::npos) << log;
+  EXPECT_NE(log.find("ftpdwnld.txt line 2: \"missing.bin\" is missing", message), std::string::npos)
+      << log;
 }
 
 #ifndef _WIN32
@@ -261,7 +273,7 @@ TEST_F(HeadlessRunTest, InterruptEndsTheRunWithItsReport) {
   ASSERT_TRUE(sim_.WaitForEvent("query", "127.0.0.2", 20000));
   platform::TerminateChildProcess(process);
   EXPECT_EQ(Finish(process, 10000), 2);
-  EXPECT_TRUE(std::filesystem::exists(folder_ / "fieldloader-report.csv"));
+  ExpectNoReport();
 
   // During the install: the unit waits for a login prompt that never comes,
   // which no time limit would end; the interrupt cancels it and the run

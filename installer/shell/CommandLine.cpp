@@ -190,13 +190,16 @@ std::string UsageText() {
          "                        (repeatable)\n"
          "  --report PATH         the folder for fieldloader-report.json,\n"
          "                        fieldloader-report.csv and transcripts/ (default:\n"
-         "                        the release folder); made when missing\n"
+         "                        the release folder); made and tried before\n"
+         "                        anything starts\n"
          "  --help, -h            print this text\n"
          "  --version             print the program's version\n"
          "\n"
-         "Exit status of a headless run: 0 when every unit ended finished, 1 when\n"
-         "some unit failed or was cancelled, 2 when nothing could start (a broken\n"
-         "package, no unit found) or the command line was wrong.\n";
+         "Exit status: 0 when every unit ended finished, 1 when some unit failed or\n"
+         "was cancelled (the text dialog: 1 for a broken package), 2 when nothing\n"
+         "could start (a broken package, no unit found, a report folder that cannot\n"
+         "be written, a terminal the text dialog cannot use) or the command line\n"
+         "was wrong, 3 when the run report could not be written.\n";
 }
 
 std::string VersionText(const std::string& version) { return "fieldloader " + version + "\n"; }

@@ -159,7 +159,7 @@ void HeadlessRunner::finish(const RunReport& report, bool ok, const std::string&
   std::fprintf(out_, "\n%s", HeadlessSummary(report).c_str());
   std::fflush(out_);
   if (!ok) std::fprintf(err_, "fieldloader: the run report was not written: %s\n", error.c_str());
-  loop_.Quit(HeadlessExitCode(report));
+  loop_.Quit(ok ? HeadlessExitCode(report) : kHeadlessReportNotWritten);
 }
 
 // Nothing was started, so nothing is reported: no report files and no

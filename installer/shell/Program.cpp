@@ -41,14 +41,14 @@ int Program::Run() {
 }
 
 int Program::RunDialog(DialogView& view) {
-  controller_->SetRunObserver(
-      RunObserver{[this, &view] {
-                    reporter_->Report([&view](const RunReport&, bool ok, const std::string& error) {
-                      if (!ok)
-                        view.ShowMessage("The run report was not written: " + error, "Run report");
-                    });
-                  },
-                  nullptr});
+  controller_->SetRunObserver(RunObserver{
+      [this, &view] {
+        reporter_->Report([this, &view](const RunReport&, bool ok, const std::string& error) {
+          reportFailed_ = !ok;
+          if (!ok) view.ShowMessage("The run report was not written: " + error, "Run report");
+        });
+      },
+      nullptr});
   if (!Start(view)) return 1;
   controller_->OpenReleaseNotes();
   return Run();

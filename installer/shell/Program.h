@@ -46,6 +46,8 @@ class Program {
   // release notes, a report after every wave (a failure to write it shown
   // by the view), the loop. 1 when the start-up failed.
   int RunDialog(DialogView& view);
+  // Whether the latest report of RunDialog could not be written.
+  bool reportFailed() const { return reportFailed_; }
 
   unit_table& table() { return *table_; }
   TarvoLoadDialog& controller() { return *controller_; }
@@ -59,4 +61,5 @@ class Program {
   std::unique_ptr<TarvoLoadDialog> controller_;
   std::unique_ptr<discovery::MyTarvoInterface> deviceLink_;
   std::unique_ptr<RunReporter> reporter_;
+  bool reportFailed_ = false;
 };

@@ -9,6 +9,7 @@
 #include "platform/MessageBox.h"
 #include "platform/ProgramVersion.h"
 #include "shell/HeadlessRunner.h"
+#include "shell/RunReport.h"
 
 namespace {
 
@@ -64,6 +65,12 @@ ProgramStart StartProgram(const std::vector<std::string>& arguments) {
   // The report folder is named from where the user stands; everything else
   // from the program's own folder.
   start.reportFolder = AbsoluteFolder(start.options.reportFolder);
+  std::string unwritable;
+  if (!start.options.reportFolder.empty() && !CheckReportFolder(start.reportFolder, &unwritable)) {
+    Tell(stderr, "fieldloader: " + unwritable + "\n", "fieldloader");
+    start.exitCode = CommandLine::kUsageExitCode;
+    return start;
+  }
   const std::string folder = platform::ProgramDirectory();
   if (!folder.empty()) platform::SetCurrentDirectoryTo(folder.c_str());
   if (start.options.mode == CommandLine::Mode::Dialog) {

@@ -5,12 +5,15 @@
 #include "shell/RunReport.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 
 #include "install/InstallJob.h"
+#include "platform/Errors.h"
 #include "platform/Files.h"
 #include "platform/Sockets.h"
 #include "units/DisplayOrder.h"
@@ -193,9 +196,24 @@ std::filesystem::path PathFromUtf8(const std::string& text) {
   return std::filesystem::path(std::u8string(text.begin(), text.end()));
 }
 
+std::string PathText(const std::filesystem::path& path) {
+  const std::u8string name = path.u8string();
+  return std::string(name.begin(), name.end());
+}
+
+// The system's reason for the failure just seen: the C library's when it
+// set one (writes, a full disk), else the system's error number (an open
+// refused by the system's own call).
+std::string SystemReason() {
+  const int number = platform::CurrentErrno();
+  if (number != 0) return std::strerror(number);
+  return "system error " + std::to_string(platform::LastSystemError());
+}
+
 // A root installer writes into the user's release folder: the report files
 // are opened without following a link.
 bool WriteFile(const std::filesystem::path& path, const std::string& content, std::string* error) {
+  platform::SetErrno(0);
   std::FILE* file = platform::OpenForWriting(path, "wb");
   bool written = file != nullptr;
   if (file != nullptr) {
@@ -203,8 +221,7 @@ bool WriteFile(const std::filesystem::path& path, const std::string& content, st
     written = std::fclose(file) == 0 && written;
   }
   if (written) return true;
-  const std::u8string name = path.u8string();
-  *error = "cannot write " + std::string(name.begin(), name.end());
+  *error = "cannot write " + PathText(path) + ": " + SystemReason();
   return false;
 }
 
@@ -363,5 +380,28 @@ bool WriteRunReport(const std::string& folder, const RunReport& report, std::str
       return false;
     }
   }
+  return true;
+}
+
+bool CheckReportFolder(const std::string& folder, std::string* error) {
+  const std::filesystem::path root = PathFromUtf8(folder.empty() ? "." : folder);
+  std::error_code made;
+  std::filesystem::create_directories(root, made);
+  if (made) {
+    *error = "cannot make the report folder " + PathText(root) + ": " + made.message();
+    return false;
+  }
+  // A file of our own, written and removed again: the folder's permission
+  // bits do not tell what a network share or a read-only mount allows.
+  const std::filesystem::path probe = root / "fieldloader-report.check";
+  platform::SetErrno(0);
+  std::FILE* file = platform::OpenForWriting(probe, "wb");
+  if (file == nullptr) {
+    *error = "cannot write in the report folder " + PathText(root) + ": " + SystemReason();
+    return false;
+  }
+  std::fclose(file);
+  std::error_code ignored;
+  std::filesystem::remove(probe, ignored);
   return true;
 }

@@ -83,5 +83,11 @@ std::string TranscriptText(const UnitReportRow& row);
 
 // Writes the two report files and the transcripts of the units whose job
 // ran into folder (UTF-8 path; made when missing). False with the reason in
-// *error when a file could not be written.
+// *error (the file and the system's reason) when a file could not be
+// written.
 bool WriteRunReport(const std::string& folder, const RunReport& report, std::string* error);
+
+// Makes the report folder when missing and tries a file in it, before a run
+// starts, so that a folder the report could never go to is found before
+// any unit is touched. False with the reason in *error.
+bool CheckReportFolder(const std::string& folder, std::string* error);

@@ -113,6 +113,7 @@ TEST(CommandLineTest, TextsForTheUser) {
     EXPECT_NE(usage.find(option), std::string::npos) << option;
   }
   EXPECT_EQ(usage.back(), '\n');
+  EXPECT_NE(usage.find("3 when the run report could not be written"), std::string::npos);
   EXPECT_EQ(VersionText("1.0.0"), "fieldloader 1.0.0\n");
   EXPECT_EQ(UsageErrorText("unknown option --x"),
             "fieldloader: unknown option --x\nTry 'fieldloader --help' for more information.\n");

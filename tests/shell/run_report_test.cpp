@@ -214,7 +214,28 @@ TEST(RunReportTest, FilesAndTranscriptsAreWritten) {
   // A folder that cannot be made is reported.
   std::ofstream(folder / "blocker") << "a file, not a folder";
   EXPECT_FALSE(WriteRunReport((folder / "blocker").string(), report, &error));
-  EXPECT_NE(error.find("fieldloader-report.json"), std::string::npos) << error;
+  EXPECT_NE(error.find("fieldloader-report.json: "), std::string::npos) << error;
+}
+
+// The folder is made and tried before a run: a folder in the place of a
+// file is refused with the system's reason, a good one is left as it was.
+TEST(RunReportTest, ReportFolderIsMadeAndTriedBeforeTheRun) {
+  const std::filesystem::path folder =
+      std::filesystem::path(testsupport::ScratchDirectory("run-report-check")) / "new";
+  std::filesystem::remove_all(folder.parent_path());
+  std::string error;
+  ASSERT_TRUE(CheckReportFolder(folder.string(), &error)) << error;
+  EXPECT_TRUE(std::filesystem::is_directory(folder));
+  EXPECT_TRUE(std::filesystem::is_empty(folder)) << "the trial file is removed again";
+  std::ofstream(folder / "plain") << "a file, not a folder";
+  EXPECT_FALSE(CheckReportFolder((folder / "plain" / "below").string(), &error));
+  EXPECT_EQ(error.rfind("cannot make the report folder ", 0), 0u) << error;
+  EXPECT_NE(error.find("plain"), std::string::npos) << error;
+  EXPECT_NE(error.find(": ", error.find("below")), std::string::npos) << "no reason: " << error;
+  // A report of units that never ran a job makes no transcripts folder.
+  RunReport idle;
+  ASSERT_TRUE(WriteRunReport((folder / "idle").string(), idle, &error)) << error;
+  EXPECT_FALSE(std::filesystem::exists(folder / "idle" / "transcripts"));
 }
 
 // The table keeps addresses in the order of their stored values, which is

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "shell/HeadlessRunner.h"
 #include "shell/Program.h"
 #include "shell/ProgramStart.h"
 #include "shell/TarvoLoadDialog.h"
@@ -41,7 +42,8 @@ int main(int argc, char** argv) {
   // Made after the program, the view is torn down first and gives the
   // terminal back before the services end.
   TuiView view(program.loop(), program.events());
-  const int code = program.RunDialog(view);
+  int code = program.RunDialog(view);
+  if (code == 0 && program.reportFailed()) code = kHeadlessReportNotWritten;
   // The reason for a broken package goes below the shell's prompt, after
   // the screen is gone.
   const std::string& broken = program.controller().brokenPackageReason();

@@ -243,6 +243,28 @@ TEST_F(HeadlessRunTest, AllFinishedExitsZeroAndReportGoesWhereAsked) {
   EXPECT_FALSE(std::filesystem::exists(folder_ / "fieldloader-report.csv"));
 }
 
+// A report folder that cannot be made ends the run before discovery; one
+// that goes away during the run gives exit code 3 at its end.
+TEST_F(HeadlessRunTest, BadReportFolderExitsTwoAndAnUnwrittenReportThree) {
+  ZEQ_REQUIRE_UNITSIM();
+  StartUnits({SimUnit("127.0.0.2")});
+  WriteRelease();
+  Write("plain", "a file, not a folder");
+  const std::filesystem::path below = folder_ / "plain" / "reports";
+  EXPECT_EQ(Run({"--headless", "--discover-seconds", "0", "--report", below.string()}), 2);
+  EXPECT_TRUE(sim_.Events("query", "127.0.0.2").empty()) << "discovery ran";
+  const std::filesystem::path reports = folder_ / "reports";
+  platform::ProcessHandle* process =
+      Start({"--headless", "--discover-seconds", "3", "--report", reports.string()});
+  ASSERT_NE(process, nullptr);
+  for (int tries = 0; tries < 200 && !std::filesystem::exists(reports); ++tries)
+    platform::SleepMilliseconds(50);
+  ASSERT_TRUE(std::filesystem::is_directory(reports));
+  std::filesystem::remove_all(reports);
+  Write("reports", "a file where the report folder was");
+  EXPECT_EQ(Finish(process, 30000), 3);
+}
+
 TEST_F(HeadlessRunTest, NothingCouldStartExitsTwoWithoutAReport) {
   // No unit answers and none is named.
   WriteRelease();

@@ -159,6 +159,13 @@ const ReportColumn kReportColumns[] = {
      [](const UnitReportRow& r) { return CsvStepSeconds(Job(r)); }, true, CsvStepHeader},
     {"transcript", [](const UnitReportRow& r) { return JsonString(TranscriptName(r.address)); },
      [](const UnitReportRow& r) { return TranscriptName(r.address); }, true},
+    {"wave", [](const UnitReportRow& r) { return r.wave ? std::to_string(r.wave) : "null"; },
+     [](const UnitReportRow& r) { return r.wave ? std::to_string(r.wave) : std::string(); }},
+    {"wave_ended",
+     [](const UnitReportRow& r) {
+       return r.wave ? JsonString(UtcTimeText(r.waveEndedAt)) : std::string("null");
+     },
+     [](const UnitReportRow& r) { return r.wave ? UtcTimeText(r.waveEndedAt) : std::string(); }},
 };
 
 std::string CsvHeader(const ReportColumn& column) {
@@ -248,6 +255,29 @@ std::vector<UnitReportRow> CollectReportRows(unit_table& table) {
   std::sort(rows.begin(), rows.end(), [](const UnitReportRow& a, const UnitReportRow& b) {
     return HostOrder(a.address) < HostOrder(b.address);
   });
+  return rows;
+}
+
+std::vector<UnitReportRow> ReportHistory::Merge(std::vector<UnitReportRow> rows,
+                                                std::time_t endedAt) {
+  ++waves_;
+  for (UnitReportRow& row : rows) {
+    const auto kept = kept_.find(row.address);
+    if (row.state == InstallState::Idle) {
+      if (kept == kept_.end()) continue;
+      UnitReportRow earlier = kept->second;
+      earlier.node = row.node;
+      earlier.group = row.group;
+      if (row.versionAfter) earlier.versionAfter = row.versionAfter;
+      row = std::move(earlier);
+      continue;
+    }
+    // The same job as an earlier wave reported keeps that wave.
+    const bool seen = kept != kept_.end() && row.job != nullptr && kept->second.job == row.job;
+    row.wave = seen ? kept->second.wave : waves_;
+    row.waveEndedAt = seen ? kept->second.waveEndedAt : endedAt;
+    kept_[row.address] = row;
+  }
   return rows;
 }
 

@@ -1,7 +1,8 @@
 // The run report: what became of every unit of the device table, written
 // after each install run (and each wave of one) as "fieldloader-report.json"
 // and "fieldloader-report.csv", with the telnet transcript of each unit's
-// latest job in "transcripts/<address>.txt".
+// latest job in "transcripts/<address>.txt". Each unit keeps its latest
+// outcome from any wave of the program run, with the wave's number and end.
 //
 // The rows are taken from the table in one pass under its lock (a copy, so
 // the files are written without holding it); everything after that is text
@@ -17,6 +18,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -40,6 +42,11 @@ struct UnitReportRow {
   // when no job ran, and then the job's columns are empty.
   std::shared_ptr<const JobReport> job;
   bool jobRan() const { return job != nullptr; }
+  // The wave of this program run whose end first reported this outcome
+  // (counted from 1), and when that wave ended; 0 for a unit that has been
+  // in no wave.
+  int wave = 0;
+  std::time_t waveEndedAt = 0;
 };
 
 struct RunReport {
@@ -50,6 +57,23 @@ struct RunReport {
   std::string programVersion;
   std::time_t writtenAt = 0;
   std::vector<UnitReportRow> units;
+};
+
+// The outcomes of every wave of this program run, so that a report keeps
+// each unit's latest outcome: a wave that did not include a unit (its row
+// was not selected, so it reads Idle again) must not erase what an earlier
+// wave did to it.
+class ReportHistory {
+ public:
+  // Takes the rows of a wave that ended at the given time and returns the
+  // rows to report: a unit in the wave (not Idle) reports its row now, with
+  // the wave that first saw its job; an Idle unit that was in an earlier
+  // wave reports that wave's row, with its node, group and version now.
+  std::vector<UnitReportRow> Merge(std::vector<UnitReportRow> rows, std::time_t endedAt);
+
+ private:
+  int waves_ = 0;
+  std::map<std::uint32_t, UnitReportRow> kept_;
 };
 
 // A copy of every unit of the table in address order, taken under its lock.

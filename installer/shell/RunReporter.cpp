@@ -79,6 +79,7 @@ void RunReporter::finish() {
     if (now != after.end() && now->second.count > countBefore)
       row.versionAfter = now->second.version;
   }
+  report.units = history_.Merge(std::move(report.units), report.writtenAt);
   std::string error;
   const bool ok = WriteRunReport(folder_, report, &error);
   Done done = std::move(done_);

@@ -60,6 +60,7 @@ class RunReporter {
   TarvoLoadDialog& dialog_;
   const std::string folder_;
   const std::string programVersion_;
+  ReportHistory history_;
   Done done_;
   std::map<std::uint32_t, Answers> before_;
   int timer_ = 0;

@@ -50,6 +50,8 @@ UnitReportRow InstalledUnit() {
   job.transcript.Sent("login root password ********");
   job.transcript.Seen("a\tb");
   row.job = std::make_shared<const JobReport>(std::move(job));
+  row.wave = 1;
+  row.waveEndedAt = 1796672857;
   return row;
 }
 
@@ -106,7 +108,9 @@ TEST(RunReportTest, JsonIsExactlyTheGoldenText) {
       "\"route\": null, \"log\": null, \"login\": null, \"channel\": null, \"copy\": 61.456, "
       "\"outcome\": null, \"cancel_check\": null, \"clean_up\": null, \"route_removal\": null, "
       "\"end\": null},\n"
-      "      \"transcript\": \"transcripts/127.0.0.5.txt\"\n"
+      "      \"transcript\": \"transcripts/127.0.0.5.txt\",\n"
+      "      \"wave\": 1,\n"
+      "      \"wave_ended\": \"2026-12-07T19:47:37Z\"\n"
       "    },\n"
       "    {\n"
       "      \"address\": \"10.0.0.19\",\n"
@@ -121,7 +125,9 @@ TEST(RunReportTest, JsonIsExactlyTheGoldenText) {
       "      \"bytes_sent\": null,\n"
       "      \"started\": null,\n"
       "      \"step_seconds\": null,\n"
-      "      \"transcript\": null\n"
+      "      \"transcript\": null,\n"
+      "      \"wave\": null,\n"
+      "      \"wave_ended\": null\n"
       "    }\n"
       "  ]\n"
       "}\n";
@@ -132,12 +138,68 @@ TEST(RunReportTest, CsvIsExactlyTheGoldenText) {
   const std::string expected =
       "address,node,group,version_before,version_after,state,status,install_error,"
       "failure_class,bytes_sent,started,start_s,ping_s,gateway_s,route_s,log_s,login_s,"
-      "channel_s,copy_s,outcome_s,cancel_check_s,clean_up_s,route_removal_s,end_s,transcript\r\n"
+      "channel_s,copy_s,outcome_s,cancel_check_s,clean_up_s,route_removal_s,end_s,transcript,"
+      "wave,wave_ended\r\n"
       "127.0.0.5,5,\"Nord \"\"A\"\",\n\x01\xff "
       "\xc3\xa9\x7f\xe2\x82\\\",2.0,2.1,Finished,Success,0,,"
-      "4000,2026-12-07T19:47:27Z,0.012,1.000,,,,,,61.456,,,,,,transcripts/127.0.0.5.txt\r\n"
-      "10.0.0.19,-3,???,,,Idle,,,,,,,,,,,,,,,,,,,\r\n";
+      "4000,2026-12-07T19:47:27Z,0.012,1.000,,,,,,61.456,,,,,,transcripts/127.0.0.5.txt,"
+      "1,2026-12-07T19:47:37Z\r\n"
+      "10.0.0.19,-3,???,,,Idle,,,,,,,,,,,,,,,,,,,,,\r\n";
   EXPECT_EQ(ReportCsv(Report()), expected);
+}
+
+// A later wave keeps what earlier ones did: wave 1 installs three units,
+// wave 2 one unit found later, with the first three no longer selected
+// (Idle, empty status, their wave-1 job still theirs); the report holds
+// all four, each with the wave that installed it. A unit that is in a wave
+// again reports its new outcome.
+TEST(RunReportTest, LaterWaveKeepsTheEarlierWavesOutcomes) {
+  const auto unit = [](int last, InstallState state, const char* status) {
+    UnitReportRow row;
+    row.address = AddressOfOctets(127, 0, 0, last);
+    row.node = last;
+    row.state = state;
+    row.status = status;
+    if (state != InstallState::Idle) row.job = std::make_shared<const JobReport>();
+    return row;
+  };
+  ReportHistory history;
+  std::vector<UnitReportRow> first = {unit(2, InstallState::Finished, "Success"),
+                                      unit(3, InstallState::Finished, "Success"),
+                                      unit(4, InstallState::Finished, "Success")};
+  first = history.Merge(first, 1000);
+  std::vector<UnitReportRow> second = first;
+  for (UnitReportRow& row : second) {
+    row.state = InstallState::Idle;
+    row.status.clear();
+    row.group = "moved";
+  }
+  second.push_back(unit(9, InstallState::Finished, "Success"));
+  const std::vector<UnitReportRow> merged = history.Merge(second, 2000);
+  ASSERT_EQ(merged.size(), 4u);
+  for (std::size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(merged[i].state, InstallState::Finished) << i;
+    EXPECT_EQ(merged[i].status, "Success") << i;
+    EXPECT_EQ(merged[i].job, first[i].job) << i;
+    EXPECT_EQ(merged[i].wave, 1) << i;
+    EXPECT_EQ(merged[i].waveEndedAt, 1000) << i;
+    EXPECT_EQ(merged[i].group, "moved") << "what the unit reports now";
+  }
+  EXPECT_EQ(merged[3].wave, 2);
+  EXPECT_EQ(merged[3].waveEndedAt, 2000);
+
+  // Wave 3: the first unit fails this time; the others keep theirs.
+  std::vector<UnitReportRow> third = second;
+  third[0] = unit(2, InstallState::Failed, "Failed Connection");
+  third[3].state = InstallState::Idle;
+  const std::vector<UnitReportRow> latest = history.Merge(third, 3000);
+  EXPECT_EQ(latest[0].status, "Failed Connection");
+  EXPECT_EQ(latest[0].wave, 3);
+  EXPECT_EQ(latest[1].wave, 1);
+  EXPECT_EQ(latest[3].status, "Success");
+  EXPECT_EQ(latest[3].wave, 2);
+  // A unit never in a wave stays as it is.
+  EXPECT_EQ(history.Merge({unit(50, InstallState::Idle, "")}, 4000)[0].wave, 0);
 }
 
 TEST(RunReportTest, EmptyReportIsStillWellFormed) {

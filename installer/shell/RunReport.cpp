@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <string_view>
 
 #include "install/InstallJob.h"
 #include "platform/Errors.h"
@@ -324,7 +325,12 @@ std::string JsonString(const std::string& bytes) {
          "\"";
 }
 
-std::string CsvField(const std::string& bytes) {
+std::string CsvField(const std::string& text) {
+  // A spreadsheet takes a field that starts like a formula for one, and a
+  // unit's group or version could carry one: a leading ' keeps it text.
+  const bool formula =
+      !text.empty() && std::string_view("=+-@\t\r").find(text[0]) != std::string_view::npos;
+  const std::string bytes = formula ? "'" + text : text;
   if (bytes.find_first_of(",\"\r\n") == std::string::npos) return bytes;
   std::string out = "\"";
   for (const char c : bytes) {

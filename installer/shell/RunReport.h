@@ -13,7 +13,9 @@
 // that is not part of valid UTF-8 is written as \u00XX (its Latin-1
 // reading), so the file is always valid JSON; in CSV (RFC 4180, CRLF line
 // ends) a field holding a comma, quote, CR or LF is quoted with its quotes
-// doubled, and the bytes are kept as they are.
+// doubled, a field that starts with =, +, -, @, tab or CR gets a leading '
+// so that a spreadsheet does not run it as a formula, and the bytes are
+// otherwise kept as they are (the JSON keeps the exact text).
 #pragma once
 
 #include <cstdint>
@@ -89,7 +91,8 @@ std::string TranscriptName(std::uint32_t address);
 
 // A JSON string literal with its quotes, for any bytes.
 std::string JsonString(const std::string& bytes);
-// One CSV field, quoted when it must be.
+// One CSV field, quoted when it must be, with a leading ' before a
+// formula's first character.
 std::string CsvField(const std::string& bytes);
 // The bytes made safe to print on a terminal: valid UTF-8 stays, control
 // bytes and bytes outside valid UTF-8 become \xNN.

@@ -240,6 +240,26 @@ TEST(RunReportTest, CsvQuotesOnlyWhatMustBeQuoted) {
   EXPECT_EQ(CsvField("\x01\xff\xc3\xa9;'"), "\x01\xff\xc3\xa9;'");
 }
 
+// A group or version that a spreadsheet would run as a formula is written
+// to the CSV with a leading ', and kept exactly in the JSON.
+TEST(RunReportTest, CsvDefusesFormulasAndJsonKeepsThem) {
+  EXPECT_EQ(CsvField("=1+2"), "'=1+2");
+  EXPECT_EQ(CsvField("+49"), "'+49");
+  EXPECT_EQ(CsvField("-2.0"), "'-2.0");
+  EXPECT_EQ(CsvField("@SUM(A1)"), "'@SUM(A1)");
+  EXPECT_EQ(CsvField("\tx"), "'\tx");
+  EXPECT_EQ(CsvField("\rx"), "\"'\rx\"");
+  EXPECT_EQ(CsvField("=HYPERLINK(\"h\",\"x\")"), "\"'=HYPERLINK(\"\"h\"\",\"\"x\"\")\"");
+  EXPECT_EQ(CsvField("a=b"), "a=b") << "only the first character counts";
+  RunReport report = Report();
+  report.units[0].group = "=cmd|' /C calc'!A0";
+  report.units[0].versionAfter = "-1";
+  EXPECT_NE(ReportCsv(report).find(",'=cmd|' /C calc'!A0,2.0,'-1,"), std::string::npos)
+      << ReportCsv(report);
+  EXPECT_NE(ReportJson(report).find("\"group\": \"=cmd|' /C calc'!A0\""), std::string::npos);
+  EXPECT_NE(ReportJson(report).find("\"version_after\": \"-1\""), std::string::npos);
+}
+
 TEST(RunReportTest, PrintableTextDefusesTerminalBytes) {
   EXPECT_EQ(PrintableText("North \xc3\xa9"), "North \xc3\xa9");
   EXPECT_EQ(PrintableText("\x1b[2J\\"), "\\x1b[2J\\x5c");

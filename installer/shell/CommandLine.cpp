@@ -44,6 +44,8 @@ class Parser {
     if (result_.mode == CommandLine::Mode::Error) return result_;
     if (informational_ != CommandLine::Mode::Dialog) {
       result_.mode = informational_;
+    } else if (!stray_.empty() && result_.mode == CommandLine::Mode::Headless) {
+      fail("unexpected argument \"" + stray_ + "\"");
     } else if (!headlessOption.empty() && result_.mode != CommandLine::Mode::Headless) {
       fail(headlessOption + " is only for a headless run (--headless)");
     }
@@ -68,7 +70,10 @@ class Parser {
     if (name_ == "--add") return add_address();
     *headlessOnly = false;
     if (name_.rfind("-", 0) == 0 && name_.size() > 1) return fail("unknown option " + name_);
-    return fail("unexpected argument \"" + arguments_[index_] + "\"");
+    // The dialog ignores what is not an option (a file dropped on the
+    // program, a shortcut's argument); a headless run refuses it.
+    if (stray_.empty()) stray_ = arguments_[index_];
+    return true;
   }
 
   // --help and --version win over everything else on the line, as users
@@ -139,6 +144,7 @@ class Parser {
   std::size_t index_ = 0;
   std::string name_;
   std::optional<std::string> inlineValue_;
+  std::string stray_;
   CommandLine::Mode informational_ = CommandLine::Mode::Dialog;
   CommandLine result_;
 };

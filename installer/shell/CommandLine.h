@@ -10,8 +10,10 @@
 //
 // Options take their value as the next argument or after "=". A mistake
 // (an unknown option, a missing or bad value, an option that only a headless
-// run takes) gives the Error mode with a one-line reason; the program then
-// exits with kUsageExitCode.
+// run takes, an argument that is not an option in a headless run) gives the
+// Error mode with a one-line reason; the program then exits with
+// kUsageExitCode. Without --headless an argument that is not an option is
+// ignored, as the dialog ignores its command line.
 #pragma once
 
 #include <cstdint>

@@ -46,6 +46,21 @@ TEST(CommandLineTest, ReportFolderAlsoForTheDialog) {
   EXPECT_EQ(line.reportFolder, "C:\\reports");
 }
 
+// A file dropped on the program or a shortcut's argument: the dialog
+// ignores what is not an option, but still refuses an unknown option, and a
+// headless run refuses both.
+TEST(CommandLineTest, DialogIgnoresArgumentsThatAreNotOptions) {
+  for (const std::vector<std::string>& arguments : std::vector<std::vector<std::string>>{
+           {"C:\\Users\\me\\notes.txt"}, {"stray", "-"}, {"--report", "r", "stray"}}) {
+    const CommandLine line = Parse(arguments);
+    EXPECT_EQ(line.mode, Mode::Dialog) << arguments.front() << ": " << line.error;
+  }
+  EXPECT_EQ(Parse({"stray", "--report", "r"}).reportFolder, "r");
+  EXPECT_EQ(Parse({"stray", "--bogus"}).error, "unknown option --bogus");
+  EXPECT_EQ(Parse({"stray", "--headless"}).error, "unexpected argument \"stray\"");
+  EXPECT_EQ(Parse({"stray", "--help"}).mode, Mode::Help);
+}
+
 TEST(CommandLineTest, HelpAndVersionWinOverTheRest) {
   EXPECT_EQ(Parse({"--help"}).mode, Mode::Help);
   EXPECT_EQ(Parse({"-h"}).mode, Mode::Help);

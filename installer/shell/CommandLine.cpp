@@ -64,7 +64,8 @@ class Parser {
       result_.mode = CommandLine::Mode::Headless;
       return true;
     }
-    if (name_ == "--report") return report_folder();
+    if (name_ == "--report") return folder(&result_.reportFolder);
+    if (name_ == "--release") return folder(&result_.releaseFolder);
     *headlessOnly = true;
     if (name_ == "--discover-seconds") return discover_seconds();
     if (name_ == "--add") return add_address();
@@ -126,11 +127,11 @@ class Parser {
     return true;
   }
 
-  bool report_folder() {
+  bool folder(std::string* into) {
     const std::optional<std::string> text = value();
     if (!text) return false;
-    if (text->empty()) return fail("--report needs a folder");
-    result_.reportFolder = *text;
+    if (text->empty()) return fail(name_ + " needs a folder");
+    *into = *text;
     return true;
   }
 
@@ -178,13 +179,16 @@ bool ParseUnitAddress(const std::string& text, std::uint32_t* address) {
 }
 
 std::string UsageText() {
-  return "Usage: fieldloader [--report PATH]\n"
+  return "Usage: fieldloader [--release DIR] [--report PATH]\n"
          "       fieldloader --headless [--discover-seconds N] [--add ADDRESS]... "
-         "[--report PATH]\n"
+         "[--release DIR] [--report PATH]\n"
          "       fieldloader --help | --version\n"
          "\n"
-         "Loads the release in the program's own folder (\"ftpdwnld.txt\" and the files\n"
-         "it names) onto Tarvo units. Without --headless the dialog opens.\n"
+         "Loads a release (\"ftpdwnld.txt\" and the files it names) onto Tarvo units:\n"
+         "the one in --release DIR, else the one in the program's own folder, or,\n"
+         "for a program installed under /usr, the one in the current folder\n"
+         "(cd /path/to/release && fieldloader). Without --headless the dialog\n"
+         "opens.\n"
          "\n"
          "  --headless            run without a screen: discover units, install the\n"
          "                        release on every unit found and on each --add\n"
@@ -194,6 +198,8 @@ std::string UsageText() {
          "                        install starts (default 3, at most 3600)\n"
          "  --add ADDRESS         also install on the unit at this IPv4 address\n"
          "                        (repeatable)\n"
+         "  --release DIR         the release folder, where the program also writes\n"
+         "                        its logs and the report\n"
          "  --report PATH         the folder for fieldloader-report.json,\n"
          "                        fieldloader-report.csv and transcripts/ (default:\n"
          "                        the release folder); made and tried before\n"

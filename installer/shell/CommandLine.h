@@ -4,8 +4,9 @@
 // once for both platforms and tested on its own: each entry point hands in
 // its arguments as UTF-8 and acts on the result.
 //
-//   fieldloader [--report PATH]
-//   fieldloader --headless [--discover-seconds N] [--add ADDRESS]... [--report PATH]
+//   fieldloader [--release DIR] [--report PATH]
+//   fieldloader --headless [--discover-seconds N] [--add ADDRESS]...
+//               [--release DIR] [--report PATH]
 //   fieldloader --help | --version
 //
 // Options take their value as the next argument or after "=". A mistake
@@ -35,6 +36,9 @@ struct CommandLine {
   std::vector<std::uint32_t> addresses;
   // The folder named by --report as given (empty: beside the release).
   std::string reportFolder;
+  // The release folder named by --release as given (empty: the program's
+  // own folder, or the current one for a program installed under /usr).
+  std::string releaseFolder;
   // Why the command line was refused (Error mode only).
   std::string error;
 };

@@ -34,6 +34,18 @@ std::string AbsoluteFolder(const std::string& folder) {
   return std::string(text.begin(), text.end());
 }
 
+// The folder the release is read from and the program writes into: the
+// one --release names, else the program's own. A program installed under
+// /usr (the Linux package) is shared by every release, and its folder is
+// no place to write: it works on the current folder instead. "" keeps the
+// current folder.
+std::string ReleaseFolder(const CommandLine& options) {
+  if (!options.releaseFolder.empty()) return AbsoluteFolder(options.releaseFolder);
+  const std::string own = platform::ProgramDirectory();
+  if (own == "/usr" || own.rfind("/usr/", 0) == 0) return std::string();
+  return own;
+}
+
 int RunHeadlessHere(const ProgramStart& start) {
   platform::AttachParentConsole();
   std::FILE* out = platform::SplitStandardOutput(kOutputLogName);
@@ -62,8 +74,8 @@ ProgramStart StartProgram(const std::vector<std::string>& arguments) {
     case CommandLine::Mode::Dialog:
     case CommandLine::Mode::Headless: break;
   }
-  // The report folder is named from where the user stands; everything else
-  // from the program's own folder.
+  // The report and release folders are named from where the user stands;
+  // everything else from the release folder.
   start.reportFolder = AbsoluteFolder(start.options.reportFolder);
   std::string unwritable;
   if (!start.options.reportFolder.empty() && !CheckReportFolder(start.reportFolder, &unwritable)) {
@@ -71,8 +83,12 @@ ProgramStart StartProgram(const std::vector<std::string>& arguments) {
     start.exitCode = CommandLine::kUsageExitCode;
     return start;
   }
-  const std::string folder = platform::ProgramDirectory();
-  if (!folder.empty()) platform::SetCurrentDirectoryTo(folder.c_str());
+  const std::string release = ReleaseFolder(start.options);
+  if (!release.empty() && !platform::SetCurrentDirectoryTo(release.c_str())) {
+    Tell(stderr, "fieldloader: cannot open the release folder " + release + "\n", "fieldloader");
+    start.exitCode = CommandLine::kUsageExitCode;
+    return start;
+  }
   if (start.options.mode == CommandLine::Mode::Dialog) {
     start.done = false;
     return start;

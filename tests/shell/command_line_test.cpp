@@ -40,10 +40,14 @@ TEST(CommandLineTest, HeadlessWithEveryOptionInBothForms) {
   EXPECT_EQ(before.discoverSeconds, 0);
 }
 
-TEST(CommandLineTest, ReportFolderAlsoForTheDialog) {
-  const CommandLine line = Parse({"--report", "C:\\reports"});
+TEST(CommandLineTest, ReportAndReleaseFoldersAlsoForTheDialog) {
+  const CommandLine line = Parse({"--report", "C:\\reports", "--release=D:\\rel 2"});
   ASSERT_EQ(line.mode, Mode::Dialog) << line.error;
   EXPECT_EQ(line.reportFolder, "C:\\reports");
+  EXPECT_EQ(line.releaseFolder, "D:\\rel 2");
+  EXPECT_EQ(Parse({"--headless", "--release", "r"}).releaseFolder, "r");
+  EXPECT_EQ(Parse({"--release"}).error, "--release needs a value");
+  EXPECT_EQ(Parse({"--release="}).error, "--release needs a folder");
 }
 
 // A file dropped on the program or a shortcut's argument: the dialog
@@ -124,7 +128,7 @@ TEST(CommandLineTest, AddressesAreReadStrictly) {
 TEST(CommandLineTest, TextsForTheUser) {
   const std::string usage = UsageText();
   for (const char* option : {"--headless", "--discover-seconds N", "--add ADDRESS", "--report PATH",
-                             "--help", "--version"}) {
+                             "--release DIR", "--help", "--version"}) {
     EXPECT_NE(usage.find(option), std::string::npos) << option;
   }
   EXPECT_EQ(usage.back(), '\n');

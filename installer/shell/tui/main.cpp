@@ -1,6 +1,6 @@
 // The Linux entry point of fieldloader: the command line is read (--help,
 // --version and a headless run end there, see ProgramStart.h), the
-// program's folder becomes the current directory (the release's files are
+// release folder becomes the current directory (the release's files are
 // read relative to it), the terminal is checked (a missing, unknown or too
 // small one ends the program with one line on standard error and exit code
 // 2, before anything starts), and the program runs behind the text dialog
@@ -11,7 +11,7 @@
 //
 // The screen is drawn on the terminal itself, and standard output, which
 // carries the program's diagnostics, goes to "fieldloader-output.log" in the
-// program's folder.
+// release folder.
 #include <cstdio>
 #include <string>
 #include <vector>

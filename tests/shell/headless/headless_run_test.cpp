@@ -265,6 +265,32 @@ TEST_F(HeadlessRunTest, BadReportFolderExitsTwoAndAnUnwrittenReportThree) {
   EXPECT_EQ(Finish(process, 30000), 3);
 }
 
+// --release names the release folder, from where the program was started:
+// the program elsewhere reads it, writes its log and report there, and
+// leaves its own folder as it was.
+TEST_F(HeadlessRunTest, ReleaseFolderIsNamedAndTheProgramsOwnIsLeftAlone) {
+  ZEQ_REQUIRE_UNITSIM();
+  StartUnits({SimUnit("127.0.0.2")});
+  WriteRelease();
+  const std::filesystem::path programs = folder_ / "programs";
+  std::filesystem::create_directories(programs / "start");
+  std::filesystem::rename(program_, programs / program_.filename());
+  program_ = programs / program_.filename();
+  platform::ProcessHandle* process = platform::StartProcess(
+      program_.string(), {"--headless", "--discover-seconds=1", "--release", "../.."},
+      (programs / "start").string().c_str());
+  ASSERT_NE(process, nullptr) << platform::LastProcessError();
+  EXPECT_EQ(Finish(process, 30000), 0);
+  EXPECT_EQ(Report().at("127.0.0.2").at("status"), "Success");
+  EXPECT_TRUE(std::filesystem::exists(folder_ / "fieldloader-output.log"));
+  std::size_t inProgramFolder = 0;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(programs)) {
+    if (entry.path() != program_ && entry.path() != programs / "start") ++inProgramFolder;
+  }
+  EXPECT_EQ(inProgramFolder, 0u) << "the program wrote into its own folder";
+  EXPECT_EQ(Run({"--headless", "--release", (folder_ / "missing").string()}), 2);
+}
+
 TEST_F(HeadlessRunTest, NothingCouldStartExitsTwoWithoutAReport) {
   // No unit answers and none is named.
   WriteRelease();

@@ -1,9 +1,11 @@
 #!/bin/sh
 # The text front end in a terminal, against simulated units on the loopback
 # network of the test's own namespace: the list fills from discovery, two
-# units chosen with Space and started with Enter both reach "Success", an
-# address typed into the box becomes a row, and Esc ends the program with
-# exit code 0 and the terminal back in its normal screen. The dialog fits
+# units chosen with Space and started with Enter both reach "Success", the
+# marking keys ("*", Space, "f") work and marks survive a sort, a bad
+# address says so, an address typed into the box becomes a row with the
+# focus back on the list, a rescan shows "Scanning...", and Esc ends the
+# program with exit code 0 and the terminal back in its normal screen. The dialog fits
 # 80 x 24 and grows when the terminal does.
 #
 # A release without its manifest shows the error box and ends with code 1;
@@ -115,8 +117,8 @@ wait_for "Total Tarvos Found: 2" 5 || fail "the count is not 2"
 wait_for "North" 1 || fail "the group is not shown"
 snapshot found
 
-# Choose both rows and start with Enter on the list.
-tmux -L "$socket" send-keys -t tui Space Down Space Enter
+# Mark both rows (Space marks and moves down) and start with Enter.
+tmux -L "$socket" send-keys -t tui Space Space Enter
 wait_for "Success" 60 || fail "no install finished"
 tries=600
 until [ "$(count_on_screen Success)" -eq 2 ]; do
@@ -141,11 +143,60 @@ done
 [ "$(ls "$release/transcripts" | wc -l)" -eq 2 ] || fail "not two transcripts"
 ! grep -r qorvane "$release/transcripts" || fail "a transcript shows the password"
 
-# A typed address becomes a row of its own.
-tmux -L "$socket" send-keys -t tui a 10.9.8.7 Enter
+# wait_marks N: until the list shows N marked rows.
+wait_marks() {
+  tries=50
+  until [ "$(count_on_screen '\[x\]')" -eq "$1" ]; do
+    tries=$((tries - 1))
+    [ "$tries" -gt 0 ] || fail "not $1 marked rows"
+    sleep 0.1
+  done
+}
+
+# Marks: the two rows are still marked after their install; "*" with all
+# marked marks none, and again every row; marks survive a sort, which
+# rebuilds the list; Space marks and moves down; "f" marks the failed rows
+# only, and here none failed.
+wait_marks 2
+tmux -L "$socket" send-keys -t tui '*'
+wait_marks 0
+tmux -L "$socket" send-keys -t tui '*'
+wait_marks 2
+tmux -L "$socket" send-keys -t tui 1
+sleep 0.5
+wait_marks 2
+tmux -L "$socket" send-keys -t tui '*'
+wait_marks 0
+tmux -L "$socket" send-keys -t tui Up Up Space
+wait_marks 1
+tmux -L "$socket" send-keys -t tui Space
+wait_marks 2
+tmux -L "$socket" send-keys -t tui f
+wait_marks 0
+
+# An address that is not one says so on the status line.
+tmux -L "$socket" send-keys -t tui a 1.2.3 Enter
+wait_for '"1.2.3" is not an address' 5 || fail "no word on the bad address"
+tmux -L "$socket" send-keys -t tui BSpace BSpace BSpace BSpace BSpace
+
+# A typed address becomes a row of its own, and the focus goes back to the
+# list, where "*" marks all three rows.
+tmux -L "$socket" send-keys -t tui 10.9.8.7 Enter
 wait_for " 10.  9.  8.  7" 5 || fail "the typed address is not listed"
 wait_for "Total Tarvos Found: 3" 5 || fail "the count does not include the typed unit"
+tmux -L "$socket" send-keys -t tui '*'
+wait_marks 3
 snapshot added
+
+# A rescan says "Scanning..." until the units have had their time.
+tmux -L "$socket" send-keys -t tui r
+wait_for "Scanning\.\.\." 2 || fail "no Scanning... after a rescan"
+tries=80
+while tmux -L "$socket" capture-pane -p -t tui | grep -q "Scanning\.\.\."; do
+  tries=$((tries - 1))
+  [ "$tries" -gt 0 ] || fail "Scanning... did not end"
+  sleep 0.1
+done
 
 # The dialog grows with the terminal.
 tmux -L "$socket" resize-window -t tui -x 120 -y 40

@@ -11,21 +11,14 @@ set -u
 fieldloader=$1
 scratch=$2
 
-if [ "${ZEQ_IN_NETNS:-}" != 1 ]; then
-  if [ "${CI:-}" = true ]; then echo "FAIL: no private namespaces"; exit 1; fi
-  echo "SKIP: needs private network and mount namespaces"; exit 77
-fi
+. "$(dirname "$0")/script_support.sh"
+require_netns
 lib=/usr/local/lib
 if [ ! -d "$lib" ] || ! mount -t tmpfs tmpfs "$lib" 2>/dev/null; then
   if [ "${CI:-}" = true ]; then echo "FAIL: cannot mount a tmpfs on $lib"; exit 1; fi
   echo "SKIP: cannot mount a tmpfs on $lib"; exit 77
 fi
 trap 'umount "$lib" 2>/dev/null' EXIT
-
-fail() {
-  echo "FAIL: $1"
-  exit 1
-}
 
 rm -rf "$scratch"
 mkdir -p "$scratch/release" "$scratch/bin" "$lib/fieldloader"

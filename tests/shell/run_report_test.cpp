@@ -243,14 +243,17 @@ TEST(RunReportTest, CsvQuotesOnlyWhatMustBeQuoted) {
 // A group or version that a spreadsheet would run as a formula is written
 // to the CSV with a leading ', and kept exactly in the JSON.
 TEST(RunReportTest, CsvDefusesFormulasAndJsonKeepsThem) {
-  EXPECT_EQ(CsvField("=1+2"), "'=1+2");
-  EXPECT_EQ(CsvField("+49"), "'+49");
-  EXPECT_EQ(CsvField("-2.0"), "'-2.0");
-  EXPECT_EQ(CsvField("@SUM(A1)"), "'@SUM(A1)");
-  EXPECT_EQ(CsvField("\tx"), "'\tx");
-  EXPECT_EQ(CsvField("\rx"), "\"'\rx\"");
-  EXPECT_EQ(CsvField("=HYPERLINK(\"h\",\"x\")"), "\"'=HYPERLINK(\"\"h\"\",\"\"x\"\")\"");
-  EXPECT_EQ(CsvField("a=b"), "a=b") << "only the first character counts";
+  const std::pair<const char*, const char*> fields[] = {
+      {"=1+2", "'=1+2"},
+      {"+49", "'+49"},
+      {"-2.0", "'-2.0"},
+      {"@SUM(A1)", "'@SUM(A1)"},
+      {"\tx", "'\tx"},
+      {"\rx", "\"'\rx\""},
+      {"=HYPERLINK(\"h\",\"x\")", "\"'=HYPERLINK(\"\"h\"\",\"\"x\"\")\""},
+      {"a=b", "a=b"},  // only the first character counts
+  };
+  for (const auto& [text, field] : fields) EXPECT_EQ(CsvField(text), field) << text;
   RunReport report = Report();
   report.units[0].group = "=cmd|' /C calc'!A0";
   report.units[0].versionAfter = "-1";

@@ -15,10 +15,8 @@ set -u
 fieldloader=$1
 scratch=$2
 
-if [ "${ZEQ_IN_NETNS:-}" != 1 ]; then
-  if [ "${CI:-}" = true ]; then echo "FAIL: no private network namespace"; exit 1; fi
-  echo "SKIP: needs a private network namespace"; exit 77
-fi
+. "$(dirname "$0")/script_support.sh"
+require_netns
 command -v tmux >/dev/null || { echo "SKIP: no tmux"; exit 77; }
 
 rm -rf "$scratch"
@@ -30,11 +28,6 @@ printf 'x' >"$release/payload.bin"
 printf 'cd /opt/tarvo\nsend payload.bin\n' >"$release/ftpdwnld.txt"
 socket="zeq-term-$$"
 trap 'tmux -L "$socket" kill-server 2>/dev/null' EXIT
-
-fail() {
-  echo "FAIL: $1"
-  exit 1
-}
 
 # expect_refusal NAME CODE FILE TEXT: the run ended with code 2 and one line
 # on standard error naming the fault and --headless.
@@ -58,12 +51,7 @@ in_tmux() {
   rm -f "$scratch/$1.code"
   tmux -L "$socket" -f /dev/null new-session -d -s "$1" -x "$2" -y "$3" \
     "$4 2>'$scratch/$1.err'; echo \$? >'$scratch/$1.code'"
-  tries=100
-  until [ -s "$scratch/$1.code" ]; do
-    tries=$((tries - 1))
-    [ "$tries" -gt 0 ] || fail "$1: the program did not end"
-    sleep 0.1
-  done
+  retry 100 "$1: the program did not end" test -s "$scratch/$1.code"
 }
 
 in_tmux output 80 24 "TERM=xterm timeout 10 '$release/fieldloader' >'$scratch/output.out'"
@@ -81,18 +69,10 @@ expect_refusal small "$(cat "$scratch/small.code")" "$scratch/small.err" "79 x 2
 # notices the lost terminal and ends.
 tmux -L "$socket" -f /dev/null new-session -d -s hangup -x 80 -y 24 \
   "trap '' HUP; TERM=xterm timeout --foreground 30 '$release/fieldloader'; echo \$? >'$scratch/hangup.code'"
-tries=100
-until tmux -L "$socket" capture-pane -p -t hangup | grep -q "Tarvo Installer"; do
-  tries=$((tries - 1))
-  [ "$tries" -gt 0 ] || fail "hangup: no dialog"
-  sleep 0.1
-done
+shows_dialog() { tmux -L "$socket" capture-pane -p -t hangup | grep -q "Tarvo Installer"; }
+retry 100 "hangup: no dialog" shows_dialog
 tmux -L "$socket" kill-session -t hangup
-tries=100
-until [ -s "$scratch/hangup.code" ]; do
-  tries=$((tries - 1))
-  [ "$tries" -gt 0 ] || fail "hangup: the program did not end after its terminal hung up"
-  sleep 0.1
-done
+retry 100 "hangup: the program did not end after its terminal hung up" \
+  test -s "$scratch/hangup.code"
 [ "$(cat "$scratch/hangup.code")" = 0 ] || fail "hangup: exit code $(cat "$scratch/hangup.code")"
 echo "PASS"

@@ -17,6 +17,7 @@ set -u
 fieldloader=$1
 unitsim=$2
 scratch=$3
+. "$(dirname "$0")/script_support.sh"
 
 if [ "${ZEQ_IN_NETNS:-}" != 1 ]; then
   if [ "${CI:-}" = true ]; then echo "FAIL: no private network namespace"; exit 1; fi
@@ -143,15 +144,10 @@ done
 [ "$(ls "$release/transcripts" | wc -l)" -eq 2 ] || fail "not two transcripts"
 ! grep -r qorvane "$release/transcripts" || fail "a transcript shows the password"
 
+marks_shown() { [ "$(count_on_screen '\[x\]')" -eq "$1" ]; }
+scanning_shown() { tmux -L "$socket" capture-pane -p -t tui | grep -q "Scanning\.\.\."; }
 # wait_marks N: until the list shows N marked rows.
-wait_marks() {
-  tries=50
-  until [ "$(count_on_screen '\[x\]')" -eq "$1" ]; do
-    tries=$((tries - 1))
-    [ "$tries" -gt 0 ] || fail "not $1 marked rows"
-    sleep 0.1
-  done
-}
+wait_marks() { retry 50 "not $1 marked rows" marks_shown "$1"; }
 
 # Marks: the two rows are still marked after their install; "*" with all
 # marked marks none, and again every row; marks survive a sort, which
@@ -191,12 +187,7 @@ snapshot added
 # A rescan says "Scanning..." until the units have had their time.
 tmux -L "$socket" send-keys -t tui r
 wait_for "Scanning\.\.\." 2 || fail "no Scanning... after a rescan"
-tries=80
-while tmux -L "$socket" capture-pane -p -t tui | grep -q "Scanning\.\.\."; do
-  tries=$((tries - 1))
-  [ "$tries" -gt 0 ] || fail "Scanning... did not end"
-  sleep 0.1
-done
+retry 80 "Scanning... did not end" eval '! scanning_shown'
 
 # The dialog grows with the terminal.
 tmux -L "$socket" resize-window -t tui -x 120 -y 40

@@ -48,6 +48,11 @@ class Program {
   int RunDialog(DialogView& view);
   // Whether the latest report of RunDialog could not be written.
   bool reportFailed() const { return reportFailed_; }
+  // After the text dialog's loop has ended: when a run was still in
+  // progress (Exit, Esc or a lost terminal cancelled it), waits a bounded
+  // time for the cancelled jobs to end and writes the report at once,
+  // without the rescan. True when a run was cancelled.
+  bool ReportCancelledRun();
 
   unit_table& table() { return *table_; }
   TarvoLoadDialog& controller() { return *controller_; }

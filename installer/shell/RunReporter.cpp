@@ -31,6 +31,13 @@ void RunReporter::Report(Done done) {
   if (timer_ == 0) finish();
 }
 
+void RunReporter::ReportNow(Done done) {
+  if (timer_ != 0) finish();
+  done_ = std::move(done);
+  before_ = answers();
+  finish();
+}
+
 std::map<std::uint32_t, RunReporter::Answers> RunReporter::answers() const {
   std::map<std::uint32_t, Answers> result;
   table_.Lock();

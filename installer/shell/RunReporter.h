@@ -43,6 +43,8 @@ class RunReporter {
   RunReporter& operator=(const RunReporter&) = delete;
 
   void Report(Done done);
+  // The report at once, without the rescan (the program is ending).
+  void ReportNow(Done done);
   bool waiting() const { return timer_ != 0; }
   const std::string& folder() const { return folder_; }
 

@@ -6,28 +6,35 @@
 # exit code 2, at once (every run is bounded by timeout: a program that
 # waits for keys that never come fails here instead of hanging).
 #
-# A terminal that hangs up while the dialog runs ends the program, even when
-# the hang-up signal is ignored (as under nohup), instead of leaving it
-# spinning on a dead terminal.
+# A terminal that hangs up during an install ends the program as Exit does,
+# even when the hang-up signal is ignored (as under nohup), instead of
+# leaving it spinning on a dead terminal: the run is cancelled, its report
+# written, and the exit code is 1.
 #
-# Usage: tui_terminal_test.sh FIELDLOADER SCRATCH
+# Usage: tui_terminal_test.sh FIELDLOADER UNITSIM SCRATCH
 set -u
 fieldloader=$1
-scratch=$2
+unitsim=$2
+scratch=$3
 
 . "$(dirname "$0")/script_support.sh"
 require_netns
 command -v tmux >/dev/null || { echo "SKIP: no tmux"; exit 77; }
 
 rm -rf "$scratch"
-mkdir -p "$scratch/release" "$scratch/broken"
+mkdir -p "$scratch/release" "$scratch/broken" "$scratch/files"
 release=$scratch/release
 cp "$fieldloader" "$release/fieldloader"
 cp "$fieldloader" "$scratch/broken/fieldloader"
 printf 'x' >"$release/payload.bin"
 printf 'cd /opt/tarvo\nsend payload.bin\n' >"$release/ftpdwnld.txt"
 socket="zeq-term-$$"
-trap 'tmux -L "$socket" kill-server 2>/dev/null' EXIT
+sim=
+cleanup() {
+  tmux -L "$socket" kill-server 2>/dev/null
+  [ -z "$sim" ] || { kill "$sim" 2>/dev/null; wait "$sim" 2>/dev/null; }
+}
+trap cleanup EXIT
 
 # expect_refusal NAME CODE FILE TEXT: the run ended with code 2 and one line
 # on standard error naming the fault and --headless.
@@ -65,14 +72,23 @@ expect_refusal dumb "$(cat "$scratch/dumb.code")" "$scratch/dumb.err" "cannot mo
 in_tmux small 79 24 "TERM=xterm timeout 10 '$release/fieldloader'"
 expect_refusal small "$(cat "$scratch/small.code")" "$scratch/small.err" "79 x 24"
 
-# A hang-up while the dialog runs, with the signal ignored: the program
-# notices the lost terminal and ends.
+# A hang-up during an install, with the signal ignored: the unit never
+# prompts for the login, so its job waits until the program notices the
+# lost terminal and cancels it.
+"$unitsim" --log "$scratch/sim.log" --root "$scratch/files" \
+  --unit addr=127.0.0.2,no-prompt >"$scratch/sim.out" 2>&1 &
+sim=$!
+retry 100 "the simulator did not get ready" grep -q '"ready"' "$scratch/sim.log"
 tmux -L "$socket" -f /dev/null new-session -d -s hangup -x 80 -y 24 \
-  "trap '' HUP; TERM=xterm timeout --foreground 30 '$release/fieldloader'; echo \$? >'$scratch/hangup.code'"
-shows_dialog() { tmux -L "$socket" capture-pane -p -t hangup | grep -q "Tarvo Installer"; }
-retry 100 "hangup: no dialog" shows_dialog
+  "trap '' HUP; TERM=xterm timeout --foreground 60 '$release/fieldloader'; echo \$? >'$scratch/hangup.code'"
+shows() { tmux -L "$socket" capture-pane -p -t hangup | grep -q -- "$1"; }
+retry 100 "hangup: the unit is not listed" shows "127.  0.  0.  2"
+tmux -L "$socket" send-keys -t hangup Space Enter
+retry 100 "hangup: the install did not start" grep -q '"connect"' "$scratch/sim.log"
 tmux -L "$socket" kill-session -t hangup
-retry 100 "hangup: the program did not end after its terminal hung up" \
+retry 150 "hangup: the program did not end after its terminal hung up" \
   test -s "$scratch/hangup.code"
-[ "$(cat "$scratch/hangup.code")" = 0 ] || fail "hangup: exit code $(cat "$scratch/hangup.code")"
+[ "$(cat "$scratch/hangup.code")" = 1 ] || fail "hangup: exit code $(cat "$scratch/hangup.code")"
+grep -q '^127\.0\.0\.2,.*,cancelled,' "$release/fieldloader-report.csv" ||
+  fail "hangup: the report does not show the cancelled unit"
 echo "PASS"

@@ -43,7 +43,10 @@ int main(int argc, char** argv) {
   // terminal back before the services end.
   TuiView view(program.loop(), program.events());
   int code = program.RunDialog(view);
-  if (code == 0 && program.reportFailed()) code = kHeadlessReportNotWritten;
+  // Exit during a run (or a lost terminal) cancelled it: its report is
+  // written now, and the exit code says that units were cancelled.
+  if (program.ReportCancelledRun() && code == 0) code = kHeadlessSomeFailed;
+  if (program.reportFailed()) code = kHeadlessReportNotWritten;
   // The reason for a broken package goes below the shell's prompt, after
   // the screen is gone.
   const std::string& broken = program.controller().brokenPackageReason();

@@ -10,7 +10,8 @@
 // move the cursor, Space marks or unmarks the row and moves down, "*" marks
 // every row or, when all are marked, none, "f" marks exactly the rows whose
 // last result was a failure, Enter acts on the row as a double-click does;
-// 1-5 or F1-F5 sort by a column; "a" goes to the address box, where digits
+// 1-5 or F1-F5 sort by a column (the "Install" column groups the units by
+// their status text, see DisplaySort); "a" goes to the address box, where digits
 // and dots are typed and Enter adds (and the focus goes back to the list;
 // an address that is not one says so on the status line); "r" rescans and
 // shows "Scanning..." until the units have had their time to answer; "s"

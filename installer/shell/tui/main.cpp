@@ -22,6 +22,7 @@
 #include "shell/TarvoLoadDialog.h"
 #include "shell/tui/TerminalCheck.h"
 #include "shell/tui/TuiView.h"
+#include "units/DisplayOrder.h"
 
 int main(int argc, char** argv) {
   const ProgramStart start = StartProgram(std::vector<std::string>(argv + 1, argv + argc));
@@ -35,6 +36,7 @@ int main(int argc, char** argv) {
     return CommandLine::kUsageExitCode;
   }
   tui::IgnoreHangUp();
+  CurrentDisplaySort().statusByText = true;
   if (std::freopen(kOutputLogName, "a", stdout) != nullptr) {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
   }

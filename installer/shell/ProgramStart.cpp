@@ -34,6 +34,15 @@ std::string AbsoluteFolder(const std::string& folder) {
   return std::string(text.begin(), text.end());
 }
 
+// Why a folder cannot be entered, in the system's words where it has them.
+std::string FolderProblem(const std::string& folder) {
+  std::error_code error;
+  const bool isFolder = std::filesystem::is_directory(
+      std::filesystem::path(std::u8string(folder.begin(), folder.end())), error);
+  if (error) return error.message();
+  return isFolder ? "it cannot be entered" : "it is not a folder";
+}
+
 // The folder the release is read from and the program writes into: the
 // one --release names, else the program's own. A program installed under
 // /usr (the Linux package) is shared by every release, and its folder is
@@ -85,7 +94,10 @@ ProgramStart StartProgram(const std::vector<std::string>& arguments) {
   }
   const std::string release = ReleaseFolder(start.options);
   if (!release.empty() && !platform::SetCurrentDirectoryTo(release.c_str())) {
-    Tell(stderr, "fieldloader: cannot open the release folder " + release + "\n", "fieldloader");
+    Tell(stderr,
+         "fieldloader: cannot open the release folder " + release + ": " + FolderProblem(release) +
+             "\n",
+         "fieldloader");
     start.exitCode = CommandLine::kUsageExitCode;
     return start;
   }

@@ -34,6 +34,13 @@ else()
   set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE
       GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
   install(TARGETS fieldloader pathkeeper RUNTIME DESTINATION lib/fieldloader)
+  # fieldloader on PATH: a relative link in /usr/bin to the program, which
+  # stays beside its helper. Started through the link, the program still
+  # finds itself in /usr/lib/fieldloader and works on the current folder.
+  file(MAKE_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/package/bin)
+  file(CREATE_LINK ../lib/fieldloader/fieldloader ${CMAKE_CURRENT_BINARY_DIR}/package/bin/fieldloader
+       SYMBOLIC)
+  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/package/bin/fieldloader DESTINATION bin)
   install(FILES routehelper/linux/org.tarvo.pathkeeper.policy DESTINATION share/polkit-1/actions)
   install(FILES ${CMAKE_CURRENT_BINARY_DIR}/package/fieldloader.1.gz DESTINATION share/man/man1)
   install(FILES ${CMAKE_CURRENT_BINARY_DIR}/package/pathkeeper.8.gz DESTINATION share/man/man8)
@@ -51,7 +58,8 @@ else()
   set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
   # The extended description; CPack puts the summary line in front.
   set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "fieldloader reads a release manifest (ftpdwnld.txt) beside itself, finds the
+    "fieldloader reads the release manifest (ftpdwnld.txt) of the current folder
+(cd /path/to/release && fieldloader) or of --release DIR, finds the
 Tarvo units on the local network, and installs every selected unit in
 parallel over telnet and the units' file protocol, showing each unit's
 progress and result in a text UI. pathkeeper, its route helper, adds host

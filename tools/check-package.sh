@@ -1,6 +1,7 @@
 #!/bin/sh
 # Makes the package of a build with CPack and checks it. A Linux build's
-# Debian package must list both programs, the polkit action, both manual
+# Debian package must list both programs, the link that puts fieldloader on
+# PATH, the polkit action, both manual
 # pages and the copyright file, and lintian (when installed) must report no
 # error (and, for a release build, no hardening tag). A Windows build's zip
 # must hold both programs and the sample manifest, and both programs must ask
@@ -17,7 +18,7 @@ if grep -q 'CPACK_GENERATOR "ZIP"' "$build_dir/CPackConfig.cmake"; then
   wanted="fieldloader.exe pathkeeper.exe ftpdwnld.txt"
 else
   generator=DEB
-  wanted="./usr/lib/fieldloader/fieldloader ./usr/lib/fieldloader/pathkeeper
+  wanted="./usr/bin/fieldloader ./usr/lib/fieldloader/fieldloader ./usr/lib/fieldloader/pathkeeper
     ./usr/share/polkit-1/actions/org.tarvo.pathkeeper.policy
     ./usr/share/man/man1/fieldloader.1.gz ./usr/share/man/man8/pathkeeper.8.gz
     ./usr/share/doc/fieldloader/copyright"

@@ -44,6 +44,8 @@ class Parser {
     if (result_.mode == CommandLine::Mode::Error) return result_;
     if (informational_ != CommandLine::Mode::Dialog) {
       result_.mode = informational_;
+    } else if (!stray_.empty() && result_.mode == CommandLine::Mode::Headless) {
+      fail("unexpected argument \"" + stray_ + "\"");
     } else if (!headlessOption.empty() && result_.mode != CommandLine::Mode::Headless) {
       fail(headlessOption + " is only for a headless run (--headless)");
     }
@@ -62,13 +64,17 @@ class Parser {
       result_.mode = CommandLine::Mode::Headless;
       return true;
     }
-    if (name_ == "--report") return report_folder();
+    if (name_ == "--report") return folder(&result_.reportFolder);
+    if (name_ == "--release") return folder(&result_.releaseFolder);
     *headlessOnly = true;
     if (name_ == "--discover-seconds") return discover_seconds();
     if (name_ == "--add") return add_address();
     *headlessOnly = false;
     if (name_.rfind("-", 0) == 0 && name_.size() > 1) return fail("unknown option " + name_);
-    return fail("unexpected argument \"" + arguments_[index_] + "\"");
+    // The dialog ignores what is not an option (a file dropped on the
+    // program, a shortcut's argument); a headless run refuses it.
+    if (stray_.empty()) stray_ = arguments_[index_];
+    return true;
   }
 
   // --help and --version win over everything else on the line, as users
@@ -121,11 +127,11 @@ class Parser {
     return true;
   }
 
-  bool report_folder() {
+  bool folder(std::string* into) {
     const std::optional<std::string> text = value();
     if (!text) return false;
-    if (text->empty()) return fail("--report needs a folder");
-    result_.reportFolder = *text;
+    if (text->empty()) return fail(name_ + " needs a folder");
+    *into = *text;
     return true;
   }
 
@@ -139,6 +145,7 @@ class Parser {
   std::size_t index_ = 0;
   std::string name_;
   std::optional<std::string> inlineValue_;
+  std::string stray_;
   CommandLine::Mode informational_ = CommandLine::Mode::Dialog;
   CommandLine result_;
 };
@@ -172,13 +179,16 @@ bool ParseUnitAddress(const std::string& text, std::uint32_t* address) {
 }
 
 std::string UsageText() {
-  return "Usage: fieldloader [--report PATH]\n"
+  return "Usage: fieldloader [--release DIR] [--report PATH]\n"
          "       fieldloader --headless [--discover-seconds N] [--add ADDRESS]... "
-         "[--report PATH]\n"
+         "[--release DIR] [--report PATH]\n"
          "       fieldloader --help | --version\n"
          "\n"
-         "Loads the release in the program's own folder (\"ftpdwnld.txt\" and the files\n"
-         "it names) onto Tarvo units. Without --headless the dialog opens.\n"
+         "Loads a release (\"ftpdwnld.txt\" and the files it names) onto Tarvo units:\n"
+         "the one in --release DIR, else the one in the program's own folder, or,\n"
+         "for a program installed under /usr, the one in the current folder\n"
+         "(cd /path/to/release && fieldloader). Without --headless the dialog\n"
+         "opens.\n"
          "\n"
          "  --headless            run without a screen: discover units, install the\n"
          "                        release on every unit found and on each --add\n"
@@ -188,15 +198,20 @@ std::string UsageText() {
          "                        install starts (default 3, at most 3600)\n"
          "  --add ADDRESS         also install on the unit at this IPv4 address\n"
          "                        (repeatable)\n"
+         "  --release DIR         the release folder, where the program also writes\n"
+         "                        its logs and the report\n"
          "  --report PATH         the folder for fieldloader-report.json,\n"
          "                        fieldloader-report.csv and transcripts/ (default:\n"
-         "                        the release folder); made when missing\n"
+         "                        the release folder); made and tried before\n"
+         "                        anything starts\n"
          "  --help, -h            print this text\n"
          "  --version             print the program's version\n"
          "\n"
-         "Exit status of a headless run: 0 when every unit ended finished, 1 when\n"
-         "some unit failed or was cancelled, 2 when nothing could start (a broken\n"
-         "package, no unit found) or the command line was wrong.\n";
+         "Exit status: 0 when every unit ended finished, 1 when some unit failed or\n"
+         "was cancelled (the text dialog: 1 for a broken package), 2 when nothing\n"
+         "could start (a broken package, no unit found, a report folder that cannot\n"
+         "be written, a terminal the text dialog cannot use) or the command line\n"
+         "was wrong, 3 when the run report could not be written.\n";
 }
 
 std::string VersionText(const std::string& version) { return "fieldloader " + version + "\n"; }

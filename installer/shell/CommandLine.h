@@ -4,14 +4,17 @@
 // once for both platforms and tested on its own: each entry point hands in
 // its arguments as UTF-8 and acts on the result.
 //
-//   fieldloader [--report PATH]
-//   fieldloader --headless [--discover-seconds N] [--add ADDRESS]... [--report PATH]
+//   fieldloader [--release DIR] [--report PATH]
+//   fieldloader --headless [--discover-seconds N] [--add ADDRESS]...
+//               [--release DIR] [--report PATH]
 //   fieldloader --help | --version
 //
 // Options take their value as the next argument or after "=". A mistake
 // (an unknown option, a missing or bad value, an option that only a headless
-// run takes) gives the Error mode with a one-line reason; the program then
-// exits with kUsageExitCode.
+// run takes, an argument that is not an option in a headless run) gives the
+// Error mode with a one-line reason; the program then exits with
+// kUsageExitCode. Without --headless an argument that is not an option is
+// ignored, as the dialog ignores its command line.
 #pragma once
 
 #include <cstdint>
@@ -33,6 +36,9 @@ struct CommandLine {
   std::vector<std::uint32_t> addresses;
   // The folder named by --report as given (empty: beside the release).
   std::string reportFolder;
+  // The release folder named by --release as given (empty: the program's
+  // own folder, or the current one for a program installed under /usr).
+  std::string releaseFolder;
   // Why the command line was refused (Error mode only).
   std::string error;
 };

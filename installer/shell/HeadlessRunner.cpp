@@ -159,15 +159,14 @@ void HeadlessRunner::finish(const RunReport& report, bool ok, const std::string&
   std::fprintf(out_, "\n%s", HeadlessSummary(report).c_str());
   std::fflush(out_);
   if (!ok) std::fprintf(err_, "fieldloader: the run report was not written: %s\n", error.c_str());
-  loop_.Quit(HeadlessExitCode(report));
+  loop_.Quit(ok ? HeadlessExitCode(report) : kHeadlessReportNotWritten);
 }
 
-// Nothing was started; the report is written all the same, so that the
-// files beside the release never describe an earlier run.
+// Nothing was started, so nothing is reported: no report files and no
+// transcripts are written.
 void HeadlessRunner::end_without_run(const std::string& reason) {
   std::fprintf(err_, "fieldloader: %s\n", reason.c_str());
-  reporter_.Report(
-      [this](const RunReport&, bool, const std::string&) { loop_.Quit(kHeadlessNothingStarted); });
+  loop_.Quit(kHeadlessNothingStarted);
 }
 
 int RunHeadless(const CommandLine& options, const std::string& reportFolder, std::FILE* out,
@@ -188,13 +187,11 @@ int RunHeadless(const CommandLine& options, const std::string& reportFolder, std
     std::fprintf(err, "fieldloader: cannot start the main loop\n");
     return kHeadlessNothingStarted;
   }
-  // A broken package has been reported on err by the view.
+  // A broken package has been reported on err by the view; its reason
+  // follows. Nothing was installed, so no report is written.
   if (!program.Start(view)) {
-    std::string error;
-    RunReport empty;
-    empty.programVersion = program.version();
-    empty.writtenAt = std::time(nullptr);
-    WriteRunReport(reportFolder, empty, &error);
+    const std::string& broken = program.controller().brokenPackageReason();
+    if (!broken.empty()) std::fprintf(err, "%s\n", broken.c_str());
     return kHeadlessNothingStarted;
   }
   HeadlessRunner runner(program, view, options, out, err);

@@ -33,6 +33,8 @@ class unit_table;
 constexpr int kHeadlessAllFinished = 0;
 constexpr int kHeadlessSomeFailed = 1;
 constexpr int kHeadlessNothingStarted = 2;
+// The run ended, but its report could not be written.
+constexpr int kHeadlessReportNotWritten = 3;
 
 // The run's exit code from its report: the units that were part of the run
 // (a job ran, or their state is not Idle) decide; none at all gives 2.

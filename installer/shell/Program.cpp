@@ -7,7 +7,16 @@
 #include "shell/DialogView.h"
 #include "shell/RunReporter.h"
 #include "shell/TarvoLoadDialog.h"
+#include "units/ControllerFlags.h"
 #include "units/unit_table.h"
+
+namespace {
+
+// Cancelled jobs fail out of their step at once, their connections closed;
+// the bound only keeps a stuck one from holding the exit.
+constexpr unsigned kCancelledJobsWaitMs = 5000;
+
+}  // namespace
 
 Program::Program(const std::string& reportFolder)
     : version_(platform::ProgramVersionString("ProductVersion").value_or("Unknown")),
@@ -40,15 +49,23 @@ int Program::Run() {
   return code;
 }
 
+bool Program::ReportCancelledRun() {
+  if (runInProgressFlag == 0) return false;
+  table_->WaitForJobs(kCancelledJobsWaitMs);
+  reporter_->ReportNow(
+      [this](const RunReport&, bool ok, const std::string&) { reportFailed_ = !ok; });
+  return true;
+}
+
 int Program::RunDialog(DialogView& view) {
-  controller_->SetRunObserver(
-      RunObserver{[this, &view] {
-                    reporter_->Report([&view](const RunReport&, bool ok, const std::string& error) {
-                      if (!ok)
-                        view.ShowMessage("The run report was not written: " + error, "Run report");
-                    });
-                  },
-                  nullptr});
+  controller_->SetRunObserver(RunObserver{
+      [this, &view] {
+        reporter_->Report([this, &view](const RunReport&, bool ok, const std::string& error) {
+          reportFailed_ = !ok;
+          if (!ok) view.ShowMessage("The run report was not written: " + error, "Run report");
+        });
+      },
+      nullptr});
   if (!Start(view)) return 1;
   controller_->OpenReleaseNotes();
   return Run();

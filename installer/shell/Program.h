@@ -46,6 +46,13 @@ class Program {
   // release notes, a report after every wave (a failure to write it shown
   // by the view), the loop. 1 when the start-up failed.
   int RunDialog(DialogView& view);
+  // Whether the latest report of RunDialog could not be written.
+  bool reportFailed() const { return reportFailed_; }
+  // After the text dialog's loop has ended: when a run was still in
+  // progress (Exit, Esc or a lost terminal cancelled it), waits a bounded
+  // time for the cancelled jobs to end and writes the report at once,
+  // without the rescan. True when a run was cancelled.
+  bool ReportCancelledRun();
 
   unit_table& table() { return *table_; }
   TarvoLoadDialog& controller() { return *controller_; }
@@ -59,4 +66,5 @@ class Program {
   std::unique_ptr<TarvoLoadDialog> controller_;
   std::unique_ptr<discovery::MyTarvoInterface> deviceLink_;
   std::unique_ptr<RunReporter> reporter_;
+  bool reportFailed_ = false;
 };

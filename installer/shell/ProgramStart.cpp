@@ -9,6 +9,7 @@
 #include "platform/MessageBox.h"
 #include "platform/ProgramVersion.h"
 #include "shell/HeadlessRunner.h"
+#include "shell/RunReport.h"
 
 namespace {
 
@@ -31,6 +32,27 @@ std::string AbsoluteFolder(const std::string& folder) {
   const std::filesystem::path absolute = std::filesystem::absolute(given, error);
   const std::u8string text = (error ? given : absolute).u8string();
   return std::string(text.begin(), text.end());
+}
+
+// Why a folder cannot be entered, in the system's words where it has them.
+std::string FolderProblem(const std::string& folder) {
+  std::error_code error;
+  const bool isFolder = std::filesystem::is_directory(
+      std::filesystem::path(std::u8string(folder.begin(), folder.end())), error);
+  if (error) return error.message();
+  return isFolder ? "it cannot be entered" : "it is not a folder";
+}
+
+// The folder the release is read from and the program writes into: the
+// one --release names, else the program's own. A program installed under
+// /usr (the Linux package) is shared by every release, and its folder is
+// no place to write: it works on the current folder instead. "" keeps the
+// current folder.
+std::string ReleaseFolder(const CommandLine& options) {
+  if (!options.releaseFolder.empty()) return AbsoluteFolder(options.releaseFolder);
+  const std::string own = platform::ProgramDirectory();
+  if (own == "/usr" || own.rfind("/usr/", 0) == 0) return std::string();
+  return own;
 }
 
 int RunHeadlessHere(const ProgramStart& start) {
@@ -61,11 +83,24 @@ ProgramStart StartProgram(const std::vector<std::string>& arguments) {
     case CommandLine::Mode::Dialog:
     case CommandLine::Mode::Headless: break;
   }
-  // The report folder is named from where the user stands; everything else
-  // from the program's own folder.
+  // The report and release folders are named from where the user stands;
+  // everything else from the release folder.
   start.reportFolder = AbsoluteFolder(start.options.reportFolder);
-  const std::string folder = platform::ProgramDirectory();
-  if (!folder.empty()) platform::SetCurrentDirectoryTo(folder.c_str());
+  std::string unwritable;
+  if (!start.options.reportFolder.empty() && !CheckReportFolder(start.reportFolder, &unwritable)) {
+    Tell(stderr, "fieldloader: " + unwritable + "\n", "fieldloader");
+    start.exitCode = CommandLine::kUsageExitCode;
+    return start;
+  }
+  const std::string release = ReleaseFolder(start.options);
+  if (!release.empty() && !platform::SetCurrentDirectoryTo(release.c_str())) {
+    Tell(stderr,
+         "fieldloader: cannot open the release folder " + release + ": " + FolderProblem(release) +
+             "\n",
+         "fieldloader");
+    start.exitCode = CommandLine::kUsageExitCode;
+    return start;
+  }
   if (start.options.mode == CommandLine::Mode::Dialog) {
     start.done = false;
     return start;

@@ -1,7 +1,9 @@
 // What both entry points of fieldloader do before their dialog exists: read
 // the command line, print the help, the version or a usage mistake, make
-// the program's folder the current directory (the release is read relative
-// to it), and run a headless run to its end. Only the dialog itself is left
+// the release folder the current directory (the release is read and every
+// file of the program written relative to it: --release, else the
+// program's own folder, else for a program installed under /usr the folder
+// it was started in), and run a headless run to its end. Only the dialog itself is left
 // to the front end (see Program.h).
 #pragma once
 
@@ -22,7 +24,7 @@ struct ProgramStart {
 };
 
 // The program's diagnostics, which its parts print on standard output,
-// go to this file in the program's folder when there is no console for them.
+// go to this file in the release folder when there is no console for them.
 constexpr const char* kOutputLogName = "fieldloader-output.log";
 
 ProgramStart StartProgram(const std::vector<std::string>& arguments);

@@ -5,12 +5,16 @@
 #include "shell/RunReport.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <string_view>
 
 #include "install/InstallJob.h"
+#include "platform/Errors.h"
 #include "platform/Files.h"
 #include "platform/Sockets.h"
 #include "units/DisplayOrder.h"
@@ -156,6 +160,13 @@ const ReportColumn kReportColumns[] = {
      [](const UnitReportRow& r) { return CsvStepSeconds(Job(r)); }, true, CsvStepHeader},
     {"transcript", [](const UnitReportRow& r) { return JsonString(TranscriptName(r.address)); },
      [](const UnitReportRow& r) { return TranscriptName(r.address); }, true},
+    {"wave", [](const UnitReportRow& r) { return r.wave ? std::to_string(r.wave) : "null"; },
+     [](const UnitReportRow& r) { return r.wave ? std::to_string(r.wave) : std::string(); }},
+    {"wave_ended",
+     [](const UnitReportRow& r) {
+       return r.wave ? JsonString(UtcTimeText(r.waveEndedAt)) : std::string("null");
+     },
+     [](const UnitReportRow& r) { return r.wave ? UtcTimeText(r.waveEndedAt) : std::string(); }},
 };
 
 std::string CsvHeader(const ReportColumn& column) {
@@ -193,9 +204,24 @@ std::filesystem::path PathFromUtf8(const std::string& text) {
   return std::filesystem::path(std::u8string(text.begin(), text.end()));
 }
 
+std::string PathText(const std::filesystem::path& path) {
+  const std::u8string name = path.u8string();
+  return std::string(name.begin(), name.end());
+}
+
+// The system's reason for the failure just seen: the C library's when it
+// set one (writes, a full disk), else the system's error number (an open
+// refused by the system's own call).
+std::string SystemReason() {
+  const int number = platform::CurrentErrno();
+  if (number != 0) return std::strerror(number);
+  return "system error " + std::to_string(platform::LastSystemError());
+}
+
 // A root installer writes into the user's release folder: the report files
 // are opened without following a link.
 bool WriteFile(const std::filesystem::path& path, const std::string& content, std::string* error) {
+  platform::SetErrno(0);
   std::FILE* file = platform::OpenForWriting(path, "wb");
   bool written = file != nullptr;
   if (file != nullptr) {
@@ -203,8 +229,7 @@ bool WriteFile(const std::filesystem::path& path, const std::string& content, st
     written = std::fclose(file) == 0 && written;
   }
   if (written) return true;
-  const std::u8string name = path.u8string();
-  *error = "cannot write " + std::string(name.begin(), name.end());
+  *error = "cannot write " + PathText(path) + ": " + SystemReason();
   return false;
 }
 
@@ -231,6 +256,29 @@ std::vector<UnitReportRow> CollectReportRows(unit_table& table) {
   std::sort(rows.begin(), rows.end(), [](const UnitReportRow& a, const UnitReportRow& b) {
     return HostOrder(a.address) < HostOrder(b.address);
   });
+  return rows;
+}
+
+std::vector<UnitReportRow> ReportHistory::Merge(std::vector<UnitReportRow> rows,
+                                                std::time_t endedAt) {
+  ++waves_;
+  for (UnitReportRow& row : rows) {
+    const auto kept = kept_.find(row.address);
+    if (row.state == InstallState::Idle) {
+      if (kept == kept_.end()) continue;
+      UnitReportRow earlier = kept->second;
+      earlier.node = row.node;
+      earlier.group = row.group;
+      if (row.versionAfter) earlier.versionAfter = row.versionAfter;
+      row = std::move(earlier);
+      continue;
+    }
+    // The same job as an earlier wave reported keeps that wave.
+    const bool seen = kept != kept_.end() && row.job != nullptr && kept->second.job == row.job;
+    row.wave = seen ? kept->second.wave : waves_;
+    row.waveEndedAt = seen ? kept->second.waveEndedAt : endedAt;
+    kept_[row.address] = row;
+  }
   return rows;
 }
 
@@ -277,7 +325,12 @@ std::string JsonString(const std::string& bytes) {
          "\"";
 }
 
-std::string CsvField(const std::string& bytes) {
+std::string CsvField(const std::string& text) {
+  // A spreadsheet takes a field that starts like a formula for one, and a
+  // unit's group or version could carry one: a leading ' keeps it text.
+  const bool formula =
+      !text.empty() && std::string_view("=+-@\t\r").find(text[0]) != std::string_view::npos;
+  const std::string bytes = formula ? "'" + text : text;
   if (bytes.find_first_of(",\"\r\n") == std::string::npos) return bytes;
   std::string out = "\"";
   for (const char c : bytes) {
@@ -352,7 +405,9 @@ std::string TranscriptText(const UnitReportRow& row) {
 bool WriteRunReport(const std::string& folder, const RunReport& report, std::string* error) {
   const std::filesystem::path root = PathFromUtf8(folder.empty() ? "." : folder);
   std::error_code ignored;
-  std::filesystem::create_directories(root / RunReport::kTranscriptFolder, ignored);
+  const bool anyJob = std::any_of(report.units.begin(), report.units.end(),
+                                  [](const UnitReportRow& row) { return row.jobRan(); });
+  std::filesystem::create_directories(anyJob ? root / RunReport::kTranscriptFolder : root, ignored);
   if (!WriteFile(root / RunReport::kJsonName, ReportJson(report), error)) return false;
   if (!WriteFile(root / RunReport::kCsvName, ReportCsv(report), error)) return false;
   for (const UnitReportRow& row : report.units) {
@@ -361,5 +416,28 @@ bool WriteRunReport(const std::string& folder, const RunReport& report, std::str
       return false;
     }
   }
+  return true;
+}
+
+bool CheckReportFolder(const std::string& folder, std::string* error) {
+  const std::filesystem::path root = PathFromUtf8(folder.empty() ? "." : folder);
+  std::error_code made;
+  std::filesystem::create_directories(root, made);
+  if (made) {
+    *error = "cannot make the report folder " + PathText(root) + ": " + made.message();
+    return false;
+  }
+  // A file of our own, written and removed again: the folder's permission
+  // bits do not tell what a network share or a read-only mount allows.
+  const std::filesystem::path probe = root / "fieldloader-report.check";
+  platform::SetErrno(0);
+  std::FILE* file = platform::OpenForWriting(probe, "wb");
+  if (file == nullptr) {
+    *error = "cannot write in the report folder " + PathText(root) + ": " + SystemReason();
+    return false;
+  }
+  std::fclose(file);
+  std::error_code ignored;
+  std::filesystem::remove(probe, ignored);
   return true;
 }

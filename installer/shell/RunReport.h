@@ -1,7 +1,8 @@
 // The run report: what became of every unit of the device table, written
 // after each install run (and each wave of one) as "fieldloader-report.json"
 // and "fieldloader-report.csv", with the telnet transcript of each unit's
-// latest job in "transcripts/<address>.txt".
+// latest job in "transcripts/<address>.txt". Each unit keeps its latest
+// outcome from any wave of the program run, with the wave's number and end.
 //
 // The rows are taken from the table in one pass under its lock (a copy, so
 // the files are written without holding it); everything after that is text
@@ -12,11 +13,14 @@
 // that is not part of valid UTF-8 is written as \u00XX (its Latin-1
 // reading), so the file is always valid JSON; in CSV (RFC 4180, CRLF line
 // ends) a field holding a comma, quote, CR or LF is quoted with its quotes
-// doubled, and the bytes are kept as they are.
+// doubled, a field that starts with =, +, -, @, tab or CR gets a leading '
+// so that a spreadsheet does not run it as a formula, and the bytes are
+// otherwise kept as they are (the JSON keeps the exact text).
 #pragma once
 
 #include <cstdint>
 #include <ctime>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -40,6 +44,11 @@ struct UnitReportRow {
   // when no job ran, and then the job's columns are empty.
   std::shared_ptr<const JobReport> job;
   bool jobRan() const { return job != nullptr; }
+  // The wave of this program run whose end first reported this outcome
+  // (counted from 1), and when that wave ended; 0 for a unit that has been
+  // in no wave.
+  int wave = 0;
+  std::time_t waveEndedAt = 0;
 };
 
 struct RunReport {
@@ -50,6 +59,23 @@ struct RunReport {
   std::string programVersion;
   std::time_t writtenAt = 0;
   std::vector<UnitReportRow> units;
+};
+
+// The outcomes of every wave of this program run, so that a report keeps
+// each unit's latest outcome: a wave that did not include a unit (its row
+// was not selected, so it reads Idle again) must not erase what an earlier
+// wave did to it.
+class ReportHistory {
+ public:
+  // Takes the rows of a wave that ended at the given time and returns the
+  // rows to report: a unit in the wave (not Idle) reports its row now, with
+  // the wave that first saw its job; an Idle unit that was in an earlier
+  // wave reports that wave's row, with its node, group and version now.
+  std::vector<UnitReportRow> Merge(std::vector<UnitReportRow> rows, std::time_t endedAt);
+
+ private:
+  int waves_ = 0;
+  std::map<std::uint32_t, UnitReportRow> kept_;
 };
 
 // A copy of every unit of the table in address order, taken under its lock.
@@ -65,7 +91,8 @@ std::string TranscriptName(std::uint32_t address);
 
 // A JSON string literal with its quotes, for any bytes.
 std::string JsonString(const std::string& bytes);
-// One CSV field, quoted when it must be.
+// One CSV field, quoted when it must be, with a leading ' before a
+// formula's first character.
 std::string CsvField(const std::string& bytes);
 // The bytes made safe to print on a terminal: valid UTF-8 stays, control
 // bytes and bytes outside valid UTF-8 become \xNN.
@@ -83,5 +110,11 @@ std::string TranscriptText(const UnitReportRow& row);
 
 // Writes the two report files and the transcripts of the units whose job
 // ran into folder (UTF-8 path; made when missing). False with the reason in
-// *error when a file could not be written.
+// *error (the file and the system's reason) when a file could not be
+// written.
 bool WriteRunReport(const std::string& folder, const RunReport& report, std::string* error);
+
+// Makes the report folder when missing and tries a file in it, before a run
+// starts, so that a folder the report could never go to is found before
+// any unit is touched. False with the reason in *error.
+bool CheckReportFolder(const std::string& folder, std::string* error);

@@ -31,6 +31,13 @@ void RunReporter::Report(Done done) {
   if (timer_ == 0) finish();
 }
 
+void RunReporter::ReportNow(Done done) {
+  if (timer_ != 0) finish();
+  done_ = std::move(done);
+  before_ = answers();
+  finish();
+}
+
 std::map<std::uint32_t, RunReporter::Answers> RunReporter::answers() const {
   std::map<std::uint32_t, Answers> result;
   table_.Lock();
@@ -79,6 +86,7 @@ void RunReporter::finish() {
     if (now != after.end() && now->second.count > countBefore)
       row.versionAfter = now->second.version;
   }
+  report.units = history_.Merge(std::move(report.units), report.writtenAt);
   std::string error;
   const bool ok = WriteRunReport(folder_, report, &error);
   Done done = std::move(done_);

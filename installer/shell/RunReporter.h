@@ -43,6 +43,8 @@ class RunReporter {
   RunReporter& operator=(const RunReporter&) = delete;
 
   void Report(Done done);
+  // The report at once, without the rescan (the program is ending).
+  void ReportNow(Done done);
   bool waiting() const { return timer_ != 0; }
   const std::string& folder() const { return folder_; }
 
@@ -60,6 +62,7 @@ class RunReporter {
   TarvoLoadDialog& dialog_;
   const std::string folder_;
   const std::string programVersion_;
+  ReportHistory history_;
   Done done_;
   std::map<std::uint32_t, Answers> before_;
   int timer_ = 0;

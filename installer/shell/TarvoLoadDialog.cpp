@@ -3,6 +3,7 @@
 #include "shell/TarvoLoadDialog.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "UDPReceiver.h"
 #include "UDPSender.h"
@@ -15,6 +16,7 @@
 #include "platform/OpenDocument.h"
 #include "platform/ProgramVersion.h"
 #include "shell/DialogView.h"
+#include "shell/ProgramStart.h"
 #include "units/ControllerFlags.h"
 #include "units/unit_table.h"
 
@@ -25,6 +27,19 @@ ShellSeams ShellSeams::Platform() {
   seams.openDocument = platform::OpenDocument;
   return seams;
 }
+
+namespace {
+
+// The output log gets the message and its reason on every front end, the
+// Win32 dialog's too, whose standard output leads nowhere.
+void LogBrokenPackage(const std::string& reason) {
+  std::FILE* log = std::fopen(kOutputLogName, "a");
+  if (log == nullptr) return;
+  std::fprintf(log, "%s\n%s\n", TarvoLoadDialog::kBrokenPackageText, reason.c_str());
+  std::fclose(log);
+}
+
+}  // namespace
 
 TarvoLoadDialog::TarvoLoadDialog(unit_table& table, ShellSeams seams)
     : table_(table), seams_(std::move(seams)), context_{&table, &manifest_}, list_(table) {}
@@ -37,8 +52,9 @@ TarvoLoadDialog::~TarvoLoadDialog() {
 }
 
 bool TarvoLoadDialog::Create(DialogView* view) {
-  if (ReadPackageManifest(manifest_) == 0) {
+  if (ReadPackageManifest(manifest_, &brokenReason_) == 0) {
     view->ShowMessage(kBrokenPackageText, kBrokenPackageCaption);
+    LogBrokenPackage(brokenReason_);
     return false;
   }
   view_ = view;

@@ -76,7 +76,9 @@ class TarvoLoadDialog : public ZEQ::IUDPReceiver, public DialogEvents {
   // Start-up: reads the release manifest in the current directory; for a
   // broken package shows "Install corrupted, missing files needed for
   // install." / "Error" and returns false before anything else is started
-  // (the entry point then ends the program with code 1). Otherwise binds the
+  // (the entry point then ends the program with code 1); the message and the
+  // reason (brokenPackageReason) are added to "fieldloader-output.log".
+  // Otherwise binds the
   // view, starts the pool, receiver and sender, sends the first discovery
   // query and starts the tick.
   bool Create(DialogView* view);
@@ -126,6 +128,9 @@ class TarvoLoadDialog : public ZEQ::IUDPReceiver, public DialogEvents {
   int CountRunning();
 
   const PackageManifest& manifest() const { return manifest_; }
+  // Why Create found the package broken: the file and what is wrong with
+  // it; "" when it was not.
+  const std::string& brokenPackageReason() const { return brokenReason_; }
   DeviceList& list() { return list_; }
   // Whether the discovery receiver is listening (false after StopAll).
   bool receiving() const { return receiver_ != nullptr; }
@@ -139,6 +144,7 @@ class TarvoLoadDialog : public ZEQ::IUDPReceiver, public DialogEvents {
   ShellSeams seams_;
   DialogView* view_ = nullptr;
   PackageManifest manifest_;
+  std::string brokenReason_;
   InstallContext context_;
   DeviceList list_;
   RunObserver observer_;

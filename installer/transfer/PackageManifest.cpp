@@ -7,7 +7,9 @@
 #include "transfer/PackageManifest.h"
 
 #include <array>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <system_error>
 
@@ -88,11 +90,30 @@ bool DecodeUtf8(std::string_view text, std::u16string* out) {
   return true;
 }
 
-// The state of one read: the remote directory set by the last "cd".
+// What is wrong with a local file the probe did not find, from the file
+// system's own view of it.
+std::string LocalFileProblem(const std::u16string& localPath) {
+  std::error_code error;
+  const std::filesystem::file_status status =
+      std::filesystem::status(std::filesystem::path(localPath), error);
+  if (status.type() == std::filesystem::file_type::not_found) return "is missing";
+  if (status.type() == std::filesystem::file_type::directory) return "is a folder, not a file";
+  return "cannot be read";
+}
+
+// The state of one read: the remote directory set by the last "cd", and
+// the line being read, for the reason a read stopped.
 struct Reader {
   const LocalFileProbe& probe;
   PackageManifest& manifest;
   std::string directory;
+  std::size_t lineNumber = 0;
+  std::string problem;
+
+  bool refuse(const std::string& what) {
+    problem = std::string(kManifestFileName) + " line " + std::to_string(lineNumber) + ": " + what;
+    return false;
+  }
 
   void change_directory(const Words& words) {
     const std::string_view name = words.word[1];
@@ -107,11 +128,17 @@ struct Reader {
   // costs no more than reading it.
   bool send(const Words& words) {
     ManifestEntry entry;
-    if (words.count < 2 || words.word[1].size() > kLongestPathBytes ||
-        !DecodeUtf8(words.word[1], &entry.localPath)) {
-      return false;
+    if (words.count < 2) return refuse("\"send\" names no file");
+    if (words.word[1].size() > kLongestPathBytes) {
+      return refuse("the file name is " + std::to_string(words.word[1].size()) +
+                    " bytes long, longer than any path");
     }
-    if (!probe(entry.localPath, &entry.size)) return false;
+    if (!DecodeUtf8(words.word[1], &entry.localPath)) {
+      return refuse("the file name is not UTF-8 text");
+    }
+    if (!probe(entry.localPath, &entry.size)) {
+      return refuse("\"" + std::string(words.word[1]) + "\" " + LocalFileProblem(entry.localPath));
+    }
     const std::string_view remoteName = words.word[2];
     entry.remotePath.reserve(directory.size() + 1 + remoteName.size());
     entry.remotePath.append(directory).append(1, '/').append(remoteName);
@@ -166,28 +193,48 @@ bool ReadWholeFile(const char* name, std::string* text) {
   return !failed;
 }
 
+// Why a read that found every line good still gives 0.
+std::string EmptyManifestProblem(const PackageManifest& manifest) {
+  return std::string(kManifestFileName) + (manifest.entries.empty()
+                                               ? ": no \"send\" line names a file to install"
+                                               : ": the files it sends hold no bytes");
+}
+
 }  // namespace
 
 std::uint32_t ReadPackageManifestText(std::string_view text, const LocalFileProbe& probe,
-                                      PackageManifest& manifest) {
+                                      PackageManifest& manifest, std::string* reason) {
   manifest.autoInstall = 0;
   manifest.totalSize = 0;
-  Reader reader{probe, manifest, std::string()};
+  Reader reader{probe, manifest, std::string(), 0, std::string()};
   while (!text.empty()) {
     const std::size_t end = text.find('\n');
     std::string_view line = text.substr(0, end);
     text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+    ++reader.lineNumber;
     // A NUL ends the line's text, as it ends a C string.
     line = line.substr(0, line.find('\0'));
-    if (!reader.line(line)) return 0;
+    if (!reader.line(line)) {
+      if (reason != nullptr) *reason = reader.problem;
+      return 0;
+    }
   }
+  if (manifest.totalSize == 0 && reason != nullptr) *reason = EmptyManifestProblem(manifest);
   return manifest.totalSize;
 }
 
-std::uint32_t ReadPackageManifest(PackageManifest& manifest) {
+std::uint32_t ReadPackageManifest(PackageManifest& manifest, std::string* reason) {
   manifest.autoInstall = 0;
   manifest.totalSize = 0;
   std::string text;
-  if (!ReadWholeFile(kManifestFileName, &text)) return 0;
-  return ReadPackageManifestText(text, ProbeLocalFile, manifest);
+  errno = 0;
+  if (!ReadWholeFile(kManifestFileName, &text)) {
+    const int error = errno;
+    if (reason != nullptr) {
+      *reason = std::string(kManifestFileName) + " cannot be read" +
+                (error != 0 ? std::string(": ") + std::strerror(error) : std::string());
+    }
+    return 0;
+  }
+  return ReadPackageManifestText(text, ProbeLocalFile, manifest, reason);
 }

@@ -40,8 +40,10 @@ constexpr const char* kDefaultInstallScript = "$rsa/install.script";
 // Reads "ftpdwnld.txt" from the current folder into the manifest. Returns the
 // total size, or 0 when the manifest cannot be read or names a missing file
 // (a total of 0 is a failure for the caller too). Resets the auto-install
-// flag and the total first; entries already in the list stay.
-std::uint32_t ReadPackageManifest(PackageManifest& manifest);
+// flag and the total first; entries already in the list stay. With a result
+// of 0 and a reason given, *reason says which file is wrong and how, with
+// the manifest's line number for a bad line.
+std::uint32_t ReadPackageManifest(PackageManifest& manifest, std::string* reason = nullptr);
 
 // Finds a local file: true with the low 32 bits of its size when it exists
 // and its size can be read.
@@ -50,4 +52,4 @@ using LocalFileProbe = std::function<bool(const std::u16string& localPath, std::
 // The reader behind ReadPackageManifest, on the manifest's bytes: the same
 // result and effects, with the local files looked up through the probe.
 std::uint32_t ReadPackageManifestText(std::string_view text, const LocalFileProbe& probe,
-                                      PackageManifest& manifest);
+                                      PackageManifest& manifest, std::string* reason = nullptr);

@@ -20,14 +20,16 @@ namespace {
 
 int AsciiLower(unsigned char c) { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c; }
 
-int CompareWithoutCase(const NullableText& a, const NullableText& b) {
-  const char* left = a ? a->c_str() : "";
-  const char* right = b ? b->c_str() : "";
+int CompareWithoutCase(const char* left, const char* right) {
   for (;; ++left, ++right) {
     const int difference = AsciiLower(static_cast<unsigned char>(*left)) -
                            AsciiLower(static_cast<unsigned char>(*right));
     if (difference != 0 || *left == '\0') return difference;
   }
+}
+
+int CompareWithoutCase(const NullableText& a, const NullableText& b) {
+  return CompareWithoutCase(a ? a->c_str() : "", b ? b->c_str() : "");
 }
 
 int CompareAddresses(std::uint32_t a, std::uint32_t b) {
@@ -36,10 +38,20 @@ int CompareAddresses(std::uint32_t a, std::uint32_t b) {
   return left < right ? -1 : (left > right ? 1 : 0);
 }
 
-int CompareByKey(int key, const tarvo_object* a, const tarvo_object* b) {
-  switch (key) {
+int CompareStates(const tarvo_object* a, const tarvo_object* b) {
+  return static_cast<int>(b->state) - static_cast<int>(a->state);
+}
+
+int CompareStatusTexts(const tarvo_object* a, const tarvo_object* b) {
+  if (a->statusText.empty() != b->statusText.empty()) return a->statusText.empty() ? 1 : -1;
+  const int text = CompareWithoutCase(a->statusText.c_str(), b->statusText.c_str());
+  return text != 0 ? text : CompareStates(a, b);
+}
+
+int CompareByKey(const DisplaySort& sort, const tarvo_object* a, const tarvo_object* b) {
+  switch (sort.key) {
     case kSortByNode: return a->node - b->node;
-    case kSortByState: return static_cast<int>(b->state) - static_cast<int>(a->state);
+    case kSortByState: return sort.statusByText ? CompareStatusTexts(a, b) : CompareStates(a, b);
     case kSortByGroup: return CompareWithoutCase(a->group, b->group);
     case kSortByVersion: return CompareWithoutCase(a->version, b->version);
     default: return CompareAddresses(a->address, b->address);
@@ -67,7 +79,7 @@ void ApplyColumnClick(DisplaySort& sort, int column) {
 }
 
 int CompareForDisplay(const DisplaySort& sort, const tarvo_object* a, const tarvo_object* b) {
-  return CompareByKey(sort.key, a, b) * sort.direction;
+  return CompareByKey(sort, a, b) * sort.direction;
 }
 
 int CompareForDisplay(const tarvo_object* a, const tarvo_object* b) {

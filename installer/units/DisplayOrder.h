@@ -24,6 +24,10 @@ constexpr int kSortByVersion = 5;
 struct DisplaySort {
   int key = kSortByAddress;
   int direction = 1;
+  // The text UI's "Install" column groups the units by their status text
+  // (ASCII case ignored, an empty one after every other), then by state;
+  // the dialog's orders by state alone.
+  bool statusByText = false;
 };
 
 // The current sort state; main thread only.

@@ -40,10 +40,29 @@ TEST(CommandLineTest, HeadlessWithEveryOptionInBothForms) {
   EXPECT_EQ(before.discoverSeconds, 0);
 }
 
-TEST(CommandLineTest, ReportFolderAlsoForTheDialog) {
-  const CommandLine line = Parse({"--report", "C:\\reports"});
+TEST(CommandLineTest, ReportAndReleaseFoldersAlsoForTheDialog) {
+  const CommandLine line = Parse({"--report", "C:\\reports", "--release=D:\\rel 2"});
   ASSERT_EQ(line.mode, Mode::Dialog) << line.error;
   EXPECT_EQ(line.reportFolder, "C:\\reports");
+  EXPECT_EQ(line.releaseFolder, "D:\\rel 2");
+  EXPECT_EQ(Parse({"--headless", "--release", "r"}).releaseFolder, "r");
+  EXPECT_EQ(Parse({"--release"}).error, "--release needs a value");
+  EXPECT_EQ(Parse({"--release="}).error, "--release needs a folder");
+}
+
+// A file dropped on the program or a shortcut's argument: the dialog
+// ignores what is not an option, but still refuses an unknown option, and a
+// headless run refuses both.
+TEST(CommandLineTest, DialogIgnoresArgumentsThatAreNotOptions) {
+  for (const std::vector<std::string>& arguments : std::vector<std::vector<std::string>>{
+           {"C:\\Users\\me\\notes.txt"}, {"stray", "-"}, {"--report", "r", "stray"}}) {
+    const CommandLine line = Parse(arguments);
+    EXPECT_EQ(line.mode, Mode::Dialog) << arguments.front() << ": " << line.error;
+  }
+  EXPECT_EQ(Parse({"stray", "--report", "r"}).reportFolder, "r");
+  EXPECT_EQ(Parse({"stray", "--bogus"}).error, "unknown option --bogus");
+  EXPECT_EQ(Parse({"stray", "--headless"}).error, "unexpected argument \"stray\"");
+  EXPECT_EQ(Parse({"stray", "--help"}).mode, Mode::Help);
 }
 
 TEST(CommandLineTest, HelpAndVersionWinOverTheRest) {
@@ -109,10 +128,11 @@ TEST(CommandLineTest, AddressesAreReadStrictly) {
 TEST(CommandLineTest, TextsForTheUser) {
   const std::string usage = UsageText();
   for (const char* option : {"--headless", "--discover-seconds N", "--add ADDRESS", "--report PATH",
-                             "--help", "--version"}) {
+                             "--release DIR", "--help", "--version"}) {
     EXPECT_NE(usage.find(option), std::string::npos) << option;
   }
   EXPECT_EQ(usage.back(), '\n');
+  EXPECT_NE(usage.find("3 when the run report could not be written"), std::string::npos);
   EXPECT_EQ(VersionText("1.0.0"), "fieldloader 1.0.0\n");
   EXPECT_EQ(UsageErrorText("unknown option --x"),
             "fieldloader: unknown option --x\nTry 'fieldloader --help' for more information.\n");

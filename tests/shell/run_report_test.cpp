@@ -50,6 +50,8 @@ UnitReportRow InstalledUnit() {
   job.transcript.Sent("login root password ********");
   job.transcript.Seen("a\tb");
   row.job = std::make_shared<const JobReport>(std::move(job));
+  row.wave = 1;
+  row.waveEndedAt = 1796672857;
   return row;
 }
 
@@ -106,7 +108,9 @@ TEST(RunReportTest, JsonIsExactlyTheGoldenText) {
       "\"route\": null, \"log\": null, \"login\": null, \"channel\": null, \"copy\": 61.456, "
       "\"outcome\": null, \"cancel_check\": null, \"clean_up\": null, \"route_removal\": null, "
       "\"end\": null},\n"
-      "      \"transcript\": \"transcripts/127.0.0.5.txt\"\n"
+      "      \"transcript\": \"transcripts/127.0.0.5.txt\",\n"
+      "      \"wave\": 1,\n"
+      "      \"wave_ended\": \"2026-12-07T19:47:37Z\"\n"
       "    },\n"
       "    {\n"
       "      \"address\": \"10.0.0.19\",\n"
@@ -121,7 +125,9 @@ TEST(RunReportTest, JsonIsExactlyTheGoldenText) {
       "      \"bytes_sent\": null,\n"
       "      \"started\": null,\n"
       "      \"step_seconds\": null,\n"
-      "      \"transcript\": null\n"
+      "      \"transcript\": null,\n"
+      "      \"wave\": null,\n"
+      "      \"wave_ended\": null\n"
       "    }\n"
       "  ]\n"
       "}\n";
@@ -132,12 +138,68 @@ TEST(RunReportTest, CsvIsExactlyTheGoldenText) {
   const std::string expected =
       "address,node,group,version_before,version_after,state,status,install_error,"
       "failure_class,bytes_sent,started,start_s,ping_s,gateway_s,route_s,log_s,login_s,"
-      "channel_s,copy_s,outcome_s,cancel_check_s,clean_up_s,route_removal_s,end_s,transcript\r\n"
+      "channel_s,copy_s,outcome_s,cancel_check_s,clean_up_s,route_removal_s,end_s,transcript,"
+      "wave,wave_ended\r\n"
       "127.0.0.5,5,\"Nord \"\"A\"\",\n\x01\xff "
       "\xc3\xa9\x7f\xe2\x82\\\",2.0,2.1,Finished,Success,0,,"
-      "4000,2026-12-07T19:47:27Z,0.012,1.000,,,,,,61.456,,,,,,transcripts/127.0.0.5.txt\r\n"
-      "10.0.0.19,-3,???,,,Idle,,,,,,,,,,,,,,,,,,,\r\n";
+      "4000,2026-12-07T19:47:27Z,0.012,1.000,,,,,,61.456,,,,,,transcripts/127.0.0.5.txt,"
+      "1,2026-12-07T19:47:37Z\r\n"
+      "10.0.0.19,-3,???,,,Idle,,,,,,,,,,,,,,,,,,,,,\r\n";
   EXPECT_EQ(ReportCsv(Report()), expected);
+}
+
+// A later wave keeps what earlier ones did: wave 1 installs three units,
+// wave 2 one unit found later, with the first three no longer selected
+// (Idle, empty status, their wave-1 job still theirs); the report holds
+// all four, each with the wave that installed it. A unit that is in a wave
+// again reports its new outcome.
+TEST(RunReportTest, LaterWaveKeepsTheEarlierWavesOutcomes) {
+  const auto unit = [](int last, InstallState state, const char* status) {
+    UnitReportRow row;
+    row.address = AddressOfOctets(127, 0, 0, last);
+    row.node = last;
+    row.state = state;
+    row.status = status;
+    if (state != InstallState::Idle) row.job = std::make_shared<const JobReport>();
+    return row;
+  };
+  ReportHistory history;
+  std::vector<UnitReportRow> first = {unit(2, InstallState::Finished, "Success"),
+                                      unit(3, InstallState::Finished, "Success"),
+                                      unit(4, InstallState::Finished, "Success")};
+  first = history.Merge(first, 1000);
+  std::vector<UnitReportRow> second = first;
+  for (UnitReportRow& row : second) {
+    row.state = InstallState::Idle;
+    row.status.clear();
+    row.group = "moved";
+  }
+  second.push_back(unit(9, InstallState::Finished, "Success"));
+  const std::vector<UnitReportRow> merged = history.Merge(second, 2000);
+  ASSERT_EQ(merged.size(), 4u);
+  for (std::size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(merged[i].state, InstallState::Finished) << i;
+    EXPECT_EQ(merged[i].status, "Success") << i;
+    EXPECT_EQ(merged[i].job, first[i].job) << i;
+    EXPECT_EQ(merged[i].wave, 1) << i;
+    EXPECT_EQ(merged[i].waveEndedAt, 1000) << i;
+    EXPECT_EQ(merged[i].group, "moved") << "what the unit reports now";
+  }
+  EXPECT_EQ(merged[3].wave, 2);
+  EXPECT_EQ(merged[3].waveEndedAt, 2000);
+
+  // Wave 3: the first unit fails this time; the others keep theirs.
+  std::vector<UnitReportRow> third = second;
+  third[0] = unit(2, InstallState::Failed, "Failed Connection");
+  third[3].state = InstallState::Idle;
+  const std::vector<UnitReportRow> latest = history.Merge(third, 3000);
+  EXPECT_EQ(latest[0].status, "Failed Connection");
+  EXPECT_EQ(latest[0].wave, 3);
+  EXPECT_EQ(latest[1].wave, 1);
+  EXPECT_EQ(latest[3].status, "Success");
+  EXPECT_EQ(latest[3].wave, 2);
+  // A unit never in a wave stays as it is.
+  EXPECT_EQ(history.Merge({unit(50, InstallState::Idle, "")}, 4000)[0].wave, 0);
 }
 
 TEST(RunReportTest, EmptyReportIsStillWellFormed) {
@@ -178,6 +240,29 @@ TEST(RunReportTest, CsvQuotesOnlyWhatMustBeQuoted) {
   EXPECT_EQ(CsvField("\x01\xff\xc3\xa9;'"), "\x01\xff\xc3\xa9;'");
 }
 
+// A group or version that a spreadsheet would run as a formula is written
+// to the CSV with a leading ', and kept exactly in the JSON.
+TEST(RunReportTest, CsvDefusesFormulasAndJsonKeepsThem) {
+  const std::pair<const char*, const char*> fields[] = {
+      {"=1+2", "'=1+2"},
+      {"+49", "'+49"},
+      {"-2.0", "'-2.0"},
+      {"@SUM(A1)", "'@SUM(A1)"},
+      {"\tx", "'\tx"},
+      {"\rx", "\"'\rx\""},
+      {"=HYPERLINK(\"h\",\"x\")", "\"'=HYPERLINK(\"\"h\"\",\"\"x\"\")\""},
+      {"a=b", "a=b"},  // only the first character counts
+  };
+  for (const auto& [text, field] : fields) EXPECT_EQ(CsvField(text), field) << text;
+  RunReport report = Report();
+  report.units[0].group = "=cmd|' /C calc'!A0";
+  report.units[0].versionAfter = "-1";
+  EXPECT_NE(ReportCsv(report).find(",'=cmd|' /C calc'!A0,2.0,'-1,"), std::string::npos)
+      << ReportCsv(report);
+  EXPECT_NE(ReportJson(report).find("\"group\": \"=cmd|' /C calc'!A0\""), std::string::npos);
+  EXPECT_NE(ReportJson(report).find("\"version_after\": \"-1\""), std::string::npos);
+}
+
 TEST(RunReportTest, PrintableTextDefusesTerminalBytes) {
   EXPECT_EQ(PrintableText("North \xc3\xa9"), "North \xc3\xa9");
   EXPECT_EQ(PrintableText("\x1b[2J\\"), "\\x1b[2J\\x5c");
@@ -214,7 +299,28 @@ TEST(RunReportTest, FilesAndTranscriptsAreWritten) {
   // A folder that cannot be made is reported.
   std::ofstream(folder / "blocker") << "a file, not a folder";
   EXPECT_FALSE(WriteRunReport((folder / "blocker").string(), report, &error));
-  EXPECT_NE(error.find("fieldloader-report.json"), std::string::npos) << error;
+  EXPECT_NE(error.find("fieldloader-report.json: "), std::string::npos) << error;
+}
+
+// The folder is made and tried before a run: a folder in the place of a
+// file is refused with the system's reason, a good one is left as it was.
+TEST(RunReportTest, ReportFolderIsMadeAndTriedBeforeTheRun) {
+  const std::filesystem::path folder =
+      std::filesystem::path(testsupport::ScratchDirectory("run-report-check")) / "new";
+  std::filesystem::remove_all(folder.parent_path());
+  std::string error;
+  ASSERT_TRUE(CheckReportFolder(folder.string(), &error)) << error;
+  EXPECT_TRUE(std::filesystem::is_directory(folder));
+  EXPECT_TRUE(std::filesystem::is_empty(folder)) << "the trial file is removed again";
+  std::ofstream(folder / "plain") << "a file, not a folder";
+  EXPECT_FALSE(CheckReportFolder((folder / "plain" / "below").string(), &error));
+  EXPECT_EQ(error.rfind("cannot make the report folder ", 0), 0u) << error;
+  EXPECT_NE(error.find("plain"), std::string::npos) << error;
+  EXPECT_NE(error.find(": ", error.find("below")), std::string::npos) << "no reason: " << error;
+  // A report of units that never ran a job makes no transcripts folder.
+  RunReport idle;
+  ASSERT_TRUE(WriteRunReport((folder / "idle").string(), idle, &error)) << error;
+  EXPECT_FALSE(std::filesystem::exists(folder / "idle" / "transcripts"));
 }
 
 // The table keeps addresses in the order of their stored values, which is

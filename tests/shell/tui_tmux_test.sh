@@ -1,18 +1,23 @@
 #!/bin/sh
 # The text front end in a terminal, against simulated units on the loopback
 # network of the test's own namespace: the list fills from discovery, two
-# units chosen with Space and started with Enter both reach "Success", an
-# address typed into the box becomes a row, and Esc ends the program with
-# exit code 0 and the terminal back in its normal screen. The dialog fits
+# units chosen with Space and started with Enter both reach "Success", the
+# marking keys ("*", Space, "f") work and marks survive a sort, a bad
+# address says so, an address typed into the box becomes a row with the
+# focus back on the list, a rescan shows "Scanning...", and Esc ends the
+# program with exit code 0 and the terminal back in its normal screen. The dialog fits
 # 80 x 24 and grows when the terminal does.
 #
-# A release without its manifest shows the error box and ends with code 1.
+# A release without its manifest shows the error box and ends with code 1;
+# the reason follows the message on standard error and in the output log,
+# and no report is left behind.
 #
 # Usage: tui_tmux_test.sh FIELDLOADER UNITSIM SCRATCH
 set -u
 fieldloader=$1
 unitsim=$2
 scratch=$3
+. "$(dirname "$0")/script_support.sh"
 
 if [ "${ZEQ_IN_NETNS:-}" != 1 ]; then
   if [ "${CI:-}" = true ]; then echo "FAIL: no private network namespace"; exit 1; fi
@@ -92,7 +97,14 @@ wait_for " Error " 1 broken || fail "the box has no Error caption"
 tmux -L "$socket" capture-pane -p -t broken >"$scratch/screen-broken.txt"
 tmux -L "$socket" send-keys -t broken Enter
 wait_for "exit code 1" 10 broken || fail "a broken package did not end with code 1"
-[ ! -s "$scratch/broken/fieldloader-output.log" ] || fail "the broken package produced output"
+wait_for "^ftpdwnld.txt cannot be read: No such file or directory" 1 broken ||
+  fail "the reason is not shown after the box"
+grep -A1 "^Install corrupted, missing files needed for install.$" \
+  "$scratch/broken/fieldloader-output.log" | grep -q "^ftpdwnld.txt cannot be read" ||
+  fail "the output log does not give the reason after the message"
+for name in fieldloader-report.json fieldloader-report.csv transcripts; do
+  [ ! -e "$scratch/broken/$name" ] || fail "the broken package left $name"
+done
 
 # The program runs from elsewhere: it must make its own folder current.
 tmux -L "$socket" -f /dev/null new-session -d -s tui -x 80 -y 24 \
@@ -106,8 +118,8 @@ wait_for "Total Tarvos Found: 2" 5 || fail "the count is not 2"
 wait_for "North" 1 || fail "the group is not shown"
 snapshot found
 
-# Choose both rows and start with Enter on the list.
-tmux -L "$socket" send-keys -t tui Space Down Space Enter
+# Mark both rows (Space marks and moves down) and start with Enter.
+tmux -L "$socket" send-keys -t tui Space Space Enter
 wait_for "Success" 60 || fail "no install finished"
 tries=600
 until [ "$(count_on_screen Success)" -eq 2 ]; do
@@ -132,11 +144,50 @@ done
 [ "$(ls "$release/transcripts" | wc -l)" -eq 2 ] || fail "not two transcripts"
 ! grep -r qorvane "$release/transcripts" || fail "a transcript shows the password"
 
-# A typed address becomes a row of its own.
-tmux -L "$socket" send-keys -t tui a 10.9.8.7 Enter
+marks_shown() { [ "$(count_on_screen '\[x\]')" -eq "$1" ]; }
+scanning_shown() { tmux -L "$socket" capture-pane -p -t tui | grep -q "Scanning\.\.\."; }
+# wait_marks N: until the list shows N marked rows.
+wait_marks() { retry 50 "not $1 marked rows" marks_shown "$1"; }
+
+# Marks: the two rows are still marked after their install; "*" with all
+# marked marks none, and again every row; marks survive a sort, which
+# rebuilds the list; Space marks and moves down; "f" marks the failed rows
+# only, and here none failed.
+wait_marks 2
+tmux -L "$socket" send-keys -t tui '*'
+wait_marks 0
+tmux -L "$socket" send-keys -t tui '*'
+wait_marks 2
+tmux -L "$socket" send-keys -t tui 1
+sleep 0.5
+wait_marks 2
+tmux -L "$socket" send-keys -t tui '*'
+wait_marks 0
+tmux -L "$socket" send-keys -t tui Up Up Space
+wait_marks 1
+tmux -L "$socket" send-keys -t tui Space
+wait_marks 2
+tmux -L "$socket" send-keys -t tui f
+wait_marks 0
+
+# An address that is not one says so on the status line.
+tmux -L "$socket" send-keys -t tui a 1.2.3 Enter
+wait_for '"1.2.3" is not an address' 5 || fail "no word on the bad address"
+tmux -L "$socket" send-keys -t tui BSpace BSpace BSpace BSpace BSpace
+
+# A typed address becomes a row of its own, and the focus goes back to the
+# list, where "*" marks all three rows.
+tmux -L "$socket" send-keys -t tui 10.9.8.7 Enter
 wait_for " 10.  9.  8.  7" 5 || fail "the typed address is not listed"
 wait_for "Total Tarvos Found: 3" 5 || fail "the count does not include the typed unit"
+tmux -L "$socket" send-keys -t tui '*'
+wait_marks 3
 snapshot added
+
+# A rescan says "Scanning..." until the units have had their time.
+tmux -L "$socket" send-keys -t tui r
+wait_for "Scanning\.\.\." 2 || fail "no Scanning... after a rescan"
+retry 80 "Scanning... did not end" eval '! scanning_shown'
 
 # The dialog grows with the terminal.
 tmux -L "$socket" resize-window -t tui -x 120 -y 40

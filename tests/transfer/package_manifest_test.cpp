@@ -199,14 +199,40 @@ TEST_F(ManifestFileTest, ReadsTheManifestBesideTheProgram) {
   EXPECT_EQ(manifest.installScript, "$rsa/install.script");
 }
 
-TEST_F(ManifestFileTest, MissingManifestMissingFileAndFolderFail) {
+TEST_F(ManifestFileTest, MissingManifestMissingFileAndFolderFailWithTheirReason) {
   PackageManifest manifest;
-  EXPECT_EQ(ReadPackageManifest(manifest), 0u);
-  Write("ftpdwnld.txt", "send gone.bin x\n");
-  EXPECT_EQ(ReadPackageManifest(manifest), 0u);
+  std::string reason;
+  EXPECT_EQ(ReadPackageManifest(manifest, &reason), 0u);
+  EXPECT_EQ(reason.rfind("ftpdwnld.txt cannot be read: ", 0), 0u) << reason;
+  Write("ftpdwnld.txt", "# two lines\nsend gone.bin x\n");
+  EXPECT_EQ(ReadPackageManifest(manifest, &reason), 0u);
+  EXPECT_EQ(reason, "ftpdwnld.txt line 2: \"gone.bin\" is missing");
   Write("ftpdwnld.txt", "send sub x\n");
-  EXPECT_EQ(ReadPackageManifest(manifest), 0u) << "a folder is not a file to send";
+  EXPECT_EQ(ReadPackageManifest(manifest, &reason), 0u) << "a folder is not a file to send";
+  EXPECT_EQ(reason, "ftpdwnld.txt line 1: \"sub\" is a folder, not a file");
   EXPECT_TRUE(manifest.entries.empty());
+}
+
+// Every way the text can be broken says which line and what is wrong; a
+// manifest that reads through and still sends nothing says that.
+TEST_F(ManifestTextTest, BrokenManifestSaysWhy) {
+  const std::string longName(32767 * 3 + 1, 'n');
+  const std::pair<std::string, std::string> cases[] = {
+      {"", "ftpdwnld.txt: no \"send\" line names a file to install"},
+      {"# only\ncd /x\n", "ftpdwnld.txt: no \"send\" line names a file to install"},
+      {"send empty e\n", "ftpdwnld.txt: the files it sends hold no bytes"},
+      {"send a a\nsend\n", "ftpdwnld.txt line 2: \"send\" names no file"},
+      {"cd /\r\nsend a a\r\nsend \xe9t\xe9 x\r\n",
+       "ftpdwnld.txt line 3: the file name is not UTF-8 text"},
+      {"send " + longName + " x\n",
+       "ftpdwnld.txt line 1: the file name is 98302 bytes long, longer than any path"},
+  };
+  for (const auto& [text, why] : cases) {
+    PackageManifest manifest;
+    std::string reason;
+    EXPECT_EQ(ReadPackageManifestText(text, files_.probe(), manifest, &reason), 0u) << text;
+    EXPECT_EQ(reason, why) << text.substr(0, 40);
+  }
 }
 
 }  // namespace

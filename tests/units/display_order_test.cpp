@@ -51,6 +51,28 @@ TEST_F(DisplayOrderTest, EachKeyOrdersAsTheListShowsIt) {
   EXPECT_GT(CompareForDisplay(DisplaySort{kSortByAddress, 1}, high.get(), a.get()), 0);
 }
 
+// The text UI's "Install" sort: the same status text together, whatever
+// the state (a script that exits with 1 reads "Success" but is Failed), an
+// empty status after every other, and the state within one text.
+TEST_F(DisplayOrderTest, TextUiGroupsInstallByStatusText) {
+  const auto idle = Make("10.0.0.1", 1, "", "");
+  const auto success = Make("10.0.0.2", 2, "", "", InstallState::Finished);
+  const auto failedSuccess = Make("10.0.0.3", 3, "", "", InstallState::Failed);
+  const auto refused = Make("10.0.0.4", 4, "", "", InstallState::Failed);
+  success->statusText = "Success";
+  failedSuccess->statusText = "success";
+  refused->statusText = "Failed Connection";
+  const DisplaySort byText{kSortByState, 1, true};
+  EXPECT_LT(CompareForDisplay(byText, refused.get(), success.get()), 0);
+  EXPECT_LT(CompareForDisplay(byText, failedSuccess.get(), success.get()), 0)
+      << "one text, then the higher state first";
+  EXPECT_GT(CompareForDisplay(byText, success.get(), refused.get()), 0);
+  EXPECT_GT(CompareForDisplay(byText, idle.get(), success.get()), 0) << "empty after the rest";
+  EXPECT_LT(CompareForDisplay(DisplaySort{kSortByState, -1, true}, idle.get(), success.get()), 0);
+  // The dialog's sort sees the states alone.
+  EXPECT_GT(CompareForDisplay(DisplaySort{kSortByState, 1}, success.get(), refused.get()), 0);
+}
+
 TEST_F(DisplayOrderTest, ColumnClicksPickTheKeyAndReverseOnTheSameColumn) {
   DisplaySort sort;
   EXPECT_EQ(sort.key, kSortByAddress);

@@ -7,6 +7,8 @@
 #include <cstdio>
 
 #include "shell/DialogEvents.h"
+#include "shell/RunReporter.h"
+#include "shell/tui/TerminalCheck.h"
 #include "units/UnitOutcome.h"
 
 namespace {
@@ -22,7 +24,22 @@ const char kAddressHint[] =
     "Tarvos that do not appear in the above list (even after multiple rescans) can be added by "
     "manually entering the address in the address box below.";
 const char kHelp[] =
-    "Tab:move Space:select Enter:row 1-5:sort a:address r:rescan s:start Esc/q:exit";
+    "Space:mark *:all f:failed Enter:row 1-5:sort a:addr r:rescan s:start q:exit Tab";
+const char kScanning[] = "Scanning...";
+
+// Whether a status text is the result of a job that did not succeed: a
+// failure of the outcome table (a text that also names a finished outcome
+// does not count), or a cancel.
+bool IsFailureText(const std::string& status) {
+  if (status == unit_status::kCancelled) return true;
+  bool failed = false;
+  for (const OutcomeRow& row : kOutcomes) {
+    if (status != row.text) continue;
+    if (row.state == InstallState::Finished) return false;
+    failed = failed || row.state == InstallState::Failed;
+  }
+  return failed;
+}
 
 // Cuts or pads the text to exactly width characters.
 std::string Fit(const std::string& text, int width) {
@@ -102,8 +119,10 @@ void TuiView::InsertColumns(const ListColumn* columns, int count) {
 int TuiView::InsertRow(int index, const UnitRow& unit, bool selected) {
   if (index < 0 || index > RowCount()) index = RowCount();
   Row row;
+  row.address = unit.address;
   row.cells.assign(columns_.size(), std::string());
-  row.selected = selected;
+  row.selected = selected || marks_.count(unit.address) != 0;
+  if (row.selected) marks_.insert(unit.address);
   rows_.insert(rows_.begin() + index, row);
   UpdateRow(index, unit);
   return index;
@@ -171,6 +190,9 @@ void TuiView::ShowMessage(const std::string& text, const std::string& caption) {
     nodelay(stdscr, FALSE);
     const int key = getch();
     nodelay(stdscr, TRUE);
+    // A blocking read gives no key only when the terminal has gone: the
+    // box counts as closed, as nobody is left to close it.
+    if (key == ERR) break;
     if (key == '\n' || key == '\r' || key == KEY_ENTER || key == ' ' || key == kEscape) break;
   }
   if (shown_) draw();
@@ -179,6 +201,10 @@ void TuiView::ShowMessage(const std::string& text, const std::string& caption) {
 void TuiView::StartTick(unsigned periodMs) {
   tickTimer_ = loop_.AddTimer(periodMs, [this] {
     events_.OnTick();
+    if (scanning_ && std::chrono::steady_clock::now() >= scanEnds_) {
+      scanning_ = false;
+      statusLine_.clear();
+    }
     // A terminal resize reaches the program as a key, with no byte on
     // standard input to wake the loop; the tick picks it up.
     on_input();
@@ -193,10 +219,18 @@ void TuiView::StopTick() {
 void TuiView::on_input() {
   if (!screen_) return;
   for (int key = getch(); key != ERR && screen_; key = getch()) on_key(key);
+  // A terminal that hung up or reached its end keeps standard input
+  // readable with nothing to read: the program ends as "Exit" ends it,
+  // instead of waking for it again and again.
+  if (screen_ && tui::InputGone()) {
+    exit_program();
+    return;
+  }
   if (screen_ && shown_) draw();
 }
 
 void TuiView::on_key(int key) {
+  if (!scanning_) statusLine_.clear();
   if (on_global_key(key)) return;
   switch (focus_) {
     case Focus::List: on_list_key(key); break;
@@ -243,8 +277,11 @@ void TuiView::on_list_key(int key) {
     case KEY_HOME: move_cursor(-RowCount()); break;
     case KEY_END: move_cursor(RowCount()); break;
     case ' ':
-      if (cursor_ < RowCount()) rows_[static_cast<std::size_t>(cursor_)].selected ^= true;
+      if (cursor_ < RowCount()) mark(cursor_, !IsRowSelected(cursor_));
+      move_cursor(1);
       break;
+    case '*': mark_all_or_none(); break;
+    case 'f': mark_failed(); break;
     case '\n':
     case '\r':
     case KEY_ENTER:
@@ -266,13 +303,58 @@ void TuiView::on_address_key(int key) {
 
 void TuiView::press(Focus button) {
   switch (button) {
-    case Focus::Add: events_.OnAdd(); break;
-    case Focus::Rescan: events_.OnRescan(); break;
+    case Focus::Add: add_address(); break;
+    case Focus::Rescan:
+      events_.OnRescan();
+      // Units answer the query within the time the run report waits for
+      // their answers.
+      scanning_ = true;
+      scanEnds_ =
+          std::chrono::steady_clock::now() + std::chrono::milliseconds(RunReporter::kRescanMs);
+      statusLine_ = kScanning;
+      break;
     case Focus::Start:
       if (startEnabled_) events_.OnStartInstall();
       break;
     case Focus::Exit: exit_program(); break;
     default: break;
+  }
+}
+
+void TuiView::add_address() {
+  std::uint32_t value = 0;
+  if (!ReadAddress(&value)) {
+    statusLine_ = "\"" + address_ +
+                  "\" is not an address: type four numbers from 0 to 255, such as 192.168.1.20";
+    return;
+  }
+  events_.OnAdd();
+  focus_ = Focus::List;
+}
+
+void TuiView::mark(int row, bool marked) {
+  Row& data = rows_[static_cast<std::size_t>(row)];
+  data.selected = marked;
+  if (marked) {
+    marks_.insert(data.address);
+  } else {
+    marks_.erase(data.address);
+  }
+}
+
+void TuiView::mark_all_or_none() {
+  const bool all =
+      std::all_of(rows_.begin(), rows_.end(), [](const Row& row) { return row.selected; });
+  for (int row = 0; row < RowCount(); ++row) mark(row, !all);
+}
+
+void TuiView::mark_failed() {
+  const auto status = std::find_if(columns_.begin(), columns_.end(),
+                                   [](const ListColumn& column) { return column.isStatus(); });
+  const auto at = static_cast<std::size_t>(status - columns_.begin());
+  for (int row = 0; row < RowCount(); ++row) {
+    const std::vector<std::string>& cells = rows_[static_cast<std::size_t>(row)].cells;
+    mark(row, at < cells.size() && IsFailureText(cells[at]));
   }
 }
 
@@ -346,9 +428,10 @@ void TuiView::draw() {
   int y = LINES - bottom;
   for (const std::string& line : hint) mvaddstr(y++, 1, Fit(line, width - 2).c_str());
   draw_controls(y, width);
-  attron(A_DIM);
-  mvaddstr(LINES - 1, 0, Fit(kHelp, width).c_str());
-  attroff(A_DIM);
+  const int lineAttributes = statusLine_.empty() ? A_DIM : A_BOLD;
+  attron(lineAttributes);
+  mvaddstr(LINES - 1, 0, Fit(statusLine_.empty() ? kHelp : statusLine_, width).c_str());
+  attroff(lineAttributes);
   refresh();
 }
 

@@ -7,12 +7,21 @@
 // controller's On... operations.
 //
 // Keys: Tab and Shift-Tab move between the controls; in the list, the arrows
-// move the cursor, Space selects or deselects the row, Enter acts on the row
-// as a double-click does; 1-5 or F1-F5 sort by a column; "a" goes to the
-// address box, where digits and dots are typed and Enter adds; "r" rescans;
-// "s" starts the install; Enter or Space presses the button that has the
-// focus; Esc or "q" exits. Enter on a row with no run in progress starts the
+// move the cursor, Space marks or unmarks the row and moves down, "*" marks
+// every row or, when all are marked, none, "f" marks exactly the rows whose
+// last result was a failure, Enter acts on the row as a double-click does;
+// 1-5 or F1-F5 sort by a column (the "Install" column groups the units by
+// their status text, see DisplaySort); "a" goes to the address box, where digits
+// and dots are typed and Enter adds (and the focus goes back to the list;
+// an address that is not one says so on the status line); "r" rescans and
+// shows "Scanning..." until the units have had their time to answer; "s"
+// starts the install; Enter or Space presses the button that has the focus;
+// Esc or "q" exits. Enter on a row with no run in progress starts the
 // install of the whole selection, so it stays the default action.
+//
+// Marks belong to units, not to rows: the view keeps them by address, so a
+// sort or a rebuild of the list (which deletes and inserts every row) keeps
+// them.
 //
 // Input comes through the main loop's watch on standard input and the tick
 // through its timer, so a key press never delays the tick. The screen is
@@ -20,7 +29,10 @@
 // the terminal is restored by Close or destruction.
 #pragma once
 
+#include <chrono>
+#include <cstdint>
 #include <cstdio>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -60,6 +72,7 @@ class TuiView : public DialogView {
 
  private:
   struct Row {
+    std::uint32_t address = 0;
     std::vector<std::string> cells;
     bool selected = false;
   };
@@ -72,6 +85,10 @@ class TuiView : public DialogView {
   void on_list_key(int key);
   void on_address_key(int key);
   void press(Focus button);
+  void add_address();
+  void mark(int row, bool marked);
+  void mark_all_or_none();
+  void mark_failed();
   void exit_program();
   void move_cursor(int delta);
   void move_focus(int delta);
@@ -100,4 +117,11 @@ class TuiView : public DialogView {
   Focus focus_ = Focus::List;
   int cursor_ = 0;
   int scroll_ = 0;
+  // The addresses of the marked units, across rebuilds of the list.
+  std::set<std::uint32_t> marks_;
+  // The status line's text in place of the key help, until the next key
+  // (or, for a rescan, until scanEnds_).
+  std::string statusLine_;
+  bool scanning_ = false;
+  std::chrono::steady_clock::time_point scanEnds_;
 };

@@ -1,25 +1,42 @@
 // The Linux entry point of fieldloader: the command line is read (--help,
 // --version and a headless run end there, see ProgramStart.h), the
-// program's folder becomes the current directory (the release's files are
-// read relative to it), and the program runs behind the text dialog until
-// "Exit", Esc or "q" (see Program.h). A broken package is reported in a
-// message box and ends the program with exit code 1 before any service is
-// started.
+// release folder becomes the current directory (the release's files are
+// read relative to it), the terminal is checked (a missing, unknown or too
+// small one ends the program with one line on standard error and exit code
+// 2, before anything starts), and the program runs behind the text dialog
+// until "Exit", Esc, "q" or the loss of its terminal (see Program.h). A
+// broken package is reported in a message box and ends the program with
+// exit code 1 before any service is started; the reason follows the
+// message on standard error once the screen is gone.
 //
 // The screen is drawn on the terminal itself, and standard output, which
 // carries the program's diagnostics, goes to "fieldloader-output.log" in the
-// program's folder.
+// release folder.
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "shell/HeadlessRunner.h"
 #include "shell/Program.h"
 #include "shell/ProgramStart.h"
+#include "shell/TarvoLoadDialog.h"
+#include "shell/tui/TerminalCheck.h"
 #include "shell/tui/TuiView.h"
+#include "units/DisplayOrder.h"
 
 int main(int argc, char** argv) {
   const ProgramStart start = StartProgram(std::vector<std::string>(argv + 1, argv + argc));
   if (start.done) return start.exitCode;
+  const std::string unusable = tui::UnusableTerminalReason();
+  if (!unusable.empty()) {
+    std::fprintf(stderr,
+                 "fieldloader: %s, so the text dialog cannot run; use --headless to install "
+                 "without a screen\n",
+                 unusable.c_str());
+    return CommandLine::kUsageExitCode;
+  }
+  tui::IgnoreHangUp();
+  CurrentDisplaySort().statusByText = true;
   if (std::freopen(kOutputLogName, "a", stdout) != nullptr) {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
   }
@@ -27,5 +44,17 @@ int main(int argc, char** argv) {
   // Made after the program, the view is torn down first and gives the
   // terminal back before the services end.
   TuiView view(program.loop(), program.events());
-  return program.RunDialog(view);
+  int code = program.RunDialog(view);
+  // Exit during a run (or a lost terminal) cancelled it: its report is
+  // written now, and the exit code says that units were cancelled.
+  if (program.ReportCancelledRun() && code == 0) code = kHeadlessSomeFailed;
+  if (program.reportFailed()) code = kHeadlessReportNotWritten;
+  // The reason for a broken package goes below the shell's prompt, after
+  // the screen is gone.
+  const std::string& broken = program.controller().brokenPackageReason();
+  if (!broken.empty()) {
+    view.Close();
+    std::fprintf(stderr, "%s\n%s\n", TarvoLoadDialog::kBrokenPackageText, broken.c_str());
+  }
+  return code;
 }

@@ -1,10 +1,10 @@
 // The entry point of fieldloader.exe: it reads the command line as UTF-8
 // (--help, --version and a headless run end there, see ProgramStart.h; they
-// print on the parent's console), makes the program's folder the current
-// directory (the package files and the release notes are named relative to
-// it), and runs the program behind the Win32 view (see Program.h); the one
-// message loop of the main thread serves the dialog's keyboard navigation
-// and the device link's hidden window alike.
+// print on the parent's console), makes the release folder (--release, else
+// the program's own folder) the current directory (the package files and
+// the release notes are named relative to it), and runs the program behind the Win32 view (see
+// Program.h); the one message loop of the main thread serves the dialog's keyboard navigation and
+// the device link's hidden window alike.
 #include <windows.h>
 // shellapi.h needs the types of windows.h.
 #include <shellapi.h>

@@ -137,6 +137,12 @@ class HeadlessRunTest : public testing::Test {
     return process != nullptr ? Finish(process, timeoutMs) : -1;
   }
 
+  // A run that installed nothing leaves no report files and no transcripts.
+  void ExpectNoReport() {
+    for (const char* name : {"fieldloader-report.json", "fieldloader-report.csv", "transcripts"})
+      EXPECT_FALSE(std::filesystem::exists(folder_ / name)) << name;
+  }
+
   // The CSV report's rows by address; the JSON report must be there too.
   std::map<std::string, Row> Report(const std::filesystem::path& folder) {
     EXPECT_TRUE(std::filesystem::exists(folder / "fieldloader-report.json"));
@@ -237,15 +243,69 @@ TEST_F(HeadlessRunTest, AllFinishedExitsZeroAndReportGoesWhereAsked) {
   EXPECT_FALSE(std::filesystem::exists(folder_ / "fieldloader-report.csv"));
 }
 
-TEST_F(HeadlessRunTest, NothingCouldStartExitsTwo) {
+// A report folder that cannot be made ends the run before discovery; one
+// that goes away during the run gives exit code 3 at its end.
+TEST_F(HeadlessRunTest, BadReportFolderExitsTwoAndAnUnwrittenReportThree) {
+  ZEQ_REQUIRE_UNITSIM();
+  StartUnits({SimUnit("127.0.0.2")});
+  WriteRelease();
+  Write("plain", "a file, not a folder");
+  const std::filesystem::path below = folder_ / "plain" / "reports";
+  EXPECT_EQ(Run({"--headless", "--discover-seconds", "0", "--report", below.string()}), 2);
+  EXPECT_TRUE(sim_.Events("query", "127.0.0.2").empty()) << "discovery ran";
+  const std::filesystem::path reports = folder_ / "reports";
+  platform::ProcessHandle* process =
+      Start({"--headless", "--discover-seconds", "3", "--report", reports.string()});
+  ASSERT_NE(process, nullptr);
+  for (int tries = 0; tries < 200 && !std::filesystem::exists(reports); ++tries)
+    platform::SleepMilliseconds(50);
+  ASSERT_TRUE(std::filesystem::is_directory(reports));
+  std::filesystem::remove_all(reports);
+  Write("reports", "a file where the report folder was");
+  EXPECT_EQ(Finish(process, 30000), 3);
+}
+
+// --release names the release folder, from where the program was started:
+// the program elsewhere reads it, writes its log and report there, and
+// leaves its own folder as it was.
+TEST_F(HeadlessRunTest, ReleaseFolderIsNamedAndTheProgramsOwnIsLeftAlone) {
+  ZEQ_REQUIRE_UNITSIM();
+  StartUnits({SimUnit("127.0.0.2")});
+  WriteRelease();
+  const std::filesystem::path programs = folder_ / "programs";
+  std::filesystem::create_directories(programs / "start");
+  std::filesystem::rename(program_, programs / program_.filename());
+  program_ = programs / program_.filename();
+  platform::ProcessHandle* process = platform::StartProcess(
+      program_.string(), {"--headless", "--discover-seconds=1", "--release", "../.."},
+      (programs / "start").string().c_str());
+  ASSERT_NE(process, nullptr) << platform::LastProcessError();
+  EXPECT_EQ(Finish(process, 30000), 0);
+  EXPECT_EQ(Report().at("127.0.0.2").at("status"), "Success");
+  EXPECT_TRUE(std::filesystem::exists(folder_ / "fieldloader-output.log"));
+  std::size_t inProgramFolder = 0;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(programs)) {
+    if (entry.path() != program_ && entry.path() != programs / "start") ++inProgramFolder;
+  }
+  EXPECT_EQ(inProgramFolder, 0u) << "the program wrote into its own folder";
+  EXPECT_EQ(Run({"--headless", "--release", (folder_ / "missing").string()}), 2);
+}
+
+TEST_F(HeadlessRunTest, NothingCouldStartExitsTwoWithoutAReport) {
   // No unit answers and none is named.
   WriteRelease();
   EXPECT_EQ(Run({"--headless", "--discover-seconds", "0"}), 2);
-  EXPECT_TRUE(Report().empty());
-  // A package whose files are missing: nothing starts at all.
+  ExpectNoReport();
+  // A package whose files are missing: nothing starts at all, and the
+  // output log says why after the message.
   Write("ftpdwnld.txt", "cd /opt\nsend missing.bin missing.bin\nauto_install\n");
   EXPECT_EQ(Run({"--headless", "--add", "127.0.0.2"}), 2);
-  EXPECT_TRUE(Report().empty());
+  ExpectNoReport();
+  const std::string log = ReadFile(folder_ / "fieldloader-output.log");
+  const std::size_t message = log.find("Install corrupted, missing files needed for install.");
+  ASSERT_NE(message, std::string::npos) << log;
+  EXPECT_NE(log.find("ftpdwnld.txt line 2: \"missing.bin\" is missing", message), std::string::npos)
+      << log;
 }
 
 #ifndef _WIN32
@@ -261,7 +321,7 @@ TEST_F(HeadlessRunTest, InterruptEndsTheRunWithItsReport) {
   ASSERT_TRUE(sim_.WaitForEvent("query", "127.0.0.2", 20000));
   platform::TerminateChildProcess(process);
   EXPECT_EQ(Finish(process, 10000), 2);
-  EXPECT_TRUE(std::filesystem::exists(folder_ / "fieldloader-report.csv"));
+  ExpectNoReport();
 
   // During the install: the unit waits for a login prompt that never comes,
   // which no time limit would end; the interrupt cancels it and the run

@@ -1,14 +1,16 @@
 // The Windows program itself started on a broken package, as the user
-// starts it (no argument): it says "Install corrupted, missing files needed
-// for install." in a message box captioned "Error" before any dialog exists,
-// and once the box is closed it ends with exit code 1, never having shown
-// the main dialog. The program runs as a child under wine on the virtual
-// display; the test finds its box among the windows of its process.
+// starts it (here with a file dropped on it, an argument the dialog
+// ignores): it says "Install corrupted, missing files needed for install."
+// in a message box captioned "Error" before any dialog exists, and once the
+// box is closed it ends with exit code 1, never having shown the main
+// dialog; the output log gives the reason after the message. The program runs as a child under wine
+// on the virtual display; the test finds its box among the windows of its process.
 #include <gtest/gtest.h>
 #include <windows.h>
 
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 
 #include "TestSupport.h"
@@ -54,7 +56,7 @@ TEST(BrokenPackageExitTest, ProgramShowsTheErrorAndExitsWithOneWithoutItsDialog)
       << "cd /opt/tarvo\nsend missing.bin missing.bin\nauto_install\n";
 
   platform::ProcessHandle* process =
-      platform::StartProcess(program.string(), {}, folder.string().c_str());
+      platform::StartProcess(program.string(), {"dropped notes.txt"}, folder.string().c_str());
   ASSERT_NE(process, nullptr) << platform::LastProcessError();
   ProcessWindows seen;
   seen.processId = static_cast<DWORD>(platform::ProcessIdOf(process));
@@ -80,6 +82,12 @@ TEST(BrokenPackageExitTest, ProgramShowsTheErrorAndExitsWithOneWithoutItsDialog)
   EXPECT_EQ(code, 1);
   EXPECT_FALSE(seen.dialog) << "the main dialog appeared for a broken package";
   platform::CloseProcess(process);
+  std::stringstream log;
+  log << std::ifstream(folder / "fieldloader-output.log").rdbuf();
+  EXPECT_NE(log.str().find("Install corrupted, missing files needed for install.\n"
+                           "ftpdwnld.txt line 2: \"missing.bin\" is missing\n"),
+            std::string::npos)
+      << log.str();
   std::filesystem::remove_all(folder);
 }
 

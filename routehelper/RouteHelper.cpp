@@ -136,10 +136,7 @@ void RouteHelper::add_host_route(const RouteRequest& request) {
     added_.push_back(row);
     return;
   }
-  char line[128];
-  std::snprintf(line, sizeof line, "Could not add route %d interface num %u metric %u\n", error,
-                static_cast<unsigned>(row.interfaceIndex), static_cast<unsigned>(row.metric1));
-  output_.Log(line);
+  output_.Log(platform::RouteAddFailureLine(error, row.interfaceIndex, row.metric1).c_str());
 }
 
 // Only a row this helper added is deleted; a remove for any other route,

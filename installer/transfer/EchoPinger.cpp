@@ -1,5 +1,6 @@
 // The ping's payload, the call to the platform's echo and the lines it writes
-// to standard output.
+// to standard output (the failure texts are the platform's: each names its
+// own system's echo).
 #include "transfer/EchoPinger.h"
 
 #include <cstdio>
@@ -15,7 +16,9 @@ EchoPinger::EchoPinger() {
     std::printf("WSAStarup failed %d\n", platform::LastSocketError());
   }
   icmp_ = platform::IcmpOpen();
-  if (icmp_ == nullptr) std::printf("IcmpCreateFile() failed, err: ");
+  if (icmp_ == nullptr) {
+    std::fputs(platform::EchoOpenFailureText(platform::LastSystemError()).c_str(), stdout);
+  }
 }
 
 EchoPinger::~EchoPinger() {
@@ -28,7 +31,7 @@ platform::IcmpEchoReply EchoPinger::Ping(std::uint32_t address, unsigned timeout
   platform::IcmpEchoReply reply{};
   if (payloadSize > kMaxPayload) {
     reply.status = platform::kErrorInvalidParameter;
-    std::printf("IcmpSendEcho() failed, err: %d", platform::kErrorInvalidParameter);
+    std::fputs(platform::EchoFailureText(platform::kErrorInvalidParameter).c_str(), stdout);
     return reply;
   }
   std::uint8_t request[kMaxPayload];
@@ -44,6 +47,6 @@ platform::IcmpEchoReply EchoPinger::Ping(std::uint32_t address, unsigned timeout
   }
   reply = platform::IcmpEchoReply{};
   reply.status = static_cast<std::uint32_t>(platform::LastSystemError());
-  std::printf("IcmpSendEcho() failed, err: %d", static_cast<int>(reply.status));
+  std::fputs(platform::EchoFailureText(static_cast<int>(reply.status)).c_str(), stdout);
   return reply;
 }

@@ -163,7 +163,7 @@ int RouteRequestChannel::launch_helper(const RouteRequest* request) {
 void RouteRequestChannel::log_start_failure(int error, const RouteRequest* request) {
   const std::string remedy = platform::HelperElevationRemedy(error);
   if (remedy.empty()) {
-    LogWithCode("Could not start pathkeeper.exe ", error);
+    AppendPathkeeperLog(platform::HelperLaunchFailureLine(error).c_str());
     return;
   }
   if (request == nullptr || request->command != RouteCommand::kAddHostRoute) return;
@@ -182,7 +182,7 @@ int RouteRequestChannel::wait_for_helper() {
     if (connected == 1) return 1;
     int exitCode = 0;
     if (connected < 0 || !launcher_->IsRunning(&exitCode)) {
-      LogWithCode("Could not start pathkeeper.exe ", exitCode);
+      AppendPathkeeperLog(platform::HelperEndedFailureLine(exitCode).c_str());
       launcher_->Forget();
       return 0;
     }

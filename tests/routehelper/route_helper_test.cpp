@@ -139,7 +139,7 @@ TEST_F(RouteHelperTest, FailedAddIsLoggedWithCodeInterfaceAndMetric) {
                                  0x0910AC0Au));
   ASSERT_EQ(table_.created.size(), 1u);
   EXPECT_EQ(table_.created[0].interfaceIndex, 0xFFFFFFFFu);
-  EXPECT_EQ(output_.log, "Could not add route 87 interface num 4294967295 metric 0\n");
+  EXPECT_EQ(output_.log, platform::RouteAddFailureLine(87, platform::kNoInterfaceIndex, 0));
   EXPECT_TRUE(output_.messages.empty());
 }
 

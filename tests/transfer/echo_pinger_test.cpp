@@ -85,7 +85,7 @@ TEST_F(EchoPingerTest, OversizedPayloadFails) {
   const platform::IcmpEchoReply reply =
       Ping("127.0.0.1", 1000, EchoPinger::kMaxPayload + 1, &output);
   EXPECT_EQ(reply.status, static_cast<std::uint32_t>(platform::kErrorInvalidParameter));
-  EXPECT_EQ(output, "IcmpSendEcho() failed, err: 87");
+  EXPECT_EQ(output, platform::EchoFailureText(platform::kErrorInvalidParameter));
 }
 
 TEST_F(EchoPingerTest, AddressWithoutRouteFailsWithinTheTimeout) {
@@ -96,7 +96,7 @@ TEST_F(EchoPingerTest, AddressWithoutRouteFailsWithinTheTimeout) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
   EXPECT_NE(reply.status, 0u);
   EXPECT_EQ(reply.address, 0u);
-  EXPECT_EQ(output, "IcmpSendEcho() failed, err: " + std::to_string(reply.status));
+  EXPECT_EQ(output, platform::EchoFailureText(static_cast<int>(reply.status)));
 }
 
 TEST_F(EchoPingerTest, SilentAddressTimesOut) {
@@ -115,7 +115,7 @@ TEST_F(EchoPingerTest, SilentAddressTimesOut) {
   EXPECT_EQ(reply.status, platform::kIpReqTimedOut);
   EXPECT_GE(waited, std::chrono::milliseconds(250)) << "it waited for a reply";
   EXPECT_LT(waited, std::chrono::seconds(3));
-  EXPECT_EQ(output, "IcmpSendEcho() failed, err: " + std::to_string(reply.status));
+  EXPECT_EQ(output, platform::EchoFailureText(static_cast<int>(reply.status)));
 }
 
 TEST_F(EchoPingerTest, ParallelPingsGetTheirOwnReplies) {

@@ -219,11 +219,12 @@ TEST_F(RouteChannelTest, DeclinedElevationLogsSendsNothingAndIsAskedAgainNextTim
                             platform::kErrorElevationRequired, kCancelled};
   auto channel = MakeChannel();
   EXPECT_EQ(channel->AnnounceUnitRoute(kLocal, kMac), 0);
-  EXPECT_EQ(Log(), "Could not start pathkeeper.exe 1223\n");
+  EXPECT_EQ(Log(), platform::HelperLaunchFailureLine(1223));
   EXPECT_TRUE(script_->writes.empty());
   EXPECT_EQ(channel->AddHostRoute(kUnit, kHostRouteMask, kGateway, kLocal), 0);
   EXPECT_EQ(script_->launches.size(), 4u);
-  EXPECT_EQ(Log(), "Could not start pathkeeper.exe 1223\nCould not start pathkeeper.exe 1223\n");
+  EXPECT_EQ(Log(),
+            platform::HelperLaunchFailureLine(1223) + platform::HelperLaunchFailureLine(1223));
   // The pipe stays for the next attempt, which succeeds now.
   EXPECT_EQ(script_->created.size(), 1u);
   EXPECT_NE(channel->AddHostRoute(kUnit, kHostRouteMask, kGateway, kLocal), 0);
@@ -240,7 +241,8 @@ TEST_F(RouteChannelTest, NoWayToElevateIsExplainedOncePerUnit) {
   EXPECT_EQ(channel->AddHostRoute(kUnit, kHostRouteMask, kGateway, kLocal), 0);
   const std::string remedy = platform::HelperElevationRemedy(platform::kErrorPrivilegeNotHeld);
   if (remedy.empty()) {
-    EXPECT_EQ(Log(), "Could not start pathkeeper.exe 1314\nCould not start pathkeeper.exe 1314\n");
+    EXPECT_EQ(Log(),
+              platform::HelperLaunchFailureLine(1314) + platform::HelperLaunchFailureLine(1314));
   } else {
     EXPECT_EQ(Log(), "cannot add a route to 10.9.0.7: " + remedy + "\n");
   }
@@ -260,7 +262,7 @@ TEST_F(RouteChannelTest, HelperThatEndsWithoutConnectingEndsTheWait) {
   script_->exitCode = 1;
   auto channel = MakeChannel();
   EXPECT_EQ(channel->RemoveHostRoute(kUnit, kHostRouteMask), 0);
-  EXPECT_EQ(Log(), "Could not start pathkeeper.exe 1\n");
+  EXPECT_EQ(Log(), platform::HelperEndedFailureLine(1));
   EXPECT_TRUE(script_->writes.empty());
   // The next request starts a new helper.
   script_->connects = true;

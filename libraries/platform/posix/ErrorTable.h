@@ -3,6 +3,8 @@
 // place where an errno value meets a Windows number.
 #pragma once
 
+#include <string>
+
 namespace platform {
 
 // The system error (GetLastError) for an errno value; an errno the table
@@ -16,5 +18,10 @@ int SocketErrorFromErrno(int error);
 // status of a send that found no route, as IcmpSendEcho reports it; any
 // other errno comes back as it is.
 int EchoFailureFromErrno(int error);
+
+// The system's message for a Windows number of platform/Errors.h (the errno
+// it stands for, through the same table, or the name of an IP status), for
+// the Linux diagnostics that show the reason beside the number.
+std::string SystemErrorText(int code);
 
 }  // namespace platform

@@ -7,6 +7,8 @@
 
 #include <errno.h>
 
+#include <cstring>
+
 #include "ErrorTable.h"
 
 namespace platform {
@@ -80,6 +82,20 @@ int EchoFailureFromErrno(int error) {
   if (error == ENETUNREACH) return static_cast<int>(kIpDestNetUnreachable);
   if (error == EHOSTUNREACH) return static_cast<int>(kIpDestHostUnreachable);
   return error;
+}
+
+std::string SystemErrorText(int code) {
+  switch (static_cast<std::uint32_t>(code)) {
+    case kIpDestNetUnreachable: return "destination net unreachable";
+    case kIpDestHostUnreachable: return "destination host unreachable";
+    case kIpReqTimedOut: return "request timed out";
+    case kIpGeneralFailure: return "general failure";
+    default: break;
+  }
+  for (const ErrorRow& row : kTable) {
+    if (row.system == code || row.socket == code) return std::strerror(row.error);
+  }
+  return std::strerror(code);
 }
 
 int LastSystemError() { return SystemErrorFromErrno(errno); }

@@ -10,7 +10,9 @@
 
 #include <unistd.h>
 
+#include <cstring>
 #include <sstream>
+#include <string>
 #include <vector>
 
 #include "platform/Process.h"
@@ -91,6 +93,21 @@ std::string HelperElevationRemedy(int error) {
 
 std::unique_ptr<HelperLauncher> MakeHelperLauncher() {
   return std::make_unique<PosixHelperLauncher>();
+}
+
+std::string HelperLaunchFailureLine(int error) {
+  return "Could not start pathkeeper: " + std::string(std::strerror(error)) + " (" +
+         std::to_string(error) + ")\n";
+}
+
+// pkexec ends with 126 or 127 when the consent was not given.
+std::string HelperEndedFailureLine(int exitCode) {
+  if (exitCode == 126 || exitCode == 127) {
+    return "Could not start pathkeeper: pkexec ended with " + std::to_string(exitCode) +
+           ", the administrator's consent was not given\n";
+  }
+  return "Could not start pathkeeper: it ended with exit code " + std::to_string(exitCode) +
+         " before it connected\n";
 }
 
 }  // namespace platform

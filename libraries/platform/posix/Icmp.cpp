@@ -192,4 +192,20 @@ int IcmpEcho(IcmpHandle* handle, std::uint32_t address, const void* payload, std
   }
 }
 
+std::string EchoOpenFailureText(int error) {
+  return "the echo socket cannot be opened: " + SystemErrorText(error);
+}
+
+// Pings that are not permitted fail alike for every unit; the way to allow
+// them is said with the first one only.
+std::string EchoFailureText(int status) {
+  static std::atomic<bool> hinted{false};
+  std::string text = "ping through the echo socket failed, err: " + std::to_string(status) + " (" +
+                     SystemErrorText(status) + ")";
+  if (status == kErrorAccessDenied && !hinted.exchange(true)) {
+    text += "; pings need root, or the user's group in sysctl net.ipv4.ping_group_range";
+  }
+  return text;
+}
+
 }  // namespace platform

@@ -256,4 +256,13 @@ class LinuxRouteTable : public RouteTable {
 
 std::unique_ptr<RouteTable> MakeRouteTable() { return std::make_unique<LinuxRouteTable>(); }
 
+std::string RouteAddFailureLine(int error, std::uint32_t interfaceIndex, std::uint32_t metric) {
+  char name[IF_NAMESIZE] = "none";
+  if (interfaceIndex == kNoInterfaceIndex || if_indextoname(interfaceIndex, name) == nullptr) {
+    std::strcpy(name, "none");
+  }
+  return "Could not add route " + std::to_string(error) + " (" + SystemErrorText(error) +
+         ") interface " + name + " metric " + std::to_string(metric) + "\n";
+}
+
 }  // namespace platform

@@ -68,4 +68,10 @@ std::unique_ptr<HelperLauncher> MakeHelperLauncher() {
   return std::make_unique<ShellHelperLauncher>();
 }
 
+std::string HelperLaunchFailureLine(int error) {
+  return "Could not start pathkeeper.exe " + std::to_string(error) + "\n";
+}
+
+std::string HelperEndedFailureLine(int exitCode) { return HelperLaunchFailureLine(exitCode); }
+
 }  // namespace platform

@@ -65,4 +65,10 @@ int IcmpEcho(IcmpHandle* handle, std::uint32_t address, const void* payload, std
   return static_cast<int>(count);
 }
 
+std::string EchoOpenFailureText(int) { return "IcmpCreateFile() failed, err: "; }
+
+std::string EchoFailureText(int status) {
+  return "IcmpSendEcho() failed, err: " + std::to_string(status);
+}
+
 }  // namespace platform

@@ -118,4 +118,9 @@ class IpHelperRouteTable : public RouteTable {
 
 std::unique_ptr<RouteTable> MakeRouteTable() { return std::make_unique<IpHelperRouteTable>(); }
 
+std::string RouteAddFailureLine(int error, std::uint32_t interfaceIndex, std::uint32_t metric) {
+  return "Could not add route " + std::to_string(error) + " interface num " +
+         std::to_string(interfaceIndex) + " metric " + std::to_string(metric) + "\n";
+}
+
 }  // namespace platform

@@ -21,11 +21,11 @@
 #include "SystemRoutes.h"
 #include "TestSupport.h"
 #include "UnitSim.h"
-#include "units/unit_table.h"
 #include "install/InstallJob.h"
 #include "install/InstallLog.h"
 #include "platform/Sockets.h"
 #include "transfer/PackageManifest.h"
+#include "units/unit_table.h"
 
 namespace {
 

@@ -41,6 +41,13 @@ std::string InstalledHelperPath();
 // pkexec"); empty when the failure is of another kind.
 std::string HelperElevationRemedy(int error);
 
+// The log lines for a helper that could not be started (`error`, as Launch
+// returned it) and for one that ended with `exitCode` before it connected.
+// Windows writes "Could not start pathkeeper.exe " and the number for both;
+// Linux names pathkeeper and says what the number means.
+std::string HelperLaunchFailureLine(int error);
+std::string HelperEndedFailureLine(int exitCode);
+
 class HelperLauncher {
  public:
   virtual ~HelperLauncher() = default;

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "platform/Errors.h"
 
@@ -48,4 +49,13 @@ void IcmpClose(IcmpHandle* handle);
 // Safe to call from several threads at once on one handle.
 int IcmpEcho(IcmpHandle* handle, std::uint32_t address, const void* payload, std::uint16_t size,
              const IcmpEchoOptions& options, unsigned timeoutMs, IcmpEchoReply* reply);
+
+// What the ping writes to standard output when the echo service cannot be
+// opened, and when an echo failed with `status` (no line end, as the ping
+// has always written it). Windows names the IP helper's calls; Linux names
+// the echo socket, adds the system's message, and says once how to allow
+// pings when they are not permitted.
+std::string EchoOpenFailureText(int error);
+std::string EchoFailureText(int status);
+
 }  // namespace platform

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 namespace platform {
 
@@ -54,5 +55,10 @@ class RouteTable {
 };
 
 std::unique_ptr<RouteTable> MakeRouteTable();
+
+// The helper's log line for a route that could not be added: on Windows
+// "Could not add route %d interface num %u metric %u"; on Linux the error's
+// message and the interface's name instead of its index.
+std::string RouteAddFailureLine(int error, std::uint32_t interfaceIndex, std::uint32_t metric);
 
 }  // namespace platform

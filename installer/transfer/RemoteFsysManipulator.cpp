@@ -162,6 +162,7 @@ int RemoteFsysManipulator::send_file_data(platform::SocketHandle socket, platfor
                                           FileProgress& progress, std::uint8_t* buffer,
                                           int blockSize, std::uint32_t* check) {
   do {
+    platform::FollowIdealSendBacklog(socket);
     const std::uint32_t unsent = progress.size - progress.handed;
     const auto block = static_cast<int>(std::min<std::uint32_t>(unsent, blockSize));
     const int got = file.Read(buffer, block);

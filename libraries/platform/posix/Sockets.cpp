@@ -194,4 +194,6 @@ int UnacknowledgedBytes(SocketHandle socket) {
   return ioctl(Fd(socket), SIOCOUTQ, &queued) == 0 && queued > 0 ? queued : 0;
 }
 
+int FollowIdealSendBacklog(SocketHandle) { return 0; }
+
 }  // namespace platform

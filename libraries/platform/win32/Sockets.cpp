@@ -14,6 +14,11 @@
 
 namespace platform {
 
+// The ideal send backlog query, which the mingw-w64 headers lack:
+// _IOR('t', 123, ULONG).
+constexpr DWORD kIdealSendBacklogQuery =
+    IOC_OUT | ((sizeof(ULONG) & IOCPARM_MASK) << 16) | ('t' << 8) | 123;
+
 namespace {
 
 SOCKET Native(SocketHandle socket) { return static_cast<SOCKET>(socket); }
@@ -199,8 +204,22 @@ int GetReceiveBufferSize(SocketHandle socket, int* bytes) {
              : -1;
 }
 
-// Winsock does not tell; the send buffer's own bound keeps the count close
-// to the wire.
+// Winsock does not tell; FollowIdealSendBacklog keeps the count close to
+// the wire instead.
 int UnacknowledgedBytes(SocketHandle) { return 0; }
+
+int FollowIdealSendBacklog(SocketHandle socket) {
+  ULONG ideal = 0;
+  DWORD returned = 0;
+  if (WSAIoctl(Native(socket), kIdealSendBacklogQuery, nullptr, 0, &ideal, sizeof ideal, &returned,
+               nullptr, nullptr) != 0) {
+    return WSAGetLastError();
+  }
+  const int bytes = static_cast<int>(ideal);
+  return setsockopt(Native(socket), SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&bytes),
+                    sizeof bytes) == 0
+             ? 0
+             : WSAGetLastError();
+}
 
 }  // namespace platform

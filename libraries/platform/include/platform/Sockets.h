@@ -73,5 +73,11 @@ int GetReceiveBufferSize(SocketHandle socket, int* bytes);
 // follow what the peer has taken rather than what the socket took. 0 where
 // the system does not tell (Windows), or when the call fails.
 int UnacknowledgedBytes(SocketHandle socket);
+// Where the system cannot tell that count, keeps the socket's send buffer at
+// the connection's ideal send backlog (Windows: SIO_IDEAL_SEND_BACKLOG_QUERY),
+// so that what the socket took runs about one round trip ahead of the peer
+// and no more; the system's own advice for a full pipe, so throughput stays.
+// Nothing to do on Linux. 0, or the socket layer's error code.
+int FollowIdealSendBacklog(SocketHandle socket);
 
 }  // namespace platform

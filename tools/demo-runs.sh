@@ -113,14 +113,8 @@ run_screenshot() {
   printf 'echo "exit code $?"\nsleep 600\n' >>"$work/run-tui.sh"
   tmux -L "$tmux_socket" -f /dev/null new-session -d -s demo -x 100 -y 36 "sh $work/run-tui.sh" || return 1
   screen_shows "Total Tarvos Found: $units" 20 || { echo "demo: not every unit was found" >&2; return 1; }
-  keys=""
-  i=0
-  while [ "$i" -lt "$units" ]; do
-    keys="$keys Space Down"
-    i=$((i + 1))
-  done
-  # shellcheck disable=SC2086
-  tmux -L "$tmux_socket" send-keys -t demo $keys Enter
+  # "*" marks every unit, Enter on the list starts the install.
+  tmux -L "$tmux_socket" send-keys -t demo '*' Enter
   tries=1200
   until [ "$(screen | grep -c -E 'Success|Failed Connection|Unknown Error|Connection Closed')" -ge "$units" ]; do
     tries=$((tries - 1))

@@ -26,7 +26,11 @@ void AppendPathkeeperLog(const char* text) {
   std::fclose(log);
 }
 
-PathkeeperLogFile::PathkeeperLogFile() : file_(OpenLog()) {}
+// A log the root helper makes in the user's folder goes to that user, so
+// that the installer can still append its own lines to it.
+PathkeeperLogFile::PathkeeperLogFile() : file_(OpenLog()) {
+  platform::HandNewFileToRequestingUser(file_);
+}
 
 PathkeeperLogFile::~PathkeeperLogFile() {
   if (file_ != nullptr) std::fclose(file_);

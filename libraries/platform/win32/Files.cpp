@@ -84,4 +84,7 @@ std::FILE* OpenForWriting(const std::filesystem::path& path, const char* mode) {
   return stream;
 }
 
+
+void HandNewFileToRequestingUser(std::FILE*) {}
+
 }  // namespace platform

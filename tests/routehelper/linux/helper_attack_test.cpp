@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -210,9 +211,16 @@ TEST_F(HelperAttackTest, LogIsNeverWrittenThroughALink) {
   EXPECT_EQ(RunHelper({"abc"}), 1);  // would block on a FIFO without a reader
   std::filesystem::remove("pathkeeper.log");
   EXPECT_EQ(victimText(), "keep\n");
-  // A plain file is written, with mode 0644.
-  EXPECT_EQ(RunHelper({"abc"}), 1);
+  // A plain file is written, with mode 0644, and one that the helper makes
+  // goes to the user who asked for it, whose installer appends to it too.
+  setenv("PKEXEC_UID", std::to_string(kNobody).c_str(), 1);
+  const int exitCode = RunHelper({"abc"});
+  unsetenv("PKEXEC_UID");
+  EXPECT_EQ(exitCode, 1);
   EXPECT_EQ(std::filesystem::status("pathkeeper.log").permissions(), std::filesystem::perms(0644));
+  struct stat status {};
+  ASSERT_EQ(stat("pathkeeper.log", &status), 0);
+  EXPECT_EQ(status.st_uid, kNobody);
 }
 
 std::string StatusLine(unsigned long process, const std::string& field) {

@@ -33,4 +33,10 @@ std::string SystemLogDirectory();
 // failure.
 std::FILE* OpenForWriting(const std::filesystem::path& path, const char* mode);
 
+// Gives an empty file that this process made as root to the user who asked
+// for the process (pkexec's PKEXEC_UID), so that the user's own programs can
+// go on appending to it. Nothing to do on Windows, where a new file takes
+// the folder's access.
+void HandNewFileToRequestingUser(std::FILE* file);
+
 }  // namespace platform

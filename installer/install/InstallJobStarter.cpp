@@ -3,6 +3,7 @@
 // until the starter (and a caller that holds the lock too) lets go. The
 // thread handles are released at once: a job is never joined; the table
 // counts running jobs instead, for the bounded wait at exit.
+#include <chrono>
 #include <memory>
 
 #include "install/InstallJob.h"
@@ -27,7 +28,8 @@ void* RunJob(void* argument) {
 void StartOne(const InstallContext& context, tarvo_object* unit) {
   unit_table& table = *context.table;
   table.JobStarted(unit);
-  unit->cancelSeen = false;
+  unit->cancelledAs = FailureClass::None;
+  unit->jobStartedAt = std::chrono::steady_clock::now();
   auto start = std::make_unique<JobStart>(JobStart{&context, unit});
   unsigned long threadId = 0;
   platform::ThreadHandle* thread = context.startThread(RunJob, start.get(), 0, &threadId);

@@ -66,8 +66,10 @@ class Parser {
     }
     if (name_ == "--report") return folder(&result_.reportFolder);
     if (name_ == "--release") return folder(&result_.releaseFolder);
+    if (name_ == "--unit-timeout") return timeout(&result_.unitTimeoutSeconds);
     *headlessOnly = true;
     if (name_ == "--discover-seconds") return discover_seconds();
+    if (name_ == "--run-timeout") return timeout(&result_.runTimeoutSeconds);
     if (name_ == "--add") return add_address();
     *headlessOnly = false;
     if (name_.rfind("-", 0) == 0 && name_.size() > 1) return fail("unknown option " + name_);
@@ -108,6 +110,18 @@ class Parser {
                   std::to_string(CommandLine::kMaxDiscoverSeconds) + ", not \"" + *text + "\"");
     }
     result_.discoverSeconds = *seconds;
+    return true;
+  }
+
+  bool timeout(int* into) {
+    const std::optional<std::string> text = value();
+    if (!text) return false;
+    const std::optional<int> seconds = ParseCount(*text, CommandLine::kMaxTimeoutSeconds);
+    if (!seconds || *seconds == 0) {
+      return fail(name_ + " needs a whole number of seconds from 1 to " +
+                  std::to_string(CommandLine::kMaxTimeoutSeconds) + ", not \"" + *text + "\"");
+    }
+    *into = *seconds;
     return true;
   }
 
@@ -179,9 +193,9 @@ bool ParseUnitAddress(const std::string& text, std::uint32_t* address) {
 }
 
 std::string UsageText() {
-  return "Usage: fieldloader [--release DIR] [--report PATH]\n"
+  return "Usage: fieldloader [--release DIR] [--report PATH] [--unit-timeout S]\n"
          "       fieldloader --headless [--discover-seconds N] [--add ADDRESS]... "
-         "[--release DIR] [--report PATH]\n"
+         "[--release DIR] [--report PATH] [--unit-timeout S] [--run-timeout S]\n"
          "       fieldloader --help | --version\n"
          "\n"
          "Loads a release (\"ftpdwnld.txt\" and the files it names) onto Tarvo units:\n"
@@ -204,6 +218,12 @@ std::string UsageText() {
          "                        fieldloader-report.csv and transcripts/ (default:\n"
          "                        the release folder); made and tried before\n"
          "                        anything starts\n"
+         "  --unit-timeout S      cancel a unit's job that has not ended after S\n"
+         "                        seconds; its report row says \"timeout\" (default:\n"
+         "                        no limit; headless and the text dialog)\n"
+         "  --run-timeout S       end a headless install after S seconds: cancel\n"
+         "                        every unit still waiting or running, write the\n"
+         "                        report and exit 1 (default: no limit)\n"
          "  --help, -h            print this text\n"
          "  --version             print the program's version\n"
          "\n"

@@ -4,9 +4,10 @@
 // once for both platforms and tested on its own: each entry point hands in
 // its arguments as UTF-8 and acts on the result.
 //
-//   fieldloader [--release DIR] [--report PATH]
+//   fieldloader [--release DIR] [--report PATH] [--unit-timeout S]
 //   fieldloader --headless [--discover-seconds N] [--add ADDRESS]...
-//               [--release DIR] [--report PATH]
+//               [--release DIR] [--report PATH] [--unit-timeout S]
+//               [--run-timeout S]
 //   fieldloader --help | --version
 //
 // Options take their value as the next argument or after "=". A mistake
@@ -26,6 +27,8 @@ struct CommandLine {
 
   static constexpr int kDefaultDiscoverSeconds = 3;
   static constexpr int kMaxDiscoverSeconds = 3600;
+  // The longest time limit: a week.
+  static constexpr int kMaxTimeoutSeconds = 7 * 24 * 3600;
   // The exit code of a usage mistake; the same as a headless run that could
   // not start anything.
   static constexpr int kUsageExitCode = 2;
@@ -39,6 +42,12 @@ struct CommandLine {
   // The release folder named by --release as given (empty: the program's
   // own folder, or the current one for a program installed under /usr).
   std::string releaseFolder;
+  // --unit-timeout: a job running longer is cancelled (0: no limit). The
+  // text dialog takes it too; the Win32 dialog does not.
+  int unitTimeoutSeconds = 0;
+  // --run-timeout: a headless run's install is cut after this long, counted
+  // from its start (0: no limit).
+  int runTimeoutSeconds = 0;
   // Why the command line was refused (Error mode only).
   std::string error;
 };

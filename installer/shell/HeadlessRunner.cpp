@@ -91,10 +91,12 @@ HeadlessRunner::HeadlessRunner(Program& program, HeadlessView& view, const Comma
 
 HeadlessRunner::~HeadlessRunner() {
   if (discoveryTimer_ != 0) loop_.KillTimer(discoveryTimer_);
+  stop_run_timer();
 }
 
 void HeadlessRunner::Start() {
   dialog_.SetRunObserver(RunObserver{nullptr, [this] { on_run_ended(); }});
+  dialog_.SetUnitTimeout(options_.unitTimeoutSeconds);
   std::fprintf(out_, "Discovering units for %d s\n", options_.discoverSeconds);
   std::fflush(out_);
   const unsigned waitMs = std::max(1u, static_cast<unsigned>(options_.discoverSeconds) * 1000u);
@@ -116,6 +118,7 @@ void HeadlessRunner::Interrupt() {
     end_without_run("interrupted before the install");
     return;
   }
+  stop_run_timer();
   dialog_.CancelRun();
 }
 
@@ -139,6 +142,31 @@ void HeadlessRunner::start_install() {
                view_.RowCount() == 1 ? "" : "s");
   std::fflush(out_);
   dialog_.OnStartInstall();
+  start_run_timer();
+}
+
+void HeadlessRunner::start_run_timer() {
+  if (options_.runTimeoutSeconds <= 0) return;
+  runTimer_ = loop_.AddTimer(static_cast<unsigned>(options_.runTimeoutSeconds) * 1000u,
+                             [this] { on_run_timeout(); });
+  if (runTimer_ == 0) std::fprintf(err_, "fieldloader: cannot set a timer; --run-timeout is off\n");
+}
+
+// The limit is not a choice of the unit's, so the report names it: the
+// cancelled jobs report "timeout", and the run exits 1 however they ended.
+void HeadlessRunner::on_run_timeout() {
+  stop_run_timer();
+  timedOut_ = true;
+  std::fprintf(out_, "Run timeout of %d s reached: cancelling the units still waiting or running\n",
+               options_.runTimeoutSeconds);
+  std::fflush(out_);
+  dialog_.CancelRun(FailureClass::Timeout);
+}
+
+void HeadlessRunner::stop_run_timer() {
+  if (runTimer_ == 0) return;
+  loop_.KillTimer(runTimer_);
+  runTimer_ = 0;
 }
 
 bool HeadlessRunner::known(std::uint32_t address) {
@@ -150,6 +178,7 @@ bool HeadlessRunner::known(std::uint32_t address) {
 }
 
 void HeadlessRunner::on_run_ended() {
+  stop_run_timer();
   reporter_.Report([this](const RunReport& report, bool ok, const std::string& error) {
     finish(report, ok, error);
   });
@@ -159,7 +188,9 @@ void HeadlessRunner::finish(const RunReport& report, bool ok, const std::string&
   std::fprintf(out_, "\n%s", HeadlessSummary(report).c_str());
   std::fflush(out_);
   if (!ok) std::fprintf(err_, "fieldloader: the run report was not written: %s\n", error.c_str());
-  loop_.Quit(ok ? HeadlessExitCode(report) : kHeadlessReportNotWritten);
+  int code = ok ? HeadlessExitCode(report) : kHeadlessReportNotWritten;
+  if (timedOut_ && code == kHeadlessAllFinished) code = kHeadlessSomeFailed;
+  loop_.Quit(code);
 }
 
 // Nothing was started, so nothing is reported: no report files and no

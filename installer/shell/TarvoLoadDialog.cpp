@@ -3,6 +3,7 @@
 #include "shell/TarvoLoadDialog.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 
 #include "UDPReceiver.h"
@@ -109,6 +110,7 @@ void TarvoLoadDialog::OnTick() {
     list_.RefreshList(false);
     return;
   }
+  cancel_overdue_jobs();
   // The next wave waits until every job of this one has ended.
   if (CountRunning() > 0) return;
   // The wave's report sees its units as their jobs left them, before the
@@ -139,6 +141,22 @@ int TarvoLoadDialog::CountRunning() {
   }
   table_.Unlock();
   return running;
+}
+
+// A job past the time limit ends as a cancel ends it; the cancel closes
+// its connections, so a unit that never answers cannot hold it.
+void TarvoLoadDialog::cancel_overdue_jobs() {
+  if (unitTimeoutSeconds_ <= 0) return;
+  const auto limit = std::chrono::seconds(unitTimeoutSeconds_);
+  const auto now = std::chrono::steady_clock::now();
+  table_.Lock();
+  for (std::size_t slot = table_.getCount(); slot-- > 0;) {
+    tarvo_object* unit = table_.getDisplayUnit(slot);
+    if (unit->state == InstallState::Running && now - unit->jobStartedAt >= limit) {
+      table_.CancelUnit(unit, FailureClass::Timeout);
+    }
+  }
+  table_.Unlock();
 }
 
 void TarvoLoadDialog::queue_units_whose_job_ended() {
@@ -232,7 +250,7 @@ void TarvoLoadDialog::PacketReceived(const void* data, int size,
   discovery::EnterDiscoveryReply(table_, data, size);
 }
 
-void TarvoLoadDialog::CancelRun() {
+void TarvoLoadDialog::CancelRun(FailureClass why) {
   if (runInProgressFlag == 0) return;
   table_.Lock();
   // Queued behind a job that is still ending: taken back, as a second
@@ -244,9 +262,9 @@ void TarvoLoadDialog::CancelRun() {
   for (std::size_t slot = table_.getCount(); slot-- > 0;) {
     tarvo_object* unit = table_.getDisplayUnit(slot);
     if (unit->state == InstallState::Running) {
-      table_.CancelUnit(unit);
+      table_.CancelUnit(unit, why);
     } else if (unit->state == InstallState::Pending) {
-      table_.CancelUnit(unit);
+      table_.CancelUnit(unit, why);
       unit->MarkCancelled();
     }
   }

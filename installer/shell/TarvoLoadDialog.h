@@ -26,6 +26,7 @@
 #include "shell/DeviceList.h"
 #include "shell/DialogEvents.h"
 #include "transfer/PackageManifest.h"
+#include "units/UnitOutcome.h"
 
 class DialogView;
 class unit_table;
@@ -102,8 +103,13 @@ class TarvoLoadDialog : public ZEQ::IUDPReceiver, public DialogEvents {
   void StopAll() override;
   // An interrupted headless run: every unit still waiting or running in the
   // run is cancelled, as a double-click on its row would, and one that was
-  // still waiting reads "Cancelled"; the run then ends as usual.
-  void CancelRun();
+  // still waiting reads "Cancelled"; the run then ends as usual. why is the
+  // failure class the cancelled jobs report.
+  void CancelRun(FailureClass why = FailureClass::Cancelled);
+  // The job time limit: from then on the tick cancels every job that has
+  // run longer than seconds, with the report's class Timeout. 0 (the
+  // default) sets no limit.
+  void SetUnitTimeout(int seconds) { unitTimeoutSeconds_ = seconds; }
 
   // A datagram on the discovery port (pool thread): a valid reply enters or
   // updates its unit, and a new unit has the next tick rebuild the list.
@@ -139,6 +145,7 @@ class TarvoLoadDialog : public ZEQ::IUDPReceiver, public DialogEvents {
   void start_services();
   void activate_during_run(int row);
   void queue_units_whose_job_ended();
+  void cancel_overdue_jobs();
 
   unit_table& table_;
   ShellSeams seams_;
@@ -149,6 +156,7 @@ class TarvoLoadDialog : public ZEQ::IUDPReceiver, public DialogEvents {
   DeviceList list_;
   RunObserver observer_;
   bool tickRunning_ = false;
+  int unitTimeoutSeconds_ = 0;
   // Units queued for the next wave by a double-click while their cancelled
   // job was still ending: they keep CancelRequested, so that job still
   // fails out, and become Pending once it has left.

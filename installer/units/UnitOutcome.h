@@ -23,10 +23,20 @@ enum class InstallState : std::uint32_t {
 };
 
 // Why a job did not end well, for the run report.
-enum class FailureClass { None, Unreachable, Login, Copy, Script, ConnectionClosed, Cancelled };
+enum class FailureClass {
+  None,
+  Unreachable,
+  Login,
+  Copy,
+  Script,
+  ConnectionClosed,
+  Cancelled,
+  // Cut by a time limit (--unit-timeout, --run-timeout), as a cancel would.
+  Timeout,
+};
 
 // The report's name of a failure class: "" for None, else "unreachable",
-// "login", "copy", "script", "connection closed" or "cancelled".
+// "login", "copy", "script", "connection closed", "cancelled" or "timeout".
 const char* FailureClassName(FailureClass failure);
 
 // The status texts that are not an outcome of their own.

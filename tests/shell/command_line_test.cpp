@@ -40,6 +40,20 @@ TEST(CommandLineTest, HeadlessWithEveryOptionInBothForms) {
   EXPECT_EQ(before.discoverSeconds, 0);
 }
 
+// --unit-timeout serves the text dialog too; --run-timeout ends a headless
+// run only. Neither limits anything when absent.
+TEST(CommandLineTest, TimeLimits) {
+  EXPECT_EQ(Parse({}).unitTimeoutSeconds, 0);
+  EXPECT_EQ(Parse({"--headless"}).runTimeoutSeconds, 0);
+  const CommandLine headless = Parse({"--headless", "--unit-timeout=90", "--run-timeout", "600"});
+  ASSERT_EQ(headless.mode, Mode::Headless) << headless.error;
+  EXPECT_EQ(headless.unitTimeoutSeconds, 90);
+  EXPECT_EQ(headless.runTimeoutSeconds, 600);
+  const CommandLine dialog = Parse({"--unit-timeout", "604800"});
+  ASSERT_EQ(dialog.mode, Mode::Dialog) << dialog.error;
+  EXPECT_EQ(dialog.unitTimeoutSeconds, 604800);
+}
+
 TEST(CommandLineTest, ReportAndReleaseFoldersAlsoForTheDialog) {
   const CommandLine line = Parse({"--report", "C:\\reports", "--release=D:\\rel 2"});
   ASSERT_EQ(line.mode, Mode::Dialog) << line.error;
@@ -104,6 +118,13 @@ TEST(CommandLineTest, MistakesAreRefusedWithTheirReason) {
       {{"--add", "10.0.0.1"}, "--add is only for a headless run (--headless)"},
       {{"--discover-seconds", "1", "--add", "10.0.0.1"},
        "--discover-seconds is only for a headless run (--headless)"},
+      {{"--run-timeout", "60"}, "--run-timeout is only for a headless run (--headless)"},
+      {{"--headless", "--unit-timeout", "0"},
+       "--unit-timeout needs a whole number of seconds from 1 to 604800, not \"0\""},
+      {{"--headless", "--run-timeout=604801"},
+       "--run-timeout needs a whole number of seconds from 1 to 604800, not \"604801\""},
+      {{"--headless", "--unit-timeout", "1m"},
+       "--unit-timeout needs a whole number of seconds from 1 to 604800, not \"1m\""},
   };
   for (const Case& c : cases) {
     const CommandLine line = Parse(c.arguments);
@@ -127,8 +148,9 @@ TEST(CommandLineTest, AddressesAreReadStrictly) {
 
 TEST(CommandLineTest, TextsForTheUser) {
   const std::string usage = UsageText();
-  for (const char* option : {"--headless", "--discover-seconds N", "--add ADDRESS", "--report PATH",
-                             "--release DIR", "--help", "--version"}) {
+  for (const char* option :
+       {"--headless", "--discover-seconds N", "--add ADDRESS", "--report PATH", "--release DIR",
+        "--unit-timeout S", "--run-timeout S", "--help", "--version"}) {
     EXPECT_NE(usage.find(option), std::string::npos) << option;
   }
   EXPECT_EQ(usage.back(), '\n');

@@ -44,6 +44,7 @@ int main(int argc, char** argv) {
   // Made after the program, the view is torn down first and gives the
   // terminal back before the services end.
   TuiView view(program.loop(), program.events());
+  program.controller().SetUnitTimeout(start.options.unitTimeoutSeconds);
   int code = program.RunDialog(view);
   // Exit during a run (or a lost terminal) cancelled it: its report is
   // written now, and the exit code says that units were cancelled.

@@ -338,9 +338,42 @@ TEST_F(HeadlessRunTest, InterruptEndsTheRunWithItsReport) {
 }
 #endif
 
+// A unit that never sends its login prompt would hold the run for ever:
+// the job time limit cancels its job alone, and the others finish.
+TEST_F(HeadlessRunTest, UnitTimeoutCutsOnlyTheSilentUnit) {
+  ZEQ_REQUIRE_UNITSIM();
+  StartUnits({SimUnit("127.0.0.2").Knob("no-prompt=login"), SimUnit("127.0.0.3")});
+  WriteRelease();
+  EXPECT_EQ(Run({"--headless", "--discover-seconds", "1", "--unit-timeout", "3"}), 1);
+  const std::map<std::string, Row> rows = Report();
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows.at("127.0.0.2").at("failure_class"), "timeout");
+  EXPECT_NE(rows.at("127.0.0.2").at("state"), "Running");
+  EXPECT_NE(rows.at("127.0.0.2").at("state"), "Finished");
+  EXPECT_EQ(rows.at("127.0.0.3").at("status"), "Success");
+  EXPECT_EQ(rows.at("127.0.0.3").at("failure_class"), "");
+}
+
+// The run's time limit cancels every job still going, writes the report
+// and exits 1, whatever the jobs would have done.
+TEST_F(HeadlessRunTest, RunTimeoutEndsTheRunWithItsReport) {
+  ZEQ_REQUIRE_UNITSIM();
+  StartUnits({SimUnit("127.0.0.2").Knob("no-prompt=login"),
+              SimUnit("127.0.0.3").Knob("no-prompt=password")});
+  WriteRelease();
+  EXPECT_EQ(Run({"--headless", "--discover-seconds", "1", "--run-timeout", "3"}), 1);
+  const std::map<std::string, Row> rows = Report();
+  ASSERT_EQ(rows.size(), 2u);
+  for (const auto& [address, row] : rows) {
+    EXPECT_EQ(row.at("failure_class"), "timeout") << address;
+    EXPECT_NE(row.at("state"), "Running") << address;
+  }
+}
+
 TEST_F(HeadlessRunTest, CommandLineMistakesExitTwoAndHelpExitsZero) {
   EXPECT_EQ(Run({"--headless", "--bogus"}), 2);
   EXPECT_EQ(Run({"--headless", "--discover-seconds", "soon"}), 2);
+  EXPECT_EQ(Run({"--headless", "--run-timeout", "0"}), 2);
   EXPECT_EQ(Run({"--help"}), 0);
   EXPECT_EQ(Run({"--version"}), 0);
   // None of them read the release or wrote a report.

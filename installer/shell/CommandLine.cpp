@@ -67,6 +67,9 @@ class Parser {
     if (name_ == "--report") return folder(&result_.reportFolder);
     if (name_ == "--release") return folder(&result_.releaseFolder);
     if (name_ == "--unit-timeout") return timeout(&result_.unitTimeoutSeconds);
+    if (name_ == "--max-parallel") return unit_count(&result_.limits.maxParallel);
+    if (name_ == "--stop-after-failures") return unit_count(&result_.limits.stopAfterFailures);
+    if (name_ == "--canary") return unit_count(&result_.limits.canary);
     *headlessOnly = true;
     if (name_ == "--discover-seconds") return discover_seconds();
     if (name_ == "--run-timeout") return timeout(&result_.runTimeoutSeconds);
@@ -113,15 +116,20 @@ class Parser {
     return true;
   }
 
-  bool timeout(int* into) {
+  bool timeout(int* into) { return positive(into, CommandLine::kMaxTimeoutSeconds, " of seconds"); }
+
+  bool unit_count(int* into) { return positive(into, CommandLine::kMaxUnitCount, ""); }
+
+  // A whole number from 1 to max; what names the unit of the number.
+  bool positive(int* into, int max, const char* what) {
     const std::optional<std::string> text = value();
     if (!text) return false;
-    const std::optional<int> seconds = ParseCount(*text, CommandLine::kMaxTimeoutSeconds);
-    if (!seconds || *seconds == 0) {
-      return fail(name_ + " needs a whole number of seconds from 1 to " +
-                  std::to_string(CommandLine::kMaxTimeoutSeconds) + ", not \"" + *text + "\"");
+    const std::optional<int> number = ParseCount(*text, max);
+    if (!number || *number == 0) {
+      return fail(name_ + " needs a whole number" + what + " from 1 to " + std::to_string(max) +
+                  ", not \"" + *text + "\"");
     }
-    *into = *seconds;
+    *into = *number;
     return true;
   }
 
@@ -194,8 +202,10 @@ bool ParseUnitAddress(const std::string& text, std::uint32_t* address) {
 
 std::string UsageText() {
   return "Usage: fieldloader [--release DIR] [--report PATH] [--unit-timeout S]\n"
+         "                   [--max-parallel N] [--stop-after-failures K] [--canary N]\n"
          "       fieldloader --headless [--discover-seconds N] [--add ADDRESS]... "
          "[--release DIR] [--report PATH] [--unit-timeout S] [--run-timeout S]\n"
+         "                   [--max-parallel N] [--stop-after-failures K] [--canary N]\n"
          "       fieldloader --help | --version\n"
          "\n"
          "Loads a release (\"ftpdwnld.txt\" and the files it names) onto Tarvo units:\n"
@@ -224,6 +234,17 @@ std::string UsageText() {
          "  --run-timeout S       end a headless install after S seconds: cancel\n"
          "                        every unit still waiting or running, write the\n"
          "                        report and exit 1 (default: no limit)\n"
+         "  --max-parallel N      run at most N jobs at once; the others wait as\n"
+         "                        \"Pending\" and start in the list's order as jobs\n"
+         "                        end (default: no limit)\n"
+         "  --stop-after-failures K\n"
+         "                        once K units have failed, start no more: the\n"
+         "                        units still waiting end \"Cancelled\" with failure\n"
+         "                        class \"stopped\"; running jobs finish (default:\n"
+         "                        never)\n"
+         "  --canary N            install N units first and the rest only when all\n"
+         "                        of them finished; else the rest are stopped\n"
+         "                        (default: all at once)\n"
          "  --help, -h            print this text\n"
          "  --version             print the program's version\n"
          "\n"

@@ -5,9 +5,11 @@
 // its arguments as UTF-8 and acts on the result.
 //
 //   fieldloader [--release DIR] [--report PATH] [--unit-timeout S]
+//               [--max-parallel N] [--stop-after-failures K] [--canary N]
 //   fieldloader --headless [--discover-seconds N] [--add ADDRESS]...
 //               [--release DIR] [--report PATH] [--unit-timeout S]
-//               [--run-timeout S]
+//               [--run-timeout S] [--max-parallel N]
+//               [--stop-after-failures K] [--canary N]
 //   fieldloader --help | --version
 //
 // Options take their value as the next argument or after "=". A mistake
@@ -22,6 +24,8 @@
 #include <string>
 #include <vector>
 
+#include "shell/RunLimits.h"
+
 struct CommandLine {
   enum class Mode { Dialog, Headless, Help, Version, Error };
 
@@ -29,6 +33,9 @@ struct CommandLine {
   static constexpr int kMaxDiscoverSeconds = 3600;
   // The longest time limit: a week.
   static constexpr int kMaxTimeoutSeconds = 7 * 24 * 3600;
+  // The largest count --max-parallel, --stop-after-failures and --canary
+  // take.
+  static constexpr int kMaxUnitCount = 100000;
   // The exit code of a usage mistake; the same as a headless run that could
   // not start anything.
   static constexpr int kUsageExitCode = 2;
@@ -48,6 +55,9 @@ struct CommandLine {
   // --run-timeout: a headless run's install is cut after this long, counted
   // from its start (0: no limit).
   int runTimeoutSeconds = 0;
+  // --max-parallel, --stop-after-failures and --canary (the text dialog
+  // takes them too; the Win32 dialog does not).
+  RunLimits limits;
   // Why the command line was refused (Error mode only).
   std::string error;
 };

@@ -69,7 +69,7 @@ std::string HeadlessSummary(const RunReport& report) {
   for (const UnitReportRow& row : report.units) {
     if (!InRun(row)) continue;
     (row.state == InstallState::Finished ? finished : others) += 1;
-    const char* failure = row.jobRan() ? FailureClassName(row.job->failure) : "";
+    const char* failure = FailureClassName(row.failure());
     lines.push_back({DottedAddress(row.address), std::to_string(row.node), Text(row.group),
                      Text(row.jobRan() ? row.job->versionBefore : NullableText()),
                      Text(row.versionAfter), PrintableText(row.status), *failure ? failure : "-"});
@@ -95,8 +95,11 @@ HeadlessRunner::~HeadlessRunner() {
 }
 
 void HeadlessRunner::Start() {
-  dialog_.SetRunObserver(RunObserver{nullptr, [this] { on_run_ended(); }});
+  dialog_.SetRunObserver(RunObserver{
+      nullptr, [this] { on_run_ended(); },
+      [this](const std::string& why, int notStarted) { on_run_stopped(why, notStarted); }});
   dialog_.SetUnitTimeout(options_.unitTimeoutSeconds);
+  dialog_.SetRunLimits(options_.limits);
   std::fprintf(out_, "Discovering units for %d s\n", options_.discoverSeconds);
   std::fflush(out_);
   const unsigned waitMs = std::max(1u, static_cast<unsigned>(options_.discoverSeconds) * 1000u);
@@ -175,6 +178,12 @@ bool HeadlessRunner::known(std::uint32_t address) {
   const bool found = table_.FindByAddress(&key) != nullptr;
   table_.Unlock();
   return found;
+}
+
+void HeadlessRunner::on_run_stopped(const std::string& why, int notStarted) {
+  std::fprintf(out_, "Stopping: %s; %d waiting unit%s not started, running jobs finish\n",
+               why.c_str(), notStarted, notStarted == 1 ? "" : "s");
+  std::fflush(out_);
 }
 
 void HeadlessRunner::on_run_ended() {

@@ -10,6 +10,8 @@
 //   1  some unit ended Failed or was cancelled, or --run-timeout cut the run
 //   2  nothing could start: a broken package, or no unit found
 //
+// The run limits (--max-parallel, --stop-after-failures, --canary) are the
+// controller's too; when one stops the run, the runner prints why.
 // --unit-timeout goes to the controller, whose tick cancels a job past it;
 // --run-timeout is the runner's own timer from the install's start, which
 // cancels what is left as an interrupt does.
@@ -70,6 +72,7 @@ class HeadlessRunner {
   void on_run_timeout();
   void stop_run_timer();
   bool known(std::uint32_t address);
+  void on_run_stopped(const std::string& why, int notStarted);
   void on_run_ended();
   void finish(const RunReport& report, bool ok, const std::string& error);
   void end_without_run(const std::string& reason);

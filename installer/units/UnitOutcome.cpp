@@ -10,6 +10,7 @@ const char* FailureClassName(FailureClass failure) {
     case FailureClass::ConnectionClosed: return "connection closed";
     case FailureClass::Cancelled: return "cancelled";
     case FailureClass::Timeout: return "timeout";
+    case FailureClass::Stopped: return "stopped";
     case FailureClass::None: break;
   }
   return "";

@@ -33,10 +33,13 @@ enum class FailureClass {
   Cancelled,
   // Cut by a time limit (--unit-timeout, --run-timeout), as a cancel would.
   Timeout,
+  // Never started: the run stopped its waiting units (--stop-after-failures,
+  // a canary that did not finish).
+  Stopped,
 };
 
 // The report's name of a failure class: "" for None, else "unreachable",
-// "login", "copy", "script", "connection closed", "cancelled" or "timeout".
+// "login", "copy", "script", "connection closed", "cancelled", "timeout" or "stopped".
 const char* FailureClassName(FailureClass failure);
 
 // The status texts that are not an outcome of their own.

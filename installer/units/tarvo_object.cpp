@@ -81,6 +81,7 @@ void tarvo_object::MarkIdle() {
 }
 
 void tarvo_object::MarkPending() {
+  cancelledAs = FailureClass::None;
   setState(InstallState::Pending);
   setStatus(unit_status::kPending);
 }

@@ -88,9 +88,10 @@ class tarvo_object : public RemoteFsysManipulatorProgressInterface {
   InstallState state;
   std::string statusText;
   bool statusChanged = true;
-  // Set by CancelUnit and cleared when a job starts: tells the report that
-  // a job was cancelled (and why: Cancelled or Timeout) even when its
-  // outcome step overwrote the state. None while no cancel came.
+  // Set by CancelUnit and cleared when the unit becomes Pending or a job
+  // starts: tells the report that a job was cancelled (and why) even when
+  // its outcome step overwrote the state, or why a waiting unit never got
+  // its job. None while no cancel came.
   FailureClass cancelledAs = FailureClass::None;
   // When the current job was started, for the job time limit.
   std::chrono::steady_clock::time_point jobStartedAt{};

@@ -54,6 +54,19 @@ TEST(CommandLineTest, TimeLimits) {
   EXPECT_EQ(dialog.unitTimeoutSeconds, 604800);
 }
 
+TEST(CommandLineTest, RunLimitsForHeadlessAndTheTextDialog) {
+  EXPECT_FALSE(Parse({"--headless"}).limits.any());
+  const CommandLine headless =
+      Parse({"--headless", "--max-parallel", "50", "--stop-after-failures=3", "--canary", "2"});
+  ASSERT_EQ(headless.mode, Mode::Headless) << headless.error;
+  EXPECT_EQ(headless.limits.maxParallel, 50);
+  EXPECT_EQ(headless.limits.stopAfterFailures, 3);
+  EXPECT_EQ(headless.limits.canary, 2);
+  const CommandLine dialog = Parse({"--max-parallel=100000"});
+  ASSERT_EQ(dialog.mode, Mode::Dialog) << dialog.error;
+  EXPECT_EQ(dialog.limits.maxParallel, 100000);
+}
+
 TEST(CommandLineTest, ReportAndReleaseFoldersAlsoForTheDialog) {
   const CommandLine line = Parse({"--report", "C:\\reports", "--release=D:\\rel 2"});
   ASSERT_EQ(line.mode, Mode::Dialog) << line.error;
@@ -123,6 +136,10 @@ TEST(CommandLineTest, MistakesAreRefusedWithTheirReason) {
        "--unit-timeout needs a whole number of seconds from 1 to 604800, not \"0\""},
       {{"--headless", "--run-timeout=604801"},
        "--run-timeout needs a whole number of seconds from 1 to 604800, not \"604801\""},
+      {{"--headless", "--max-parallel", "0"},
+       "--max-parallel needs a whole number from 1 to 100000, not \"0\""},
+      {{"--canary=100001"}, "--canary needs a whole number from 1 to 100000, not \"100001\""},
+      {{"--stop-after-failures"}, "--stop-after-failures needs a value"},
       {{"--headless", "--unit-timeout", "1m"},
        "--unit-timeout needs a whole number of seconds from 1 to 604800, not \"1m\""},
   };
@@ -150,7 +167,8 @@ TEST(CommandLineTest, TextsForTheUser) {
   const std::string usage = UsageText();
   for (const char* option :
        {"--headless", "--discover-seconds N", "--add ADDRESS", "--report PATH", "--release DIR",
-        "--unit-timeout S", "--run-timeout S", "--help", "--version"}) {
+        "--unit-timeout S", "--run-timeout S", "--max-parallel N", "--stop-after-failures K",
+        "--canary N", "--help", "--version"}) {
     EXPECT_NE(usage.find(option), std::string::npos) << option;
   }
   EXPECT_EQ(usage.back(), '\n');

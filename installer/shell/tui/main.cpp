@@ -45,6 +45,7 @@ int main(int argc, char** argv) {
   // terminal back before the services end.
   TuiView view(program.loop(), program.events());
   program.controller().SetUnitTimeout(start.options.unitTimeoutSeconds);
+  program.controller().SetRunLimits(start.options.limits);
   int code = program.RunDialog(view);
   // Exit during a run (or a lost terminal) cancelled it: its report is
   // written now, and the exit code says that units were cancelled.

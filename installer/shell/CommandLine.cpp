@@ -70,6 +70,7 @@ class Parser {
     if (name_ == "--max-parallel") return unit_count(&result_.limits.maxParallel);
     if (name_ == "--stop-after-failures") return unit_count(&result_.limits.stopAfterFailures);
     if (name_ == "--canary") return unit_count(&result_.limits.canary);
+    if (name_ == "--events") return events(headlessOnly);
     *headlessOnly = true;
     if (name_ == "--discover-seconds") return discover_seconds();
     if (name_ == "--run-timeout") return timeout(&result_.runTimeoutSeconds);
@@ -113,6 +114,16 @@ class Parser {
                   std::to_string(CommandLine::kMaxDiscoverSeconds) + ", not \"" + *text + "\"");
     }
     result_.discoverSeconds = *seconds;
+    return true;
+  }
+
+  // "-" is the standard output, which only a headless run leaves free.
+  bool events(bool* headlessOnly) {
+    const std::optional<std::string> text = value();
+    if (!text) return false;
+    if (text->empty()) return fail("--events needs a file, or - for the standard output");
+    result_.eventsPath = *text;
+    *headlessOnly = *text == "-";
     return true;
   }
 
@@ -203,9 +214,11 @@ bool ParseUnitAddress(const std::string& text, std::uint32_t* address) {
 std::string UsageText() {
   return "Usage: fieldloader [--release DIR] [--report PATH] [--unit-timeout S]\n"
          "                   [--max-parallel N] [--stop-after-failures K] [--canary N]\n"
+         "                   [--events FILE]\n"
          "       fieldloader --headless [--discover-seconds N] [--add ADDRESS]... "
          "[--release DIR] [--report PATH] [--unit-timeout S] [--run-timeout S]\n"
          "                   [--max-parallel N] [--stop-after-failures K] [--canary N]\n"
+         "                   [--events FILE|-]\n"
          "       fieldloader --help | --version\n"
          "\n"
          "Loads a release (\"ftpdwnld.txt\" and the files it names) onto Tarvo units:\n"
@@ -245,6 +258,12 @@ std::string UsageText() {
          "  --canary N            install N units first and the rest only when all\n"
          "                        of them finished; else the rest are stopped\n"
          "                        (default: all at once)\n"
+         "  --events FILE         write one JSON object a line to FILE for every\n"
+         "                        status change, percentage (at most once a\n"
+         "                        second per unit), wave start and wave end; \"-\"\n"
+         "                        is the standard output of a headless run, whose\n"
+         "                        own lines then go to standard error (default:\n"
+         "                        none)\n"
          "  --help, -h            print this text\n"
          "  --version             print the program's version\n"
          "\n"

@@ -6,10 +6,11 @@
 //
 //   fieldloader [--release DIR] [--report PATH] [--unit-timeout S]
 //               [--max-parallel N] [--stop-after-failures K] [--canary N]
+//               [--events FILE]
 //   fieldloader --headless [--discover-seconds N] [--add ADDRESS]...
 //               [--release DIR] [--report PATH] [--unit-timeout S]
 //               [--run-timeout S] [--max-parallel N]
-//               [--stop-after-failures K] [--canary N]
+//               [--stop-after-failures K] [--canary N] [--events FILE|-]
 //   fieldloader --help | --version
 //
 // Options take their value as the next argument or after "=". A mistake
@@ -58,6 +59,9 @@ struct CommandLine {
   // --max-parallel, --stop-after-failures and --canary (the text dialog
   // takes them too; the Win32 dialog does not).
   RunLimits limits;
+  // --events: the file for the run's event lines as given, "-" for the
+  // standard output (headless only); empty: none.
+  std::string eventsPath;
   // Why the command line was refused (Error mode only).
   std::string error;
 };

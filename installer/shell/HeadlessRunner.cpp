@@ -2,12 +2,14 @@
 #include "shell/HeadlessRunner.h"
 
 #include <algorithm>
+#include <memory>
 #include <vector>
 
 #include "platform/Console.h"
 #include "platform/MainLoop.h"
 #include "shell/HeadlessView.h"
 #include "shell/Program.h"
+#include "shell/RunEvents.h"
 #include "shell/RunReporter.h"
 #include "shell/TarvoLoadDialog.h"
 #include "units/unit_table.h"
@@ -211,6 +213,21 @@ void HeadlessRunner::end_without_run(const std::string& reason) {
 
 int RunHeadless(const CommandLine& options, const std::string& reportFolder, std::FILE* out,
                 std::FILE* err) {
+  // With the events on the standard output, the run's own lines go to the
+  // error stream, so that a reader of the events sees nothing else.
+  std::unique_ptr<RunEvents> events;
+  if (options.eventsPath == "-") {
+    events = std::make_unique<RunEvents>(out);
+    out = err;
+  } else if (!options.eventsPath.empty()) {
+    events = RunEvents::OpenFile(options.eventsPath);
+    if (events == nullptr) {
+      std::fprintf(err, "fieldloader: cannot write the events file %s\n",
+                   options.eventsPath.c_str());
+      return kHeadlessNothingStarted;
+    }
+  }
+  // Made before the program, the events outlive its controller.
   Program program(reportFolder);
   // Before any thread starts (see WatchInterrupts); the runner exists by the
   // time the loop runs, which is when an interrupt is handled.
@@ -222,6 +239,7 @@ int RunHeadless(const CommandLine& options, const std::string& reportFolder, std
   struct InterruptWatch {
     ~InterruptWatch() { platform::StopWatchingInterrupts(); }
   } interruptWatch;
+  program.controller().SetRunEvents(events.get());
   HeadlessView view(program.loop(), program.events(), out, err);
   if (!program.loop().IsValid()) {
     std::fprintf(err, "fieldloader: cannot start the main loop\n");

@@ -18,6 +18,7 @@
 #include "platform/ProgramVersion.h"
 #include "shell/DialogView.h"
 #include "shell/ProgramStart.h"
+#include "shell/RunEvents.h"
 #include "units/ControllerFlags.h"
 #include "units/unit_table.h"
 
@@ -116,6 +117,7 @@ void TarvoLoadDialog::OnTick() {
   if (CountRunning() > 0) return;
   // The wave's report sees its units as their jobs left them, before the
   // next wave's start changes any of them.
+  if (events_ != nullptr) events_->WaveEnded();
   if (observer_.waveEnded) observer_.waveEnded();
   queue_units_whose_job_ended();
   if (start_jobs() == 0) {
@@ -124,8 +126,22 @@ void TarvoLoadDialog::OnTick() {
     list_.RefreshList(false);
     if (observer_.runEnded) observer_.runEnded();
   } else {
+    tell_wave_started();
     list_.RefreshStatusColumn();
   }
+}
+
+// The units of the wave that starts: those waiting or running.
+void TarvoLoadDialog::tell_wave_started() {
+  if (events_ == nullptr) return;
+  int units = 0;
+  table_.Lock();
+  for (std::size_t slot = 0; slot < table_.getCount(); ++slot) {
+    const InstallState state = table_.getDisplayUnit(slot)->state;
+    if (state == InstallState::Pending || state == InstallState::Running) ++units;
+  }
+  table_.Unlock();
+  events_->WaveStarted(units);
 }
 
 int TarvoLoadDialog::CountRunning() {
@@ -138,7 +154,10 @@ int TarvoLoadDialog::CountRunning() {
     if (unit->state == InstallState::Running || unit->jobActive) ++running;
   }
   for (int row = list_.RowCount(); row-- > 0;) {
-    if (list_.UnitAtRow(row)->state != InstallState::Idle) list_.UpdateStatusCell(row);
+    const tarvo_object* unit = list_.UnitAtRow(row);
+    if (unit->state == InstallState::Idle) continue;
+    list_.UpdateStatusCell(row);
+    if (events_ != nullptr) events_->Status(unit->address, unit->statusText);
   }
   table_.Unlock();
   return running;
@@ -293,6 +312,7 @@ int TarvoLoadDialog::StartInstall() {
     canaryUnits_.clear();
     list_.RefreshStatusColumn();
     start_jobs();
+    tell_wave_started();
     view_->EnableStartInstall(false);
   }
   table_.Unlock();

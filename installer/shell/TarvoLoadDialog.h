@@ -31,6 +31,7 @@
 #include "units/UnitOutcome.h"
 
 class DialogView;
+class RunEvents;
 class unit_table;
 
 namespace ZEQ {
@@ -118,6 +119,9 @@ class TarvoLoadDialog : public ZEQ::IUDPReceiver, public DialogEvents {
   // The run limits (RunLimits.h) for the runs started from then on. With
   // none set, every Pending unit starts at once.
   void SetRunLimits(const RunLimits& limits) { limits_ = limits; }
+  // Where every unit's status and each wave's start and end are told
+  // (--events); null (the default) tells nobody. Not owned.
+  void SetRunEvents(RunEvents* events) { events_ = events; }
 
   // A datagram on the discovery port (pool thread): a valid reply enters or
   // updates its unit, and a new unit has the next tick rebuild the list.
@@ -160,6 +164,7 @@ class TarvoLoadDialog : public ZEQ::IUDPReceiver, public DialogEvents {
   std::string limit_reached();
   std::string canary_verdict();
   int stop_waiting_units();
+  void tell_wave_started();
 
   unit_table& table_;
   ShellSeams seams_;
@@ -172,6 +177,7 @@ class TarvoLoadDialog : public ZEQ::IUDPReceiver, public DialogEvents {
   bool tickRunning_ = false;
   int unitTimeoutSeconds_ = 0;
   RunLimits limits_;
+  RunEvents* events_ = nullptr;
   // The run's state under its limits: stopped once a limit ended it; the
   // canary units are the first ones started, and until they all finished
   // no other starts.

@@ -67,6 +67,19 @@ TEST(CommandLineTest, RunLimitsForHeadlessAndTheTextDialog) {
   EXPECT_EQ(dialog.limits.maxParallel, 100000);
 }
 
+// A file for both front ends; the standard output only for a headless run.
+TEST(CommandLineTest, EventsGoToAFileOrTheHeadlessOutput) {
+  EXPECT_EQ(Parse({"--headless"}).eventsPath, "");
+  EXPECT_EQ(Parse({"--events", "run.jsonl"}).eventsPath, "run.jsonl");
+  const CommandLine headless = Parse({"--headless", "--events=-"});
+  ASSERT_EQ(headless.mode, Mode::Headless) << headless.error;
+  EXPECT_EQ(headless.eventsPath, "-");
+  const CommandLine dialog = Parse({"--events", "-"});
+  EXPECT_EQ(dialog.mode, Mode::Error);
+  EXPECT_EQ(dialog.error, "--events is only for a headless run (--headless)");
+  EXPECT_EQ(Parse({"--events="}).error, "--events needs a file, or - for the standard output");
+}
+
 TEST(CommandLineTest, ReportAndReleaseFoldersAlsoForTheDialog) {
   const CommandLine line = Parse({"--report", "C:\\reports", "--release=D:\\rel 2"});
   ASSERT_EQ(line.mode, Mode::Dialog) << line.error;
@@ -168,7 +181,7 @@ TEST(CommandLineTest, TextsForTheUser) {
   for (const char* option :
        {"--headless", "--discover-seconds N", "--add ADDRESS", "--report PATH", "--release DIR",
         "--unit-timeout S", "--run-timeout S", "--max-parallel N", "--stop-after-failures K",
-        "--canary N", "--help", "--version"}) {
+        "--canary N", "--events FILE", "--help", "--version"}) {
     EXPECT_NE(usage.find(option), std::string::npos) << option;
   }
   EXPECT_EQ(usage.back(), '\n');

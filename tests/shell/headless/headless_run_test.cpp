@@ -469,6 +469,37 @@ TEST_F(HeadlessRunTest, FinishedCanaryLetsTheRestGo) {
   EXPECT_GE(TelnetSpan("127.0.0.4").first, canaryEnd);
 }
 
+// The event lines follow the run: a wave with both units, each unit's
+// statuses in their order up to its outcome, and the wave's end last.
+TEST_F(HeadlessRunTest, EventsFileFollowsTheRun) {
+  ZEQ_REQUIRE_UNITSIM();
+  StartUnits({SimUnit("127.0.0.2").Knob("rate=20000"), SimUnit("127.0.0.3").Knob("exit=3")});
+  WriteRelease();
+  EXPECT_EQ(Run({"--headless", "--discover-seconds", "1", "--events", "events.jsonl"}), 1);
+  std::istringstream text(ReadFile(folder_ / "events.jsonl"));
+  std::vector<testsupport::SimEvent> lines;
+  std::map<std::string, std::vector<std::string>> statuses;
+  for (std::string line; std::getline(text, line);) {
+    testsupport::SimEvent event;
+    ASSERT_TRUE(testsupport::ParseSimEvent(line, &event)) << line;
+    if (event.event() == "status") statuses[event.unit()].push_back(event.Str("status"));
+    lines.push_back(event);
+  }
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(lines.front().event(), "wave_start");
+  EXPECT_EQ(lines.front().Int("units"), 2);
+  EXPECT_EQ(lines.back().event(), "wave_end");
+  ASSERT_FALSE(statuses["127.0.0.2"].empty());
+  EXPECT_EQ(statuses["127.0.0.2"].back(), "Success");
+  EXPECT_EQ(statuses["127.0.0.3"].back(), "Unknown Error");
+  EXPECT_FALSE(sim_.Events("install", "127.0.0.2").empty());
+  // A second of copying shows at least one percentage on the way.
+  bool progress = false;
+  for (const auto& line : lines)
+    progress |= line.event() == "progress" && line.unit() == "127.0.0.2";
+  EXPECT_TRUE(progress);
+}
+
 TEST_F(HeadlessRunTest, CommandLineMistakesExitTwoAndHelpExitsZero) {
   EXPECT_EQ(Run({"--headless", "--bogus"}), 2);
   EXPECT_EQ(Run({"--headless", "--discover-seconds", "soon"}), 2);

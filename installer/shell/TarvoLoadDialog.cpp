@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <utility>
+#include <vector>
 
 #include "UDPReceiver.h"
 #include "UDPSender.h"
@@ -141,6 +143,7 @@ void TarvoLoadDialog::tell_wave_started() {
     if (state == InstallState::Pending || state == InstallState::Running) ++units;
   }
   table_.Unlock();
+  // Told without the lock, as the statuses are.
   events_->WaveStarted(units);
 }
 
@@ -153,13 +156,16 @@ int TarvoLoadDialog::CountRunning() {
     // of its step; a second job on the same record must wait for it.
     if (unit->state == InstallState::Running || unit->jobActive) ++running;
   }
+  // The events are told after the lock is let go: their reader may be slow.
+  std::vector<std::pair<std::uint32_t, std::string>> statuses;
   for (int row = list_.RowCount(); row-- > 0;) {
     const tarvo_object* unit = list_.UnitAtRow(row);
     if (unit->state == InstallState::Idle) continue;
     list_.UpdateStatusCell(row);
-    if (events_ != nullptr) events_->Status(unit->address, unit->statusText);
+    if (events_ != nullptr) statuses.emplace_back(unit->address, unit->statusText);
   }
   table_.Unlock();
+  for (const auto& [address, text] : statuses) events_->Status(address, text);
   return running;
 }
 
@@ -312,10 +318,10 @@ int TarvoLoadDialog::StartInstall() {
     canaryUnits_.clear();
     list_.RefreshStatusColumn();
     start_jobs();
-    tell_wave_started();
     view_->EnableStartInstall(false);
   }
   table_.Unlock();
+  if (selected > 0) tell_wave_started();
   return 1;
 }
 

@@ -299,9 +299,9 @@ void InstallJobRun::finish() {
   report_.bytesSent = copyStarted_ ? unit_->bytesSent : 0;
   // A cancelled job reads as cancelled even when its outcome step came after
   // the cancel and overwrote the state.
-  report_.failure = unit_->cancelSeen ? FailureClass::Cancelled
-                    : outcome_        ? OutcomeOf(*outcome_).failure
-                                      : FailureClass::None;
+  report_.failure = unit_->cancelledAs != FailureClass::None ? unit_->cancelledAs
+                    : outcome_                               ? OutcomeOf(*outcome_).failure
+                                                             : FailureClass::None;
   unit_->report = std::make_shared<const JobReport>(std::move(report_));
   table_.Unlock();
   table_.JobEnded(unit_);

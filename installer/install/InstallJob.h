@@ -11,6 +11,7 @@
 // lock before it destroys them.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 
@@ -26,10 +27,11 @@ constexpr const char* kUnitPassword = "qorvane";
 constexpr unsigned kRouteSettleMs = 1000;
 
 // Starts a job thread for every Pending unit with an address, in display
-// order, and raises the run-in-progress flag. Returns the address of the last
-// unit started (or whose start failed), 0 when there was none. May be called
-// with the table lock already held.
-std::uint32_t StartInstallJobs(const InstallContext& context);
+// order, at most maxStarts of them, and raises the run-in-progress flag.
+// Returns the address of the last unit started (or whose start failed), 0
+// when there was none. May be called with the table lock already held.
+std::uint32_t StartInstallJobs(const InstallContext& context,
+                               std::size_t maxStarts = static_cast<std::size_t>(-1));
 
 // The names of the job's steps, in their order; the run report's step
 // columns and the job report's step times follow them.

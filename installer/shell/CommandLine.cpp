@@ -66,8 +66,14 @@ class Parser {
     }
     if (name_ == "--report") return folder(&result_.reportFolder);
     if (name_ == "--release") return folder(&result_.releaseFolder);
+    if (name_ == "--unit-timeout") return timeout(&result_.unitTimeoutSeconds);
+    if (name_ == "--max-parallel") return unit_count(&result_.limits.maxParallel);
+    if (name_ == "--stop-after-failures") return unit_count(&result_.limits.stopAfterFailures);
+    if (name_ == "--canary") return unit_count(&result_.limits.canary);
+    if (name_ == "--events") return events(headlessOnly);
     *headlessOnly = true;
     if (name_ == "--discover-seconds") return discover_seconds();
+    if (name_ == "--run-timeout") return timeout(&result_.runTimeoutSeconds);
     if (name_ == "--add") return add_address();
     *headlessOnly = false;
     if (name_.rfind("-", 0) == 0 && name_.size() > 1) return fail("unknown option " + name_);
@@ -108,6 +114,33 @@ class Parser {
                   std::to_string(CommandLine::kMaxDiscoverSeconds) + ", not \"" + *text + "\"");
     }
     result_.discoverSeconds = *seconds;
+    return true;
+  }
+
+  // "-" is the standard output, which only a headless run leaves free.
+  bool events(bool* headlessOnly) {
+    const std::optional<std::string> text = value();
+    if (!text) return false;
+    if (text->empty()) return fail("--events needs a file, or - for the standard output");
+    result_.eventsPath = *text;
+    *headlessOnly = *text == "-";
+    return true;
+  }
+
+  bool timeout(int* into) { return positive(into, CommandLine::kMaxTimeoutSeconds, " of seconds"); }
+
+  bool unit_count(int* into) { return positive(into, CommandLine::kMaxUnitCount, ""); }
+
+  // A whole number from 1 to max; what names the unit of the number.
+  bool positive(int* into, int max, const char* what) {
+    const std::optional<std::string> text = value();
+    if (!text) return false;
+    const std::optional<int> number = ParseCount(*text, max);
+    if (!number || *number == 0) {
+      return fail(name_ + " needs a whole number" + what + " from 1 to " + std::to_string(max) +
+                  ", not \"" + *text + "\"");
+    }
+    *into = *number;
     return true;
   }
 
@@ -179,9 +212,13 @@ bool ParseUnitAddress(const std::string& text, std::uint32_t* address) {
 }
 
 std::string UsageText() {
-  return "Usage: fieldloader [--release DIR] [--report PATH]\n"
+  return "Usage: fieldloader [--release DIR] [--report PATH] [--unit-timeout S]\n"
+         "                   [--max-parallel N] [--stop-after-failures K] [--canary N]\n"
+         "                   [--events FILE]\n"
          "       fieldloader --headless [--discover-seconds N] [--add ADDRESS]... "
-         "[--release DIR] [--report PATH]\n"
+         "[--release DIR] [--report PATH] [--unit-timeout S] [--run-timeout S]\n"
+         "                   [--max-parallel N] [--stop-after-failures K] [--canary N]\n"
+         "                   [--events FILE|-]\n"
          "       fieldloader --help | --version\n"
          "\n"
          "Loads a release (\"ftpdwnld.txt\" and the files it names) onto Tarvo units:\n"
@@ -204,6 +241,29 @@ std::string UsageText() {
          "                        fieldloader-report.csv and transcripts/ (default:\n"
          "                        the release folder); made and tried before\n"
          "                        anything starts\n"
+         "  --unit-timeout S      cancel a unit's job that has not ended after S\n"
+         "                        seconds; its report row says \"timeout\" (default:\n"
+         "                        no limit; headless and the text dialog)\n"
+         "  --run-timeout S       end a headless install after S seconds: cancel\n"
+         "                        every unit still waiting or running, write the\n"
+         "                        report and exit 1 (default: no limit)\n"
+         "  --max-parallel N      run at most N jobs at once; the others wait as\n"
+         "                        \"Pending\" and start in the list's order as jobs\n"
+         "                        end (default: no limit)\n"
+         "  --stop-after-failures K\n"
+         "                        once K units have failed, start no more: the\n"
+         "                        units still waiting end \"Cancelled\" with failure\n"
+         "                        class \"stopped\"; running jobs finish (default:\n"
+         "                        never)\n"
+         "  --canary N            install N units first and the rest only when all\n"
+         "                        of them finished; else the rest are stopped\n"
+         "                        (default: all at once)\n"
+         "  --events FILE         write one JSON object a line to FILE for every\n"
+         "                        status change, percentage (at most once a\n"
+         "                        second per unit), wave start and wave end; \"-\"\n"
+         "                        is the standard output of a headless run, whose\n"
+         "                        own lines then go to standard error (default:\n"
+         "                        none)\n"
          "  --help, -h            print this text\n"
          "  --version             print the program's version\n"
          "\n"

@@ -4,9 +4,13 @@
 // once for both platforms and tested on its own: each entry point hands in
 // its arguments as UTF-8 and acts on the result.
 //
-//   fieldloader [--release DIR] [--report PATH]
+//   fieldloader [--release DIR] [--report PATH] [--unit-timeout S]
+//               [--max-parallel N] [--stop-after-failures K] [--canary N]
+//               [--events FILE]
 //   fieldloader --headless [--discover-seconds N] [--add ADDRESS]...
-//               [--release DIR] [--report PATH]
+//               [--release DIR] [--report PATH] [--unit-timeout S]
+//               [--run-timeout S] [--max-parallel N]
+//               [--stop-after-failures K] [--canary N] [--events FILE|-]
 //   fieldloader --help | --version
 //
 // Options take their value as the next argument or after "=". A mistake
@@ -21,11 +25,18 @@
 #include <string>
 #include <vector>
 
+#include "shell/RunLimits.h"
+
 struct CommandLine {
   enum class Mode { Dialog, Headless, Help, Version, Error };
 
   static constexpr int kDefaultDiscoverSeconds = 3;
   static constexpr int kMaxDiscoverSeconds = 3600;
+  // The longest time limit: a week.
+  static constexpr int kMaxTimeoutSeconds = 7 * 24 * 3600;
+  // The largest count --max-parallel, --stop-after-failures and --canary
+  // take.
+  static constexpr int kMaxUnitCount = 100000;
   // The exit code of a usage mistake; the same as a headless run that could
   // not start anything.
   static constexpr int kUsageExitCode = 2;
@@ -39,6 +50,18 @@ struct CommandLine {
   // The release folder named by --release as given (empty: the program's
   // own folder, or the current one for a program installed under /usr).
   std::string releaseFolder;
+  // --unit-timeout: a job running longer is cancelled (0: no limit). The
+  // text dialog takes it too; the Win32 dialog does not.
+  int unitTimeoutSeconds = 0;
+  // --run-timeout: a headless run's install is cut after this long, counted
+  // from its start (0: no limit).
+  int runTimeoutSeconds = 0;
+  // --max-parallel, --stop-after-failures and --canary (the text dialog
+  // takes them too; the Win32 dialog does not).
+  RunLimits limits;
+  // --events: the file for the run's event lines as given, "-" for the
+  // standard output (headless only); empty: none.
+  std::string eventsPath;
   // Why the command line was refused (Error mode only).
   std::string error;
 };

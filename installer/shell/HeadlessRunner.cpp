@@ -2,12 +2,14 @@
 #include "shell/HeadlessRunner.h"
 
 #include <algorithm>
+#include <memory>
 #include <vector>
 
 #include "platform/Console.h"
 #include "platform/MainLoop.h"
 #include "shell/HeadlessView.h"
 #include "shell/Program.h"
+#include "shell/RunEvents.h"
 #include "shell/RunReporter.h"
 #include "shell/TarvoLoadDialog.h"
 #include "units/unit_table.h"
@@ -69,7 +71,7 @@ std::string HeadlessSummary(const RunReport& report) {
   for (const UnitReportRow& row : report.units) {
     if (!InRun(row)) continue;
     (row.state == InstallState::Finished ? finished : others) += 1;
-    const char* failure = row.jobRan() ? FailureClassName(row.job->failure) : "";
+    const char* failure = FailureClassName(row.failure());
     lines.push_back({DottedAddress(row.address), std::to_string(row.node), Text(row.group),
                      Text(row.jobRan() ? row.job->versionBefore : NullableText()),
                      Text(row.versionAfter), PrintableText(row.status), *failure ? failure : "-"});
@@ -91,10 +93,15 @@ HeadlessRunner::HeadlessRunner(Program& program, HeadlessView& view, const Comma
 
 HeadlessRunner::~HeadlessRunner() {
   if (discoveryTimer_ != 0) loop_.KillTimer(discoveryTimer_);
+  stop_run_timer();
 }
 
 void HeadlessRunner::Start() {
-  dialog_.SetRunObserver(RunObserver{nullptr, [this] { on_run_ended(); }});
+  dialog_.SetRunObserver(RunObserver{
+      nullptr, [this] { on_run_ended(); },
+      [this](const std::string& why, int notStarted) { on_run_stopped(why, notStarted); }});
+  dialog_.SetUnitTimeout(options_.unitTimeoutSeconds);
+  dialog_.SetRunLimits(options_.limits);
   std::fprintf(out_, "Discovering units for %d s\n", options_.discoverSeconds);
   std::fflush(out_);
   const unsigned waitMs = std::max(1u, static_cast<unsigned>(options_.discoverSeconds) * 1000u);
@@ -116,6 +123,7 @@ void HeadlessRunner::Interrupt() {
     end_without_run("interrupted before the install");
     return;
   }
+  stop_run_timer();
   dialog_.CancelRun();
 }
 
@@ -139,6 +147,31 @@ void HeadlessRunner::start_install() {
                view_.RowCount() == 1 ? "" : "s");
   std::fflush(out_);
   dialog_.OnStartInstall();
+  start_run_timer();
+}
+
+void HeadlessRunner::start_run_timer() {
+  if (options_.runTimeoutSeconds <= 0) return;
+  runTimer_ = loop_.AddTimer(static_cast<unsigned>(options_.runTimeoutSeconds) * 1000u,
+                             [this] { on_run_timeout(); });
+  if (runTimer_ == 0) std::fprintf(err_, "fieldloader: cannot set a timer; --run-timeout is off\n");
+}
+
+// The limit is not a choice of the unit's, so the report names it: the
+// cancelled jobs report "timeout", and the run exits 1 however they ended.
+void HeadlessRunner::on_run_timeout() {
+  stop_run_timer();
+  timedOut_ = true;
+  std::fprintf(out_, "Run timeout of %d s reached: cancelling the units still waiting or running\n",
+               options_.runTimeoutSeconds);
+  std::fflush(out_);
+  dialog_.CancelRun(FailureClass::Timeout);
+}
+
+void HeadlessRunner::stop_run_timer() {
+  if (runTimer_ == 0) return;
+  loop_.KillTimer(runTimer_);
+  runTimer_ = 0;
 }
 
 bool HeadlessRunner::known(std::uint32_t address) {
@@ -149,7 +182,14 @@ bool HeadlessRunner::known(std::uint32_t address) {
   return found;
 }
 
+void HeadlessRunner::on_run_stopped(const std::string& why, int notStarted) {
+  std::fprintf(out_, "Stopping: %s; %d waiting unit%s not started, running jobs finish\n",
+               why.c_str(), notStarted, notStarted == 1 ? "" : "s");
+  std::fflush(out_);
+}
+
 void HeadlessRunner::on_run_ended() {
+  stop_run_timer();
   reporter_.Report([this](const RunReport& report, bool ok, const std::string& error) {
     finish(report, ok, error);
   });
@@ -159,7 +199,9 @@ void HeadlessRunner::finish(const RunReport& report, bool ok, const std::string&
   std::fprintf(out_, "\n%s", HeadlessSummary(report).c_str());
   std::fflush(out_);
   if (!ok) std::fprintf(err_, "fieldloader: the run report was not written: %s\n", error.c_str());
-  loop_.Quit(ok ? HeadlessExitCode(report) : kHeadlessReportNotWritten);
+  int code = ok ? HeadlessExitCode(report) : kHeadlessReportNotWritten;
+  if (timedOut_ && code == kHeadlessAllFinished) code = kHeadlessSomeFailed;
+  loop_.Quit(code);
 }
 
 // Nothing was started, so nothing is reported: no report files and no
@@ -171,6 +213,21 @@ void HeadlessRunner::end_without_run(const std::string& reason) {
 
 int RunHeadless(const CommandLine& options, const std::string& reportFolder, std::FILE* out,
                 std::FILE* err) {
+  // With the events on the standard output, the run's own lines go to the
+  // error stream, so that a reader of the events sees nothing else.
+  std::unique_ptr<RunEvents> events;
+  if (options.eventsPath == "-") {
+    events = std::make_unique<RunEvents>(out);
+    out = err;
+  } else if (!options.eventsPath.empty()) {
+    events = RunEvents::OpenFile(options.eventsPath);
+    if (events == nullptr) {
+      std::fprintf(err, "fieldloader: cannot write the events file %s\n",
+                   options.eventsPath.c_str());
+      return kHeadlessNothingStarted;
+    }
+  }
+  // Made before the program, the events outlive its controller.
   Program program(reportFolder);
   // Before any thread starts (see WatchInterrupts); the runner exists by the
   // time the loop runs, which is when an interrupt is handled.
@@ -182,6 +239,7 @@ int RunHeadless(const CommandLine& options, const std::string& reportFolder, std
   struct InterruptWatch {
     ~InterruptWatch() { platform::StopWatchingInterrupts(); }
   } interruptWatch;
+  program.controller().SetRunEvents(events.get());
   HeadlessView view(program.loop(), program.events(), out, err);
   if (!program.loop().IsValid()) {
     std::fprintf(err, "fieldloader: cannot start the main loop\n");

@@ -7,8 +7,14 @@
 //
 //   0  every selected unit ended Finished (the outcomes of that state in
 //      units/UnitOutcome.h)
-//   1  some unit ended Failed or was cancelled
+//   1  some unit ended Failed or was cancelled, or --run-timeout cut the run
 //   2  nothing could start: a broken package, or no unit found
+//
+// The run limits (--max-parallel, --stop-after-failures, --canary) are the
+// controller's too; when one stops the run, the runner prints why.
+// --unit-timeout goes to the controller, whose tick cancels a job past it;
+// --run-timeout is the runner's own timer from the install's start, which
+// cancels what is left as an interrupt does.
 //
 // RunHeadless makes the program's services (Program.h), hands them the
 // headless view and runs the loop.
@@ -62,7 +68,11 @@ class HeadlessRunner {
 
  private:
   void start_install();
+  void start_run_timer();
+  void on_run_timeout();
+  void stop_run_timer();
   bool known(std::uint32_t address);
+  void on_run_stopped(const std::string& why, int notStarted);
   void on_run_ended();
   void finish(const RunReport& report, bool ok, const std::string& error);
   void end_without_run(const std::string& reason);
@@ -76,7 +86,9 @@ class HeadlessRunner {
   std::FILE* out_;
   std::FILE* err_;
   int discoveryTimer_ = 0;
+  int runTimer_ = 0;
   bool interrupted_ = false;
+  bool timedOut_ = false;
 };
 
 // The whole headless program after the command line was read: returns the

@@ -6,12 +6,6 @@
 #include "shell/RunReport.h"
 #include "units/DisplayOrder.h"
 
-namespace {
-
-bool IsPercentage(const std::string& text) { return !text.empty() && text.back() == '%'; }
-
-}  // namespace
-
 HeadlessView::HeadlessView(platform::MainLoop& loop, DialogEvents& events, std::FILE* out,
                            std::FILE* err, Clock clock)
     : loop_(loop), events_(events), out_(out), err_(err), clock_(std::move(clock)) {}
@@ -66,18 +60,8 @@ void HeadlessView::SelectAll() {
 
 void HeadlessView::TypeAddress(std::uint32_t networkOrder) { typed_.push_back(networkOrder); }
 
-// A unit's line is printed when its text changed; a percentage also waits
-// until a second has passed since the unit's last printed percentage.
 void HeadlessView::print_status(const std::string& address, const std::string& text) {
-  Printed& printed = printed_[address];
-  if (text == printed.text || text.empty()) return;
-  const auto now = clock_();
-  if (IsPercentage(text)) {
-    if (printed.percentPrinted && now - printed.percentAt < kPercentInterval) return;
-    printed.percentAt = now;
-    printed.percentPrinted = true;
-  }
-  printed.text = text;
+  if (!printed_.Admit(address, text, clock_())) return;
   std::fprintf(out_, "%s  %s\n", address.c_str(), text.c_str());
   std::fflush(out_);
 }

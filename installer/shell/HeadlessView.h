@@ -20,11 +20,11 @@
 #include <cstdio>
 #include <deque>
 #include <functional>
-#include <map>
 #include <string>
 #include <vector>
 
 #include "shell/DialogView.h"
+#include "shell/StatusThrottle.h"
 
 namespace platform {
 class MainLoop;
@@ -34,7 +34,7 @@ class DialogEvents;
 class HeadlessView : public DialogView {
  public:
   using Clock = std::function<std::chrono::steady_clock::time_point()>;
-  static constexpr std::chrono::milliseconds kPercentInterval{1000};
+  static constexpr std::chrono::milliseconds kPercentInterval = StatusThrottle::kPercentInterval;
 
   // events hears the tick; clock is replaceable for tests.
   HeadlessView(platform::MainLoop& loop, DialogEvents& events, std::FILE* out, std::FILE* err,
@@ -70,11 +70,6 @@ class HeadlessView : public DialogView {
     std::string address;  // dotted, as the status lines show it
     bool selected = false;
   };
-  struct Printed {
-    std::string text;
-    std::chrono::steady_clock::time_point percentAt{};
-    bool percentPrinted = false;
-  };
   void print_status(const std::string& address, const std::string& text);
 
   platform::MainLoop& loop_;
@@ -84,7 +79,7 @@ class HeadlessView : public DialogView {
   Clock clock_;
   int tickTimer_ = 0;
   std::vector<Row> rows_;
-  std::map<std::string, Printed> printed_;
+  StatusThrottle printed_;
   std::deque<std::uint32_t> typed_;
   std::string count_;
   bool startEnabled_ = true;

@@ -65,7 +65,7 @@ int Program::RunDialog(DialogView& view) {
           if (!ok) view.ShowMessage("The run report was not written: " + error, "Run report");
         });
       },
-      nullptr});
+      nullptr, nullptr});
   if (!Start(view)) return 1;
   controller_->OpenReleaseNotes();
   return Run();

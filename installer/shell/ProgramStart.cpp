@@ -86,6 +86,9 @@ ProgramStart StartProgram(const std::vector<std::string>& arguments) {
   // The report and release folders are named from where the user stands;
   // everything else from the release folder.
   start.reportFolder = AbsoluteFolder(start.options.reportFolder);
+  if (start.options.eventsPath != "-") {
+    start.options.eventsPath = AbsoluteFolder(start.options.eventsPath);
+  }
   std::string unwritable;
   if (!start.options.reportFolder.empty() && !CheckReportFolder(start.reportFolder, &unwritable)) {
     Tell(stderr, "fieldloader: " + unwritable + "\n", "fieldloader");

@@ -113,8 +113,8 @@ std::string CsvStepHeader() {
   return out;
 }
 
-std::string FailureJson(const JobReport& job) {
-  const char* failure = FailureClassName(job.failure);
+std::string FailureJson(FailureClass failureClass) {
+  const char* failure = FailureClassName(failureClass);
   return *failure ? JsonString(failure) : "null";
 }
 
@@ -150,8 +150,8 @@ const ReportColumn kReportColumns[] = {
      [](const UnitReportRow& r) { return CsvField(r.status); }},
     {"install_error", [](const UnitReportRow& r) { return std::to_string(Job(r).installError); },
      [](const UnitReportRow& r) { return std::to_string(Job(r).installError); }, true},
-    {"failure_class", [](const UnitReportRow& r) { return FailureJson(Job(r)); },
-     [](const UnitReportRow& r) { return CsvField(FailureClassName(Job(r).failure)); }, true},
+    {"failure_class", [](const UnitReportRow& r) { return FailureJson(r.failure()); },
+     [](const UnitReportRow& r) { return CsvField(FailureClassName(r.failure())); }},
     {"bytes_sent", [](const UnitReportRow& r) { return std::to_string(Job(r).bytesSent); },
      [](const UnitReportRow& r) { return std::to_string(Job(r).bytesSent); }, true},
     {"started", [](const UnitReportRow& r) { return JsonString(UtcTimeText(Job(r).startedAt)); },
@@ -248,6 +248,7 @@ std::vector<UnitReportRow> CollectReportRows(unit_table& table) {
     row.state = unit->state;
     row.status = unit->statusText;
     row.job = unit->report;
+    if (!row.job) row.notStarted = unit->cancelledAs;
     rows.push_back(std::move(row));
   }
   table.Unlock();

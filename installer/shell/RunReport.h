@@ -44,6 +44,12 @@ struct UnitReportRow {
   // when no job ran, and then the job's columns are empty.
   std::shared_ptr<const JobReport> job;
   bool jobRan() const { return job != nullptr; }
+  // Why a unit taken out of the run before its job started was taken out
+  // (Stopped, Cancelled, Timeout); None for any other unit without a job.
+  FailureClass notStarted = FailureClass::None;
+  // The failure class the report gives the unit: its job's, else why it
+  // never got one.
+  FailureClass failure() const { return job ? job->failure : notStarted; }
   // The wave of this program run whose end first reported this outcome
   // (counted from 1), and when that wave ended; 0 for a unit that has been
   // in no wave.

@@ -20,14 +20,18 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "IUDPReceiver.h"
 #include "install/InstallContext.h"
 #include "shell/DeviceList.h"
 #include "shell/DialogEvents.h"
+#include "shell/RunLimits.h"
 #include "transfer/PackageManifest.h"
+#include "units/UnitOutcome.h"
 
 class DialogView;
+class RunEvents;
 class unit_table;
 
 namespace ZEQ {
@@ -52,10 +56,13 @@ struct ShellSeams {
 
 // Who hears of the ends of an install run, on the main thread from the
 // tick: waveEnded when no job of the current wave is left (before the next
-// wave starts), runEnded when the tick then finds nothing more to start.
+// wave starts), runEnded when the tick then finds nothing more to start,
+// stopped when the run's limits stopped its waiting units (why, and how
+// many were not started).
 struct RunObserver {
   std::function<void()> waveEnded;
   std::function<void()> runEnded;
+  std::function<void(const std::string& why, int notStarted)> stopped;
 };
 
 class TarvoLoadDialog : public ZEQ::IUDPReceiver, public DialogEvents {
@@ -102,8 +109,19 @@ class TarvoLoadDialog : public ZEQ::IUDPReceiver, public DialogEvents {
   void StopAll() override;
   // An interrupted headless run: every unit still waiting or running in the
   // run is cancelled, as a double-click on its row would, and one that was
-  // still waiting reads "Cancelled"; the run then ends as usual.
-  void CancelRun();
+  // still waiting reads "Cancelled"; the run then ends as usual. why is the
+  // failure class the cancelled jobs report.
+  void CancelRun(FailureClass why = FailureClass::Cancelled);
+  // The job time limit: from then on the tick cancels every job that has
+  // run longer than seconds, with the report's class Timeout. 0 (the
+  // default) sets no limit.
+  void SetUnitTimeout(int seconds) { unitTimeoutSeconds_ = seconds; }
+  // The run limits (RunLimits.h) for the runs started from then on. With
+  // none set, every Pending unit starts at once.
+  void SetRunLimits(const RunLimits& limits) { limits_ = limits; }
+  // Where every unit's status and each wave's start and end are told
+  // (--events); null (the default) tells nobody. Not owned.
+  void SetRunEvents(RunEvents* events) { events_ = events; }
 
   // A datagram on the discovery port (pool thread): a valid reply enters or
   // updates its unit, and a new unit has the next tick rebuild the list.
@@ -139,6 +157,14 @@ class TarvoLoadDialog : public ZEQ::IUDPReceiver, public DialogEvents {
   void start_services();
   void activate_during_run(int row);
   void queue_units_whose_job_ended();
+  void cancel_overdue_jobs();
+  std::uint32_t start_jobs();
+  std::size_t free_slots(std::size_t active) const;
+  void apply_limits();
+  std::string limit_reached();
+  std::string canary_verdict();
+  int stop_waiting_units();
+  void tell_wave_started();
 
   unit_table& table_;
   ShellSeams seams_;
@@ -149,6 +175,15 @@ class TarvoLoadDialog : public ZEQ::IUDPReceiver, public DialogEvents {
   DeviceList list_;
   RunObserver observer_;
   bool tickRunning_ = false;
+  int unitTimeoutSeconds_ = 0;
+  RunLimits limits_;
+  RunEvents* events_ = nullptr;
+  // The run's state under its limits: stopped once a limit ended it; the
+  // canary units are the first ones started, and until they all finished
+  // no other starts.
+  bool stopped_ = false;
+  bool inCanary_ = false;
+  std::vector<tarvo_object*> canaryUnits_;
   // Units queued for the next wave by a double-click while their cancelled
   // job was still ending: they keep CancelRequested, so that job still
   // fails out, and become Pending once it has left.

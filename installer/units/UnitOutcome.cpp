@@ -9,6 +9,8 @@ const char* FailureClassName(FailureClass failure) {
     case FailureClass::Script: return "script";
     case FailureClass::ConnectionClosed: return "connection closed";
     case FailureClass::Cancelled: return "cancelled";
+    case FailureClass::Timeout: return "timeout";
+    case FailureClass::Stopped: return "stopped";
     case FailureClass::None: break;
   }
   return "";

@@ -23,10 +23,23 @@ enum class InstallState : std::uint32_t {
 };
 
 // Why a job did not end well, for the run report.
-enum class FailureClass { None, Unreachable, Login, Copy, Script, ConnectionClosed, Cancelled };
+enum class FailureClass {
+  None,
+  Unreachable,
+  Login,
+  Copy,
+  Script,
+  ConnectionClosed,
+  Cancelled,
+  // Cut by a time limit (--unit-timeout, --run-timeout), as a cancel would.
+  Timeout,
+  // Never started: the run stopped its waiting units (--stop-after-failures,
+  // a canary that did not finish).
+  Stopped,
+};
 
 // The report's name of a failure class: "" for None, else "unreachable",
-// "login", "copy", "script", "connection closed" or "cancelled".
+// "login", "copy", "script", "connection closed", "cancelled", "timeout" or "stopped".
 const char* FailureClassName(FailureClass failure);
 
 // The status texts that are not an outcome of their own.

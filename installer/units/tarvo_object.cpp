@@ -81,6 +81,7 @@ void tarvo_object::MarkIdle() {
 }
 
 void tarvo_object::MarkPending() {
+  cancelledAs = FailureClass::None;
   setState(InstallState::Pending);
   setStatus(unit_status::kPending);
 }
@@ -98,9 +99,9 @@ void tarvo_object::ShowInstalling() { setStatus(unit_status::kInstalling); }
 
 void tarvo_object::MarkCancelled() { setStatus(unit_status::kCancelled); }
 
-void tarvo_object::RequestCancel() {
+void tarvo_object::RequestCancel(FailureClass why) {
   state = InstallState::CancelRequested;
-  cancelSeen = true;
+  cancelledAs = why;
 }
 
 void tarvo_object::Finish(JobOutcome outcome) {

@@ -9,6 +9,7 @@
 // unit's status.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -61,8 +62,9 @@ class tarvo_object : public RemoteFsysManipulatorProgressInterface {
   // Taken out of the run: "Cancelled", the state unchanged.
   void MarkCancelled();
   // Asked to stop (the table's CancelUnit): CancelRequested, the status
-  // unchanged and statusChanged left alone; the job reports the outcome.
-  void RequestCancel();
+  // unchanged and statusChanged left alone; the job reports the outcome,
+  // and the report names why as its failure class.
+  void RequestCancel(FailureClass why);
   // The outcome's status text and state.
   void Finish(JobOutcome outcome);
 
@@ -86,9 +88,13 @@ class tarvo_object : public RemoteFsysManipulatorProgressInterface {
   InstallState state;
   std::string statusText;
   bool statusChanged = true;
-  // Set by CancelUnit and cleared when a job starts: tells the report that
-  // a job was cancelled even when its outcome step overwrote the state.
-  bool cancelSeen = false;
+  // Set by CancelUnit and cleared when the unit becomes Pending or a job
+  // starts: tells the report that a job was cancelled (and why) even when
+  // its outcome step overwrote the state, or why a waiting unit never got
+  // its job. None while no cancel came.
+  FailureClass cancelledAs = FailureClass::None;
+  // When the current job was started, for the job time limit.
+  std::chrono::steady_clock::time_point jobStartedAt{};
   // True from the start of a job thread until its last touch of the record.
   bool jobActive = false;
   // How many discovery answers (record replies and device-link responses)

@@ -139,9 +139,9 @@ void unit_table::NoteAnswer(std::uint32_t address, const char* version) {
 
 tarvo_object** unit_table::FindByAddress(const tarvo_object* key) { return by_address.Search(key); }
 
-void unit_table::CancelUnit(tarvo_object* unit) {
+void unit_table::CancelUnit(tarvo_object* unit, FailureClass why) {
   if (unit->state == InstallState::CancelRequested) return;
-  unit->RequestCancel();
+  unit->RequestCancel(why);
   if (unit->fileConnection) unit->fileConnection->Close();
   if (unit->telnetSession) unit->telnetSession->Disconnect(0);
   signal_change();

@@ -67,9 +67,10 @@ class unit_table {
   void SortDisplayOrder() { display_order.Sort(); }
 
   // Asks the unit's job to stop: state CancelRequested, its file channel
-  // closed and its telnet session disconnected. Nothing for a unit already
-  // cancelled. Caller holds the lock.
-  void CancelUnit(tarvo_object* unit);
+  // closed and its telnet session disconnected; why is the failure class
+  // its report gets. Nothing for a unit already cancelled. Caller holds the
+  // lock.
+  void CancelUnit(tarvo_object* unit, FailureClass why = FailureClass::Cancelled);
   // CancelUnit for every unit, under the lock (the stop sequence).
   void CancelAll();
 

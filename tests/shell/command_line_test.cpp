@@ -40,6 +40,46 @@ TEST(CommandLineTest, HeadlessWithEveryOptionInBothForms) {
   EXPECT_EQ(before.discoverSeconds, 0);
 }
 
+// --unit-timeout serves the text dialog too; --run-timeout ends a headless
+// run only. Neither limits anything when absent.
+TEST(CommandLineTest, TimeLimits) {
+  EXPECT_EQ(Parse({}).unitTimeoutSeconds, 0);
+  EXPECT_EQ(Parse({"--headless"}).runTimeoutSeconds, 0);
+  const CommandLine headless = Parse({"--headless", "--unit-timeout=90", "--run-timeout", "600"});
+  ASSERT_EQ(headless.mode, Mode::Headless) << headless.error;
+  EXPECT_EQ(headless.unitTimeoutSeconds, 90);
+  EXPECT_EQ(headless.runTimeoutSeconds, 600);
+  const CommandLine dialog = Parse({"--unit-timeout", "604800"});
+  ASSERT_EQ(dialog.mode, Mode::Dialog) << dialog.error;
+  EXPECT_EQ(dialog.unitTimeoutSeconds, 604800);
+}
+
+TEST(CommandLineTest, RunLimitsForHeadlessAndTheTextDialog) {
+  EXPECT_FALSE(Parse({"--headless"}).limits.any());
+  const CommandLine headless =
+      Parse({"--headless", "--max-parallel", "50", "--stop-after-failures=3", "--canary", "2"});
+  ASSERT_EQ(headless.mode, Mode::Headless) << headless.error;
+  EXPECT_EQ(headless.limits.maxParallel, 50);
+  EXPECT_EQ(headless.limits.stopAfterFailures, 3);
+  EXPECT_EQ(headless.limits.canary, 2);
+  const CommandLine dialog = Parse({"--max-parallel=100000"});
+  ASSERT_EQ(dialog.mode, Mode::Dialog) << dialog.error;
+  EXPECT_EQ(dialog.limits.maxParallel, 100000);
+}
+
+// A file for both front ends; the standard output only for a headless run.
+TEST(CommandLineTest, EventsGoToAFileOrTheHeadlessOutput) {
+  EXPECT_EQ(Parse({"--headless"}).eventsPath, "");
+  EXPECT_EQ(Parse({"--events", "run.jsonl"}).eventsPath, "run.jsonl");
+  const CommandLine headless = Parse({"--headless", "--events=-"});
+  ASSERT_EQ(headless.mode, Mode::Headless) << headless.error;
+  EXPECT_EQ(headless.eventsPath, "-");
+  const CommandLine dialog = Parse({"--events", "-"});
+  EXPECT_EQ(dialog.mode, Mode::Error);
+  EXPECT_EQ(dialog.error, "--events is only for a headless run (--headless)");
+  EXPECT_EQ(Parse({"--events="}).error, "--events needs a file, or - for the standard output");
+}
+
 TEST(CommandLineTest, ReportAndReleaseFoldersAlsoForTheDialog) {
   const CommandLine line = Parse({"--report", "C:\\reports", "--release=D:\\rel 2"});
   ASSERT_EQ(line.mode, Mode::Dialog) << line.error;
@@ -104,6 +144,17 @@ TEST(CommandLineTest, MistakesAreRefusedWithTheirReason) {
       {{"--add", "10.0.0.1"}, "--add is only for a headless run (--headless)"},
       {{"--discover-seconds", "1", "--add", "10.0.0.1"},
        "--discover-seconds is only for a headless run (--headless)"},
+      {{"--run-timeout", "60"}, "--run-timeout is only for a headless run (--headless)"},
+      {{"--headless", "--unit-timeout", "0"},
+       "--unit-timeout needs a whole number of seconds from 1 to 604800, not \"0\""},
+      {{"--headless", "--run-timeout=604801"},
+       "--run-timeout needs a whole number of seconds from 1 to 604800, not \"604801\""},
+      {{"--headless", "--max-parallel", "0"},
+       "--max-parallel needs a whole number from 1 to 100000, not \"0\""},
+      {{"--canary=100001"}, "--canary needs a whole number from 1 to 100000, not \"100001\""},
+      {{"--stop-after-failures"}, "--stop-after-failures needs a value"},
+      {{"--headless", "--unit-timeout", "1m"},
+       "--unit-timeout needs a whole number of seconds from 1 to 604800, not \"1m\""},
   };
   for (const Case& c : cases) {
     const CommandLine line = Parse(c.arguments);
@@ -127,8 +178,10 @@ TEST(CommandLineTest, AddressesAreReadStrictly) {
 
 TEST(CommandLineTest, TextsForTheUser) {
   const std::string usage = UsageText();
-  for (const char* option : {"--headless", "--discover-seconds N", "--add ADDRESS", "--report PATH",
-                             "--release DIR", "--help", "--version"}) {
+  for (const char* option :
+       {"--headless", "--discover-seconds N", "--add ADDRESS", "--report PATH", "--release DIR",
+        "--unit-timeout S", "--run-timeout S", "--max-parallel N", "--stop-after-failures K",
+        "--canary N", "--events FILE", "--help", "--version"}) {
     EXPECT_NE(usage.find(option), std::string::npos) << option;
   }
   EXPECT_EQ(usage.back(), '\n');

@@ -20,29 +20,7 @@ namespace {
 
 using std::chrono::milliseconds;
 
-// A temporary file standing in for a standard stream, read back whole.
-class CapturedStream {
- public:
-  CapturedStream() : file_(std::tmpfile()) {}
-  ~CapturedStream() {
-    if (file_ != nullptr) std::fclose(file_);
-  }
-  CapturedStream(const CapturedStream&) = delete;
-  CapturedStream& operator=(const CapturedStream&) = delete;
-  std::FILE* get() const { return file_; }
-  std::string Text() const {
-    std::fflush(file_);
-    std::rewind(file_);
-    std::string text;
-    char buffer[256];
-    std::size_t got = 0;
-    while ((got = std::fread(buffer, 1, sizeof buffer, file_)) > 0) text.append(buffer, got);
-    return text;
-  }
-
- private:
-  std::FILE* file_;
-};
+using testsupport::CapturedStream;
 
 // A row's unit: the headless view reads only its address.
 UnitRow Unit(const std::string& dotted) {

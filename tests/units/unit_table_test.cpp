@@ -176,7 +176,7 @@ TEST_F(UnitTableTest, CancelUnitOnlyChangesTheStateOnceAndLeavesTheStatus) {
   table_.CancelUnit(unit);
   table_.Unlock();
   EXPECT_EQ(unit->state, InstallState::CancelRequested);
-  EXPECT_TRUE(unit->cancelSeen);
+  EXPECT_EQ(unit->cancelledAs, FailureClass::Cancelled);
   EXPECT_EQ(unit->statusText, "Connecting");
   EXPECT_FALSE(unit->statusChanged) << "the job reports the outcome, not the cancel";
 }

@@ -13,12 +13,14 @@
 // carries the program's diagnostics, goes to "fieldloader-output.log" in the
 // release folder.
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "shell/HeadlessRunner.h"
 #include "shell/Program.h"
 #include "shell/ProgramStart.h"
+#include "shell/RunEvents.h"
 #include "shell/TarvoLoadDialog.h"
 #include "shell/tui/TerminalCheck.h"
 #include "shell/tui/TuiView.h"
@@ -40,10 +42,22 @@ int main(int argc, char** argv) {
   if (std::freopen(kOutputLogName, "a", stdout) != nullptr) {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
   }
+  std::unique_ptr<RunEvents> events;
+  if (!start.options.eventsPath.empty()) {
+    events = RunEvents::OpenFile(start.options.eventsPath);
+    if (events == nullptr) {
+      std::fprintf(stderr, "fieldloader: cannot write the events file %s\n",
+                   start.options.eventsPath.c_str());
+      return CommandLine::kUsageExitCode;
+    }
+  }
   Program program(start.reportFolder);
+  program.controller().SetRunEvents(events.get());
   // Made after the program, the view is torn down first and gives the
   // terminal back before the services end.
   TuiView view(program.loop(), program.events());
+  program.controller().SetUnitTimeout(start.options.unitTimeoutSeconds);
+  program.controller().SetRunLimits(start.options.limits);
   int code = program.RunDialog(view);
   // Exit during a run (or a lost terminal) cancelled it: its report is
   // written now, and the exit code says that units were cancelled.

@@ -165,6 +165,33 @@ class HeadlessRunTest : public testing::Test {
   }
   std::map<std::string, Row> Report() { return Report(folder_); }
 
+  // The unit's telnet connection as the simulator saw it: the times of its
+  // connect and disconnect, in ms of the simulator's clock.
+  std::pair<long long, long long> TelnetSpan(const std::string& unit) {
+    long long connect = -1;
+    long long disconnect = -1;
+    for (const testsupport::SimEvent& event : sim_.Events()) {
+      if (event.unit() != unit || event.Str("service") != "telnet") continue;
+      if (event.event() == "connect" && connect < 0) connect = event.Int("t");
+      if (event.event() == "disconnect") disconnect = event.Int("t");
+    }
+    EXPECT_GE(connect, 0) << unit << " never connected";
+    EXPECT_GE(disconnect, 0) << unit << " never disconnected";
+    return {connect, disconnect};
+  }
+
+  // The units were stopped before their job: never connected, "Cancelled"
+  // with the class "stopped".
+  void ExpectStopped(const std::map<std::string, Row>& rows,
+                     const std::vector<std::string>& units) {
+    for (const std::string& unit : units) {
+      ASSERT_EQ(rows.count(unit), 1u) << unit;
+      EXPECT_EQ(rows.at(unit).at("status"), "Cancelled") << unit;
+      EXPECT_EQ(rows.at(unit).at("failure_class"), "stopped") << unit;
+      EXPECT_TRUE(sim_.Events("connect", unit).empty()) << unit << " was started";
+    }
+  }
+
   std::filesystem::path folder_;
   std::filesystem::path program_;
   testsupport::UnitSim sim_;
@@ -338,9 +365,145 @@ TEST_F(HeadlessRunTest, InterruptEndsTheRunWithItsReport) {
 }
 #endif
 
+// A unit that never sends its login prompt would hold the run for ever:
+// the job time limit cancels its job alone, and the others finish.
+TEST_F(HeadlessRunTest, UnitTimeoutCutsOnlyTheSilentUnit) {
+  ZEQ_REQUIRE_UNITSIM();
+  StartUnits({SimUnit("127.0.0.2").Knob("no-prompt=login"), SimUnit("127.0.0.3")});
+  WriteRelease();
+  EXPECT_EQ(Run({"--headless", "--discover-seconds", "1", "--unit-timeout", "3"}), 1);
+  const std::map<std::string, Row> rows = Report();
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows.at("127.0.0.2").at("failure_class"), "timeout");
+  EXPECT_NE(rows.at("127.0.0.2").at("state"), "Running");
+  EXPECT_NE(rows.at("127.0.0.2").at("state"), "Finished");
+  EXPECT_EQ(rows.at("127.0.0.3").at("status"), "Success");
+  EXPECT_EQ(rows.at("127.0.0.3").at("failure_class"), "");
+}
+
+// The run's time limit cancels every job still going, writes the report
+// and exits 1, whatever the jobs would have done.
+TEST_F(HeadlessRunTest, RunTimeoutEndsTheRunWithItsReport) {
+  ZEQ_REQUIRE_UNITSIM();
+  StartUnits({SimUnit("127.0.0.2").Knob("no-prompt=login"),
+              SimUnit("127.0.0.3").Knob("no-prompt=password")});
+  WriteRelease();
+  EXPECT_EQ(Run({"--headless", "--discover-seconds", "1", "--run-timeout", "3"}), 1);
+  const std::map<std::string, Row> rows = Report();
+  ASSERT_EQ(rows.size(), 2u);
+  for (const auto& [address, row] : rows) {
+    EXPECT_EQ(row.at("failure_class"), "timeout") << address;
+    EXPECT_NE(row.at("state"), "Running") << address;
+  }
+}
+
+// One job at a time, in the list's order: each unit's telnet connection
+// opens only after the one before it closed, and every unit finishes.
+TEST_F(HeadlessRunTest, MaxParallelStartsWaitingUnitsAsSlotsFree) {
+  ZEQ_REQUIRE_UNITSIM();
+  // A second of copying each, so that jobs started together would overlap.
+  StartUnits({SimUnit("127.0.0.2").Knob("rate=20000"), SimUnit("127.0.0.3").Knob("rate=20000"),
+              SimUnit("127.0.0.4").Knob("rate=20000")});
+  WriteRelease();
+  EXPECT_EQ(Run({"--headless", "--discover-seconds", "1", "--max-parallel", "1"}, 60000), 0);
+  const std::map<std::string, Row> rows = Report();
+  ASSERT_EQ(rows.size(), 3u);
+  for (const auto& [address, row] : rows) EXPECT_EQ(row.at("status"), "Success") << address;
+  const auto first = TelnetSpan("127.0.0.2");
+  const auto second = TelnetSpan("127.0.0.3");
+  const auto third = TelnetSpan("127.0.0.4");
+  EXPECT_GE(second.first, first.second);
+  EXPECT_GE(third.first, second.second);
+}
+
+// Two failed units stop the run: the two still waiting never start, and
+// the run exits 1.
+TEST_F(HeadlessRunTest, StopAfterFailuresLeavesTheWaitingUnitsUnstarted) {
+  ZEQ_REQUIRE_UNITSIM();
+  StartUnits({SimUnit("127.0.0.2").Knob("refuse-password"),
+              SimUnit("127.0.0.3").Knob("refuse-password"), SimUnit("127.0.0.4"),
+              SimUnit("127.0.0.5")});
+  WriteRelease();
+  EXPECT_EQ(Run({"--headless", "--discover-seconds", "1", "--max-parallel=1",
+                 "--stop-after-failures", "2"}),
+            1);
+  const std::map<std::string, Row> rows = Report();
+  ASSERT_EQ(rows.size(), 4u);
+  EXPECT_EQ(rows.at("127.0.0.2").at("failure_class"), "login");
+  EXPECT_EQ(rows.at("127.0.0.3").at("failure_class"), "login");
+  ExpectStopped(rows, {"127.0.0.4", "127.0.0.5"});
+}
+
+// A canary that does not finish whole stops the units after it.
+TEST_F(HeadlessRunTest, FailedCanaryStopsTheRest) {
+  ZEQ_REQUIRE_UNITSIM();
+  StartUnits({SimUnit("127.0.0.2").Knob("exit=3"), SimUnit("127.0.0.3"), SimUnit("127.0.0.4")});
+  WriteRelease();
+  EXPECT_EQ(Run({"--headless", "--discover-seconds", "1", "--canary", "1"}), 1);
+  std::map<std::string, Row> rows = Report();
+  ASSERT_EQ(rows.size(), 3u);
+  EXPECT_EQ(rows.at("127.0.0.2").at("failure_class"), "script");
+  ExpectStopped(rows, {"127.0.0.3", "127.0.0.4"});
+
+  EXPECT_EQ(Run({"--headless", "--discover-seconds", "1", "--add", "127.0.0.3", "--add",
+                 "127.0.0.4", "--canary", "2"}),
+            1);
+  rows = Report();
+  EXPECT_EQ(rows.at("127.0.0.2").at("failure_class"), "script");
+  EXPECT_EQ(rows.at("127.0.0.3").at("failure_class"), "");
+  ExpectStopped(rows, {"127.0.0.4"});
+}
+
+// A canary that finished lets the others go, only after it ended.
+TEST_F(HeadlessRunTest, FinishedCanaryLetsTheRestGo) {
+  ZEQ_REQUIRE_UNITSIM();
+  StartUnits({SimUnit("127.0.0.2").Knob("rate=20000"), SimUnit("127.0.0.3").Knob("rate=20000"),
+              SimUnit("127.0.0.4")});
+  WriteRelease();
+  EXPECT_EQ(Run({"--headless", "--discover-seconds", "1", "--canary", "2"}), 0);
+  const std::map<std::string, Row> rows = Report();
+  ASSERT_EQ(rows.size(), 3u);
+  for (const auto& [address, row] : rows) EXPECT_EQ(row.at("status"), "Success") << address;
+  const long long canaryEnd =
+      std::max(TelnetSpan("127.0.0.2").second, TelnetSpan("127.0.0.3").second);
+  EXPECT_GE(TelnetSpan("127.0.0.4").first, canaryEnd);
+}
+
+// The event lines follow the run: a wave with both units, each unit's
+// statuses in their order up to its outcome, and the wave's end last.
+TEST_F(HeadlessRunTest, EventsFileFollowsTheRun) {
+  ZEQ_REQUIRE_UNITSIM();
+  StartUnits({SimUnit("127.0.0.2").Knob("rate=20000"), SimUnit("127.0.0.3").Knob("exit=3")});
+  WriteRelease();
+  EXPECT_EQ(Run({"--headless", "--discover-seconds", "1", "--events", "events.jsonl"}), 1);
+  std::istringstream text(ReadFile(folder_ / "events.jsonl"));
+  std::vector<testsupport::SimEvent> lines;
+  std::map<std::string, std::vector<std::string>> statuses;
+  for (std::string line; std::getline(text, line);) {
+    testsupport::SimEvent event;
+    ASSERT_TRUE(testsupport::ParseSimEvent(line, &event)) << line;
+    if (event.event() == "status") statuses[event.unit()].push_back(event.Str("status"));
+    lines.push_back(event);
+  }
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(lines.front().event(), "wave_start");
+  EXPECT_EQ(lines.front().Int("units"), 2);
+  EXPECT_EQ(lines.back().event(), "wave_end");
+  ASSERT_FALSE(statuses["127.0.0.2"].empty());
+  EXPECT_EQ(statuses["127.0.0.2"].back(), "Success");
+  EXPECT_EQ(statuses["127.0.0.3"].back(), "Unknown Error");
+  EXPECT_FALSE(sim_.Events("install", "127.0.0.2").empty());
+  // A second of copying shows at least one percentage on the way.
+  bool progress = false;
+  for (const auto& line : lines)
+    progress |= line.event() == "progress" && line.unit() == "127.0.0.2";
+  EXPECT_TRUE(progress);
+}
+
 TEST_F(HeadlessRunTest, CommandLineMistakesExitTwoAndHelpExitsZero) {
   EXPECT_EQ(Run({"--headless", "--bogus"}), 2);
   EXPECT_EQ(Run({"--headless", "--discover-seconds", "soon"}), 2);
+  EXPECT_EQ(Run({"--headless", "--run-timeout", "0"}), 2);
   EXPECT_EQ(Run({"--help"}), 0);
   EXPECT_EQ(Run({"--version"}), 0);
   // None of them read the release or wrote a report.

@@ -3,12 +3,14 @@
 
 #include <ctime>
 
+#include "platform/Files.h"
 #include "shell/RunReport.h"
 
 RunEvents::RunEvents(std::FILE* out, Clock clock) : out_(out), clock_(std::move(clock)) {}
 
 std::unique_ptr<RunEvents> RunEvents::OpenFile(const std::string& path) {
-  std::FILE* file = std::fopen(path.c_str(), "w");
+  // Opened as the report is: a root installer must not follow a link.
+  std::FILE* file = platform::OpenForWriting(path, "w");
   if (file == nullptr) return nullptr;
   auto events = std::make_unique<RunEvents>(file);
   events->owned_ = file;

@@ -37,7 +37,7 @@ namespace {
 // The output log gets the message and its reason on every front end, the
 // Win32 dialog's too, whose standard output leads nowhere.
 void LogBrokenPackage(const std::string& reason) {
-  std::FILE* log = std::fopen(kOutputLogName, "a");
+  std::FILE* log = platform::OpenForWriting(kOutputLogName, "a");
   if (log == nullptr) return;
   std::fprintf(log, "%s\n%s\n", TarvoLoadDialog::kBrokenPackageText, reason.c_str());
   std::fclose(log);

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/Console.h"
 #include "shell/HeadlessRunner.h"
 #include "shell/Program.h"
 #include "shell/ProgramStart.h"
@@ -39,9 +40,7 @@ int main(int argc, char** argv) {
   }
   tui::IgnoreHangUp();
   CurrentDisplaySort().statusByText = true;
-  if (std::freopen(kOutputLogName, "a", stdout) != nullptr) {
-    std::setvbuf(stdout, nullptr, _IOLBF, 0);
-  }
+  platform::AppendStandardOutputTo(kOutputLogName);
   std::unique_ptr<RunEvents> events;
   if (!start.options.eventsPath.empty()) {
     events = RunEvents::OpenFile(start.options.eventsPath);

@@ -9,6 +9,7 @@
 #include <sys/signalfd.h>
 #include <unistd.h>
 
+#include "platform/Files.h"
 #include "platform/MainLoop.h"
 
 namespace platform {
@@ -53,8 +54,18 @@ std::FILE* SplitStandardOutput(const char* logPath) {
     return nullptr;
   }
   std::setvbuf(original, nullptr, _IOLBF, 0);
-  if (std::freopen(logPath, "a", stdout) != nullptr) std::setvbuf(stdout, nullptr, _IOLBF, 0);
+  AppendStandardOutputTo(logPath);
   return original;
+}
+
+bool AppendStandardOutputTo(const char* logPath) {
+  std::FILE* log = OpenForWriting(logPath, "a");
+  if (log == nullptr) return false;
+  std::fflush(stdout);
+  const bool moved = dup2(fileno(log), STDOUT_FILENO) >= 0;
+  std::fclose(log);
+  if (moved) std::setvbuf(stdout, nullptr, _IOLBF, 0);
+  return moved;
 }
 
 bool WatchInterrupts(MainLoop& loop, std::function<void()> onInterrupt) {

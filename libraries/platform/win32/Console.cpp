@@ -16,6 +16,7 @@
 
 #include <mutex>
 
+#include "platform/Files.h"
 #include "platform/MainLoop.h"
 
 namespace platform {
@@ -66,8 +67,18 @@ std::FILE* SplitStandardOutput(const char* logPath) {
   // The runtime's line buffering is full buffering; the headless lines
   // flush themselves, line by line.
   std::setvbuf(original, nullptr, _IONBF, 0);
-  if (std::freopen(logPath, "a", stdout) != nullptr) std::setvbuf(stdout, nullptr, _IONBF, 0);
+  AppendStandardOutputTo(logPath);
   return original;
+}
+
+bool AppendStandardOutputTo(const char* logPath) {
+  std::FILE* log = OpenForWriting(logPath, "a");
+  if (log == nullptr) return false;
+  std::fflush(stdout);
+  const bool moved = _dup2(_fileno(log), _fileno(stdout)) == 0;
+  std::fclose(log);
+  if (moved) std::setvbuf(stdout, nullptr, _IONBF, 0);
+  return moved;
 }
 
 bool WatchInterrupts(MainLoop& loop, std::function<void()> onInterrupt) {

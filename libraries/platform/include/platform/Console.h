@@ -28,6 +28,10 @@ bool AttachParentConsole();
 // stdout, line-buffered, appending to logPath. Null when the original could
 // not be duplicated; stdout is then left as it was.
 std::FILE* SplitStandardOutput(const char* logPath);
+// Makes stdout append to logPath, opened as OpenForWriting opens files (no
+// link followed: a root installer writes into the user's folder). False, and
+// stdout left as it was, when the file cannot be opened.
+bool AppendStandardOutputTo(const char* logPath);
 
 // The user's interrupt of a console run: Ctrl-C, and also SIGTERM on Linux
 // and Ctrl-Break on Windows. From this call on, the first interrupt runs

@@ -220,12 +220,8 @@ int RunHeadless(const CommandLine& options, const std::string& reportFolder, std
     events = std::make_unique<RunEvents>(out);
     out = err;
   } else if (!options.eventsPath.empty()) {
-    events = RunEvents::OpenFile(options.eventsPath);
-    if (events == nullptr) {
-      std::fprintf(err, "fieldloader: cannot write the events file %s\n",
-                   options.eventsPath.c_str());
-      return kHeadlessNothingStarted;
-    }
+    events = RunEvents::OpenFile(options.eventsPath, err);
+    if (events == nullptr) return kHeadlessNothingStarted;
   }
   // Made before the program, the events outlive its controller.
   Program program(reportFolder);

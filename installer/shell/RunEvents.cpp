@@ -8,10 +8,13 @@
 
 RunEvents::RunEvents(std::FILE* out, Clock clock) : out_(out), clock_(std::move(clock)) {}
 
-std::unique_ptr<RunEvents> RunEvents::OpenFile(const std::string& path) {
+std::unique_ptr<RunEvents> RunEvents::OpenFile(const std::string& path, std::FILE* err) {
   // Opened as the report is: a root installer must not follow a link.
   std::FILE* file = platform::OpenForWriting(path, "w");
-  if (file == nullptr) return nullptr;
+  if (file == nullptr) {
+    std::fprintf(err, "fieldloader: cannot write the events file %s\n", path.c_str());
+    return nullptr;
+  }
   auto events = std::make_unique<RunEvents>(file);
   events->owned_ = file;
   return events;

@@ -27,8 +27,9 @@ class RunEvents {
 
   // Writes to out, which the caller keeps open for as long as this lives.
   explicit RunEvents(std::FILE* out, Clock clock = std::chrono::steady_clock::now);
-  // Writes to the file at path, made anew; null when it cannot be opened.
-  static std::unique_ptr<RunEvents> OpenFile(const std::string& path);
+  // Writes to the file at path, made anew; null when it cannot be opened,
+  // after saying so on err.
+  static std::unique_ptr<RunEvents> OpenFile(const std::string& path, std::FILE* err);
   ~RunEvents();
   RunEvents(const RunEvents&) = delete;
   RunEvents& operator=(const RunEvents&) = delete;

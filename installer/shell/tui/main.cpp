@@ -43,12 +43,8 @@ int main(int argc, char** argv) {
   platform::AppendStandardOutputTo(kOutputLogName);
   std::unique_ptr<RunEvents> events;
   if (!start.options.eventsPath.empty()) {
-    events = RunEvents::OpenFile(start.options.eventsPath);
-    if (events == nullptr) {
-      std::fprintf(stderr, "fieldloader: cannot write the events file %s\n",
-                   start.options.eventsPath.c_str());
-      return CommandLine::kUsageExitCode;
-    }
+    events = RunEvents::OpenFile(start.options.eventsPath, stderr);
+    if (events == nullptr) return CommandLine::kUsageExitCode;
   }
   Program program(start.reportFolder);
   program.controller().SetRunEvents(events.get());

@@ -12,6 +12,8 @@
 
 #include <cstdlib>
 
+#include "RequestingUser.h"
+
 namespace platform {
 
 bool MakeDirectories(const char* path) {
@@ -109,16 +111,16 @@ std::FILE* OpenForWriting(const std::filesystem::path& path, const char* mode) {
 // Only an empty file owned by root is handed over: one that was there with
 // text in it keeps its owner.
 void HandNewFileToRequestingUser(std::FILE* file) {
-  const char* text = std::getenv("PKEXEC_UID");
-  if (file == nullptr || text == nullptr || geteuid() != 0) return;
-  char* end = nullptr;
-  const unsigned long user = std::strtoul(text, &end, 10);
-  if (*text < '0' || *text > '9' || *end != '\0' || user == 0 || user > 0xFFFFFFFEu) return;
+  uid_t user = 0;
+  if (file == nullptr || geteuid() != 0 || ReadPkexecUser(&user) != PkexecUser::kNamed ||
+      user == 0) {
+    return;
+  }
   struct stat status;
   const int fd = fileno(file);
   if (fstat(fd, &status) != 0 || status.st_uid != 0 || status.st_size != 0) return;
   // A file that cannot be handed over stays root's, readable by the user.
-  if (fchown(fd, static_cast<uid_t>(user), static_cast<gid_t>(-1)) != 0) return;
+  if (fchown(fd, user, static_cast<gid_t>(-1)) != 0) return;
 }
 
 }  // namespace platform

@@ -18,10 +18,10 @@
 #include <time.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <cstring>
 
 #include "ErrorTable.h"
+#include "RequestingUser.h"
 
 namespace platform {
 
@@ -48,18 +48,16 @@ ucred PeerCredentials(int fd) {
 
 unsigned long PeerProcessId(int fd) { return static_cast<unsigned long>(PeerCredentials(fd).pid); }
 
-// The user who asked for the helper: PKEXEC_UID when pkexec set it (only
-// digits count; anything else matches nobody), else the real user.
+// The user who asked for the helper: the one PKEXEC_UID names (a malformed
+// value matches nobody), else the real user.
 bool IsExpectedUser(uid_t user) {
-  const char* text = std::getenv("PKEXEC_UID");
-  if (text == nullptr) return user == getuid();
-  if (*text == '\0' || std::strlen(text) > 10) return false;
-  unsigned long long value = 0;
-  for (const char* at = text; *at != '\0'; ++at) {
-    if (*at < '0' || *at > '9') return false;
-    value = value * 10 + static_cast<unsigned>(*at - '0');
+  uid_t named = 0;
+  switch (ReadPkexecUser(&named)) {
+    case PkexecUser::kUnset: return user == getuid();
+    case PkexecUser::kNamed: return user == named;
+    case PkexecUser::kMalformed: break;
   }
-  return value == user;
+  return false;
 }
 
 void CloseFd(int& fd) {

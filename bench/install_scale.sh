@@ -14,14 +14,17 @@
 # qdisc of 1 Gbit/s on both ends. Root is needed.
 #
 #   bench/install_scale.sh [--full] [--runs N] [--release MIB] [--counts "1 10"]
-#                          [--links "loopback tbf"] [--no-idle] [BUILD]
+#                          [--links "loopback tbf"] [--no-idle] [--max-parallel N] [BUILD]
 #   (BUILD defaults to build/linux-release, which needs ZEQ_BUILD_BENCH)
 #
 # Default sizes keep the machine usable: a 2 MiB release and 1 run. --full
 # uses the 64 MiB release and 3 runs (500 units then move 32 GiB per run and
 # store it on disk under BUILD; allow for the space and the time). --release
 # and --counts choose other sizes; --links the links (both by default), and
-# --no-idle leaves out the idle and discovery figures. With several runs the table gives the
+# --no-idle leaves out the idle and discovery figures. --max-parallel N runs the
+# whole program instead of the job alone: fieldloader --headless with that limit,
+# the units given with --add, its wall time taken from its own event lines (the
+# wave's start to its end) and its CPU from the whole process. With several runs the table gives the
 # median of each figure and the ratio's minimum and median. The install
 # job's ping lines go to standard output; only the figures are kept.
 set -euo pipefail
@@ -32,6 +35,7 @@ release_mib=
 counts="1 10 100 500"
 links="loopback tbf"
 idle=1
+limit=
 while [ $# -gt 0 ]; do
   case "$1" in
     --full) full=1; shift ;;
@@ -40,12 +44,14 @@ while [ $# -gt 0 ]; do
     --counts) counts=$2; shift 2 ;;
     --links) links=$2; shift 2 ;;
     --no-idle) idle=0; shift ;;
+    --max-parallel) limit=$2; shift 2 ;;
     *) break ;;
   esac
 done
 build=$(realpath "${1:-build/linux-release}")
 run=$build/bench/install_run
 unitsim=$build/unitsim/unitsim
+program=$build/installer/shell/tui/fieldloader
 if [ "$full" = 1 ]; then release=$((64 << 20)); runs=${runs:-3}; else release=$((2 << 20)); runs=${runs:-1}; fi
 [ -n "$release_mib" ] && release=$((release_mib << 20))
 files=20
@@ -119,6 +125,41 @@ plain_copy() {
   wait "$sink"
 }
 
+# program_install INSTALLER_NS FIRST UNITS: the whole program's line, in the
+# fields of install_run's: fieldloader --headless --max-parallel $limit on
+# UNITS units from FIRST, with a release of the same files and script.
+program_install() {
+  local nsi=$1 first=$2 units=$3 adds=() i
+  local folder=$work/program-release
+  if [ ! -f "$folder/ftpdwnld.txt" ]; then
+    mkdir -p "$folder"
+    printf 'cd /opt/tarvo\n' > "$folder/ftpdwnld.txt"
+    for ((i = 0; i < files; i++)); do
+      head -c $((release / files + (i == files - 1 ? release % files : 0))) /dev/urandom > "$folder/f$i"
+      echo "send f$i f$i" >> "$folder/ftpdwnld.txt"
+    done
+    printf '#!/bin/sh\r\n' > "$folder/install.script"
+    printf 'cd /rsa\nsend install.script install.script\nauto_install\n' >> "$folder/ftpdwnld.txt"
+  fi
+  IFS=. read -r a b c d <<< "$first"
+  local base=$(((a << 24) | (b << 16) | (c << 8) | d))
+  for ((i = 0; i < units; i++)); do
+    local n=$((base + i))
+    adds+=(--add "$((n >> 24 & 255)).$((n >> 16 & 255)).$((n >> 8 & 255)).$((n & 255))")
+  done
+  rm -rf "$work/report" "$work/events"
+  local TIMEFORMAT='%R %U %S'
+  { time ip netns exec "$nsi" "$program" --headless --release "$folder" --report "$work/report" \
+      --discover-seconds 1 --max-parallel "$limit" --events "$work/events" "${adds[@]}" \
+      > "$work/program.out" 2>&1; } 2> "$work/program.time" || true
+  local wall cpu ok
+  wall=$(sed -n 's/.*"ms":\([0-9]*\).*"event":"wave_\(start\|end\)".*/\1/p' "$work/events" |
+    awk 'NR == 1 { s = $1 } { e = $1 } END { printf "%.3f", (e - s) / 1000 }')
+  cpu=$(awk '{ printf "%.3f", $2 + $3 }' "$work/program.time")
+  ok=$(grep -c ',Finished,' "$work/report/fieldloader-report.csv" || true)
+  echo "wall_s=$wall cpu_s=$cpu peak_threads=0 peak_rss_kib=0 succeeded=$ok"
+}
+
 # median of the numbers on standard input; min likewise.
 median() { sort -g | awk '{v[NR]=$1} END {print (NR % 2) ? v[(NR+1)/2] : (v[NR/2]+v[NR/2+1])/2}'; }
 minimum() { sort -g | head -n 1; }
@@ -129,8 +170,12 @@ row() {
   local bytes=$((units * release)) i inst copy
   : > "$work/rows"
   for ((i = 0; i < runs; i++)); do
-    inst=$(ip netns exec "$nsi" "$run" install "$units" "$first" "$from" "$work" "$files" "$release" |
-      grep 'wall_s=')
+    if [ -n "$limit" ]; then
+      inst=$(program_install "$nsi" "$first" "$units")
+    else
+      inst=$(ip netns exec "$nsi" "$run" install "$units" "$first" "$from" "$work" "$files" "$release" |
+        grep 'wall_s=')
+    fi
     rm -rf "$work/files"/*
     copy=$(plain_copy "$nsi" "$nsu" "$sink" "$bytes")
     awk -v b="$bytes" -v iw="$(field "$inst" wall_s)" -v ic="$(field "$inst" cpu_s)" \
@@ -151,6 +196,7 @@ row() {
 make_namespaces
 max=${counts##* }
 echo "release $((release >> 20)) MiB in $files files, $runs run(s) per row$([ "$full" = 1 ] && echo ', full sizes' || echo ' (--full: 64 MiB, 3 runs)')"
+[ -n "$limit" ] && echo "install: fieldloader --headless --max-parallel $limit (threads and memory not sampled)"
 printf "%-9s %5s %9s %8s %9s %9s %6s %6s %9s %9s %7s %8s %7s\n" link units MiB wall_s \
   inst_MB/s copy_MB/s r_min r_med inst_s/GiB copy_s/GiB threads rss_MiB success
 if [[ " $links " == *" loopback "* ]]; then

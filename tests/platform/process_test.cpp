@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,11 @@ namespace {
 TEST(ProcessChild, DISABLED_Fails) { FAIL() << "failing on purpose: the parent wants exit code 1"; }
 
 TEST(ProcessChild, DISABLED_WritesMarker) { std::ofstream("process-marker.txt") << "here"; }
+
+TEST(ProcessChild, DISABLED_Prints) {
+  std::fputs("to standard output\n", stdout);
+  std::fputs("to standard error\n", stderr);
+}
 
 TEST(ProcessChild, DISABLED_Sleeps) { platform::SleepMilliseconds(30000); }
 
@@ -55,6 +61,35 @@ TEST(ProcessTest, StartsTheChildInTheGivenWorkingDirectory) {
   std::remove(marker.c_str());
   EXPECT_EQ(RunToEnd(Child("WritesMarker"), folder.c_str()), 0);
   EXPECT_TRUE(std::ifstream(marker).good()) << marker;
+}
+
+// Each stream goes to its own file, made anew; a stream not named stays
+// the caller's.
+TEST(ProcessTest, OutputGoesToTheFilesAsked) {
+  const std::string folder = testsupport::ScratchDirectory("process-output");
+  const std::string out = folder + "/out.txt";
+  const std::string err = folder + "/err.txt";
+  std::ofstream(out) << "left from before, and longer than what comes";
+  platform::ProcessHandle* child =
+      platform::StartProcess(platform::ProgramPath(), Child("Prints"), nullptr, {out, err});
+  ASSERT_NE(child, nullptr);
+  int code = -1;
+  EXPECT_EQ(platform::WaitProcess(child, 60000), 1);
+  EXPECT_TRUE(platform::ProcessExitCode(child, &code));
+  platform::CloseProcess(child);
+  EXPECT_EQ(code, 0);
+  const auto text = [](const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), {});
+  };
+  EXPECT_NE(text(out).find("to standard output"), std::string::npos) << text(out);
+  EXPECT_EQ(text(out).find("left from before"), std::string::npos);
+  EXPECT_EQ(text(out).find("to standard error"), std::string::npos);
+  EXPECT_EQ(text(err), "to standard error\n");
+
+  EXPECT_EQ(platform::StartProcess(platform::ProgramPath(), Child("Prints"), nullptr,
+                                   {folder + "/no/such/folder/out.txt", ""}),
+            nullptr);
 }
 
 TEST(ProcessTest, WaitTimesOutAndTerminateEndsTheChild) {

@@ -25,13 +25,25 @@ namespace {
 
 thread_local int lastError = 0;
 
+// The descriptors the child's standard output and error become (-1: keep).
+struct ChildOutput {
+  int out = -1;
+  int err = -1;
+};
+
 [[noreturn]] void RunChild(const char* program, char* const* argv, const char* directory,
-                           int reportFd) {
+                           ChildOutput output, int reportFd) {
   // A program that reads its interrupts from a descriptor keeps them blocked;
   // its children start with none blocked, as from a shell.
   sigset_t none;
   sigemptyset(&none);
   sigprocmask(SIG_SETMASK, &none, nullptr);
+  if ((output.out >= 0 && dup2(output.out, STDOUT_FILENO) < 0) ||
+      (output.err >= 0 && dup2(output.err, STDERR_FILENO) < 0)) {
+    const int error = errno;
+    (void)!write(reportFd, &error, sizeof error);
+    _exit(127);
+  }
   if (directory != nullptr && chdir(directory) != 0) {
     const int error = errno;
     (void)!write(reportFd, &error, sizeof error);
@@ -60,24 +72,41 @@ long long NowMs() {
   return now.tv_sec * 1000LL + now.tv_nsec / 1000000;
 }
 
+// Opens the file a child's output goes to; -1 for none asked, and -2 when
+// it cannot be opened (errno says why).
+int OpenOutputFile(const std::string& path) {
+  if (path.empty()) return -1;
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  return fd >= 0 ? fd : -2;
+}
+
+void CloseOutput(ChildOutput output) {
+  if (output.out >= 0) close(output.out);
+  if (output.err >= 0) close(output.err);
+}
+
 }  // namespace
 
 ProcessHandle* StartProcess(const std::string& program, const std::vector<std::string>& arguments,
-                            const char* workingDirectory) {
+                            const char* workingDirectory, const ProcessOutput& output) {
   std::vector<char*> argv;
   argv.push_back(const_cast<char*>(program.c_str()));
   for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
   argv.push_back(nullptr);
   const char* directory =
       workingDirectory != nullptr && workingDirectory[0] != '\0' ? workingDirectory : nullptr;
+  const ChildOutput files{OpenOutputFile(output.standardOutput),
+                          OpenOutputFile(output.standardError)};
   int report[2];
-  if (pipe2(report, O_CLOEXEC) != 0) {
+  if (files.out == -2 || files.err == -2 || pipe2(report, O_CLOEXEC) != 0) {
     lastError = errno;
+    CloseOutput(files);
     return nullptr;
   }
   const pid_t pid = fork();
-  if (pid == 0) RunChild(program.c_str(), argv.data(), directory, report[1]);
+  if (pid == 0) RunChild(program.c_str(), argv.data(), directory, files, report[1]);
   close(report[1]);
+  CloseOutput(files);
   if (pid < 0) {
     lastError = errno;
     close(report[0]);

@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <filesystem>
+
 namespace platform {
 
 struct ProcessHandle {
@@ -40,10 +42,47 @@ void AppendQuoted(std::string& line, const std::string& argument) {
   line += '"';
 }
 
+// An inheritable handle of the file a child's output goes to (made anew);
+// INVALID_HANDLE_VALUE when it cannot be made, null when none was asked.
+HANDLE OpenOutputFile(const std::string& path) {
+  if (path.empty()) return nullptr;
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  const std::filesystem::path name(std::u8string(path.begin(), path.end()));
+  return CreateFileW(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                     CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+// The child's standard handles, its own files where asked for.
+class ChildOutput {
+ public:
+  explicit ChildOutput(const ProcessOutput& output)
+      : out_(OpenOutputFile(output.standardOutput)), err_(OpenOutputFile(output.standardError)) {}
+  ~ChildOutput() {
+    for (const HANDLE file : {out_, err_}) {
+      if (file != nullptr && file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    }
+  }
+  ChildOutput(const ChildOutput&) = delete;
+  ChildOutput& operator=(const ChildOutput&) = delete;
+
+  bool failed() const { return out_ == INVALID_HANDLE_VALUE || err_ == INVALID_HANDLE_VALUE; }
+  bool redirected() const { return out_ != nullptr || err_ != nullptr; }
+  void FillIn(STARTUPINFOA& startup) const {
+    startup.dwFlags |= STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = out_ != nullptr ? out_ : GetStdHandle(STD_OUTPUT_HANDLE);
+    startup.hStdError = err_ != nullptr ? err_ : GetStdHandle(STD_ERROR_HANDLE);
+  }
+
+ private:
+  HANDLE out_;
+  HANDLE err_;
+};
+
 }  // namespace
 
 ProcessHandle* StartProcess(const std::string& program, const std::vector<std::string>& arguments,
-                            const char* workingDirectory) {
+                            const char* workingDirectory, const ProcessOutput& output) {
   std::string line;
   AppendQuoted(line, program);
   for (const std::string& argument : arguments) {
@@ -52,11 +91,18 @@ ProcessHandle* StartProcess(const std::string& program, const std::vector<std::s
   }
   const char* directory =
       workingDirectory != nullptr && workingDirectory[0] != '\0' ? workingDirectory : nullptr;
+  const ChildOutput files(output);
+  if (files.failed()) {
+    lastError = static_cast<int>(GetLastError());
+    return nullptr;
+  }
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
+  if (files.redirected()) files.FillIn(startup);
   PROCESS_INFORMATION info{};
-  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, directory,
-                      &startup, &info)) {
+  // Handles are inherited only when the child gets files of its own.
+  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, files.redirected(), 0, nullptr,
+                      directory, &startup, &info)) {
     lastError = static_cast<int>(GetLastError());
     return nullptr;
   }

@@ -85,8 +85,19 @@ class HeadlessRunTest : public testing::Test {
 
   void TearDown() override {
     if (sim_.running()) sim_.Stop();
-    if (!HasFailure()) std::filesystem::remove_all(folder_);
+    if (HasFailure()) return;
+    std::filesystem::remove_all(folder_);
+    std::filesystem::remove(OutputPath("stdout"));
+    std::filesystem::remove(OutputPath("stderr"));
   }
+
+  // Where the latest run's standard output and error are kept: beside the
+  // release folder, so that they are no file of the run's.
+  std::filesystem::path OutputPath(const char* stream) const {
+    return folder_.string() + "." + stream + ".txt";
+  }
+  std::string StandardOutput() const { return ReadFile(OutputPath("stdout")); }
+  std::string StandardError() const { return ReadFile(OutputPath("stderr")); }
 
   void Write(const std::string& name, const std::string& content) {
     std::ofstream(folder_ / name, std::ios::binary) << content;
@@ -109,8 +120,10 @@ class HeadlessRunTest : public testing::Test {
 
   // Starts the program in its folder; null (with a failure) when it cannot.
   platform::ProcessHandle* Start(const std::vector<std::string>& arguments) {
+    const platform::ProcessOutput output{OutputPath("stdout").string(),
+                                         OutputPath("stderr").string()};
     platform::ProcessHandle* process =
-        platform::StartProcess(program_.string(), arguments, folder_.string().c_str());
+        platform::StartProcess(program_.string(), arguments, folder_.string().c_str(), output);
     if (process == nullptr) {
       ADD_FAILURE() << "cannot start " << program_ << ": " << platform::LastProcessError();
     }
@@ -432,6 +445,10 @@ TEST_F(HeadlessRunTest, StopAfterFailuresLeavesTheWaitingUnitsUnstarted) {
   EXPECT_EQ(rows.at("127.0.0.2").at("failure_class"), "login");
   EXPECT_EQ(rows.at("127.0.0.3").at("failure_class"), "login");
   ExpectStopped(rows, {"127.0.0.4", "127.0.0.5"});
+  EXPECT_NE(StandardOutput().find("Stopping: 2 units failed; 2 waiting units not started, running "
+                                  "jobs finish\n"),
+            std::string::npos)
+      << StandardOutput();
 }
 
 // A canary that does not finish whole stops the units after it.
@@ -444,6 +461,10 @@ TEST_F(HeadlessRunTest, FailedCanaryStopsTheRest) {
   ASSERT_EQ(rows.size(), 3u);
   EXPECT_EQ(rows.at("127.0.0.2").at("failure_class"), "script");
   ExpectStopped(rows, {"127.0.0.3", "127.0.0.4"});
+  EXPECT_NE(StandardOutput().find("Stopping: 1 of 1 canary units did not finish; 2 waiting units "
+                                  "not started, running jobs finish\n"),
+            std::string::npos)
+      << StandardOutput();
 
   EXPECT_EQ(Run({"--headless", "--discover-seconds", "1", "--add", "127.0.0.3", "--add",
                  "127.0.0.4", "--canary", "2"}),
@@ -498,6 +519,30 @@ TEST_F(HeadlessRunTest, EventsFileFollowsTheRun) {
   for (const auto& line : lines)
     progress |= line.event() == "progress" && line.unit() == "127.0.0.2";
   EXPECT_TRUE(progress);
+}
+
+// With "--events -" the standard output carries the event lines and
+// nothing else; the run's own lines and summary go to the error stream.
+TEST_F(HeadlessRunTest, EventsOnStandardOutputLeaveTheRunsLinesToTheErrorStream) {
+  ZEQ_REQUIRE_UNITSIM();
+  StartUnits({SimUnit("127.0.0.2")});
+  WriteRelease();
+  EXPECT_EQ(Run({"--headless", "--discover-seconds", "1", "--events", "-"}), 0);
+  std::istringstream text(StandardOutput());
+  std::vector<std::string> events;
+  for (std::string line; std::getline(text, line);) {
+    testsupport::SimEvent event;
+    ASSERT_TRUE(testsupport::ParseSimEvent(line, &event)) << line;
+    events.push_back(event.event() == "status" ? event.Str("status") : event.event());
+  }
+  ASSERT_GE(events.size(), 3u) << StandardOutput();
+  EXPECT_EQ(events.front(), "wave_start");
+  EXPECT_EQ(events[events.size() - 2], "Success");
+  EXPECT_EQ(events.back(), "wave_end");
+  const std::string err = StandardError();
+  EXPECT_NE(err.find("Discovering units for 1 s\n"), std::string::npos) << err;
+  EXPECT_NE(err.find("Installing on 1 unit\n"), std::string::npos) << err;
+  EXPECT_NE(err.find("1 finished, 0 failed or cancelled\n"), std::string::npos) << err;
 }
 
 TEST_F(HeadlessRunTest, CommandLineMistakesExitTwoAndHelpExitsZero) {

@@ -14,12 +14,19 @@ struct ProcessHandle;
 
 constexpr unsigned kWaitForever = ~0u;
 
+// Where a child's standard output and error go: a file path each (made
+// anew, UTF-8), or empty to share the caller's.
+struct ProcessOutput {
+  std::string standardOutput;
+  std::string standardError;
+};
+
 // Starts `program` (a path; on Linux also looked up in PATH when it holds no
 // slash) with the given arguments, not counting the program itself. A null or
 // empty workingDirectory keeps the caller's. Returns null on failure, with the
 // reason in LastProcessError().
 ProcessHandle* StartProcess(const std::string& program, const std::vector<std::string>& arguments,
-                            const char* workingDirectory);
+                            const char* workingDirectory, const ProcessOutput& output = {});
 // Waits up to timeoutMs (kWaitForever: no limit) for the process to end:
 // 1 when it has ended, 0 on time-out, -1 when the wait itself failed.
 int WaitProcess(ProcessHandle* process, unsigned timeoutMs);

@@ -75,4 +75,7 @@ class DialogView {
   // periodMs on the main thread until StopTick.
   virtual void StartTick(unsigned periodMs) = 0;
   virtual void StopTick() = 0;
+  // One more OnTick soon, on the main thread; any thread may ask. A view
+  // whose runs take no limits (the Win32 dialog) needs none.
+  virtual void TickSoon() {}
 };

@@ -48,6 +48,10 @@ void HeadlessView::StartTick(unsigned periodMs) {
   tickTimer_ = loop_.AddTimer(periodMs, [this] { events_.OnTick(); });
 }
 
+void HeadlessView::TickSoon() {
+  loop_.Post([this] { events_.OnTick(); });
+}
+
 void HeadlessView::StopTick() {
   if (tickTimer_ == 0) return;
   loop_.KillTimer(tickTimer_);

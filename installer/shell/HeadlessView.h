@@ -58,6 +58,7 @@ class HeadlessView : public DialogView {
   void ShowMessage(const std::string& text, const std::string& caption) override;
   void StartTick(unsigned periodMs) override;
   void StopTick() override;
+  void TickSoon() override;
 
   // The runner's side: select every row, and type an address (network byte
   // order) for the next "Add".

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <utility>
 #include <vector>
 
@@ -49,6 +50,7 @@ TarvoLoadDialog::TarvoLoadDialog(unit_table& table, ShellSeams seams)
     : table_(table), seams_(std::move(seams)), context_{&table, &manifest_}, list_(table) {}
 
 TarvoLoadDialog::~TarvoLoadDialog() {
+  table_.SetJobEndedHook(nullptr);
   // The receiver stops itself on destruction, which needs the pool running.
   receiver_.reset();
   sender_.reset();
@@ -317,6 +319,7 @@ int TarvoLoadDialog::StartInstall() {
     inCanary_ = limits_.canary > 0;
     canaryUnits_.clear();
     list_.RefreshStatusColumn();
+    tick_when_a_job_ends();
     start_jobs();
     view_->EnableStartInstall(false);
   }
@@ -362,7 +365,16 @@ void TarvoLoadDialog::activate_during_run(int row) {
   table_.Unlock();
 }
 
+// A limited run fills a freed slot, and sees its end, as soon as a job
+// ends; without limits the tick alone paces the run. Caller holds the lock.
+void TarvoLoadDialog::tick_when_a_job_ends() {
+  DialogView* view = view_;
+  table_.SetJobEndedHook(limits_.any() ? std::function<void()>([view] { view->TickSoon(); })
+                                       : std::function<void()>());
+}
+
 void TarvoLoadDialog::StopAll() {
+  table_.SetJobEndedHook(nullptr);
   if (tickRunning_) {
     view_->StopTick();
     tickRunning_ = false;

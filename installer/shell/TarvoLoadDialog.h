@@ -159,6 +159,7 @@ class TarvoLoadDialog : public ZEQ::IUDPReceiver, public DialogEvents {
   void queue_units_whose_job_ended();
   void cancel_overdue_jobs();
   std::uint32_t start_jobs();
+  void tick_when_a_job_ends();
   std::size_t free_slots(std::size_t active) const;
   void apply_limits();
   std::string limit_reached();

@@ -165,6 +165,13 @@ void unit_table::JobEnded(tarvo_object* unit) {
   unit->jobActive = false;
   --runningJobs_;
   signal_change();
+  if (jobEndedHook_) jobEndedHook_();
+  Unlock();
+}
+
+void unit_table::SetJobEndedHook(std::function<void()> hook) {
+  Lock();
+  jobEndedHook_ = std::move(hook);
   Unlock();
 }
 

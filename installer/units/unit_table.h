@@ -83,6 +83,11 @@ class unit_table {
   // lock.
   void JobStarted(tarvo_object* unit);
   void JobEnded(tarvo_object* unit);
+  // Called under the lock by every JobEnded: a run with limits wakes its
+  // controller through it, so that a freed slot is filled at once rather
+  // than at the next tick. The hook must neither block nor take the lock;
+  // an empty one (the default) calls nothing.
+  void SetJobEndedHook(std::function<void()> hook);
   // Waits up to timeoutMs until no job thread is running; true when none is.
   bool WaitForJobs(unsigned timeoutMs);
   // Waits until done, asked under the lock, holds or the deadline has
@@ -109,4 +114,5 @@ class unit_table {
   std::unique_ptr<EchoPinger> ownPinger_;
   EchoPinger* pinger_;
   int runningJobs_ = 0;  // guarded by the lock
+  std::function<void()> jobEndedHook_;  // guarded by the lock
 };

@@ -76,6 +76,7 @@ class RecordingView : public DialogView {
     tickActive = false;
     ++tickStops;
   }
+  void TickSoon() override { ++tickSoonCalls; }
 
   // The user's side.
   void Select(int row, bool selected = true) {
@@ -130,6 +131,8 @@ class RecordingView : public DialogView {
   unsigned tickPeriodMs = 0;
   bool tickActive = false;
   int tickStops = 0;
+  // Job threads count under the table's lock; read it under the lock too.
+  int tickSoonCalls = 0;
   int rebuilds = 0;
   int insertedRows = 0;
   int cellWrites = 0;

@@ -267,6 +267,41 @@ TEST_F(ControllerTest, RunGoesInWavesWithCancelAndQueue) {
   EXPECT_EQ(channel_.CallCount(), 0u);
 }
 
+// Without limits the tick alone paces a run; with them each ended job asks
+// for a tick at once, so a freed slot does not wait for the next one.
+TEST_F(ControllerTest, OnlyALimitedRunAsksForATickWhenAJobEnds) {
+  WriteRelease();
+  ASSERT_TRUE(Start());
+  AddByHand(127, 0, 0, 2);
+  AddByHand(127, 0, 0, 3);
+  const auto jobsEnded = [this] { return !JobActive("127.0.0.2") && !JobActive("127.0.0.3"); };
+  dialog_->OnStartInstall();
+  ASSERT_TRUE(TickUntil([&] { return runInProgressFlag == 0 && jobsEnded(); }));
+  const auto tickSoonCalls = [this] {
+    table_.Lock();
+    const int calls = view_.tickSoonCalls;
+    table_.Unlock();
+    return calls;
+  };
+  EXPECT_EQ(tickSoonCalls(), 0);
+
+  dialog_->SetRunLimits(RunLimits{1, 0, 0});
+  pinger_.HoldUntil(0, 30000);
+  view_.Select(Row("127.0.0.2"));
+  view_.Select(Row("127.0.0.3"));
+  dialog_->OnStartInstall();
+  ASSERT_TRUE(pinger_.WaitHeld(1, 10000));
+  EXPECT_EQ(tickSoonCalls(), 0);
+  pinger_.Release();
+  // The first job ends on its own; the asked-for tick starts the second.
+  ASSERT_TRUE(table_.WaitUntil([&] { return view_.tickSoonCalls == 1; },
+                               std::chrono::steady_clock::now() + std::chrono::seconds(20)));
+  dialog_->OnTick();
+  ASSERT_TRUE(TickUntil([&] { return runInProgressFlag == 0 && jobsEnded(); }));
+  EXPECT_EQ(tickSoonCalls(), 2);
+  EXPECT_EQ(pinger_.MostHeldAtOnce(), 1);
+}
+
 // A unit queued during a run waits while another unit's job is genuinely
 // Running (not ending after a cancel), and goes in the next wave.
 TEST_F(ControllerTest, QueuedUnitWaitsWhileAnotherIsRunning) {

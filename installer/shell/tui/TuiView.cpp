@@ -211,6 +211,10 @@ void TuiView::StartTick(unsigned periodMs) {
   });
 }
 
+void TuiView::TickSoon() {
+  loop_.Post([this] { events_.OnTick(); });
+}
+
 void TuiView::StopTick() {
   if (tickTimer_ != 0) loop_.KillTimer(tickTimer_);
   tickTimer_ = 0;

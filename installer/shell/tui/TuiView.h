@@ -63,6 +63,7 @@ class TuiView : public DialogView {
   void ShowMessage(const std::string& text, const std::string& caption) override;
   void StartTick(unsigned periodMs) override;
   void StopTick() override;
+  void TickSoon() override;
 
   // Ends the screen and gives the terminal back; safe to call again.
   void Close();

@@ -85,7 +85,9 @@ TEST(ProcessTest, OutputGoesToTheFilesAsked) {
   EXPECT_NE(text(out).find("to standard output"), std::string::npos) << text(out);
   EXPECT_EQ(text(out).find("left from before"), std::string::npos);
   EXPECT_EQ(text(out).find("to standard error"), std::string::npos);
-  EXPECT_EQ(text(err), "to standard error\n");
+  // Windows's C runtime writes text mode: the line may end in CR LF.
+  EXPECT_EQ(text(err).rfind("to standard error", 0), 0u) << text(err);
+  EXPECT_EQ(text(err).find("to standard output"), std::string::npos);
 
   EXPECT_EQ(platform::StartProcess(platform::ProgramPath(), Child("Prints"), nullptr,
                                    {folder + "/no/such/folder/out.txt", ""}),

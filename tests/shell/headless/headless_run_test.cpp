@@ -96,8 +96,14 @@ class HeadlessRunTest : public testing::Test {
   std::filesystem::path OutputPath(const char* stream) const {
     return folder_.string() + "." + stream + ".txt";
   }
-  std::string StandardOutput() const { return ReadFile(OutputPath("stdout")); }
-  std::string StandardError() const { return ReadFile(OutputPath("stderr")); }
+  // The Windows program writes its streams in text mode: its lines end in
+  // CR LF, read here as LF.
+  std::string StandardOutput() const { return LineFeeds(ReadFile(OutputPath("stdout"))); }
+  std::string StandardError() const { return LineFeeds(ReadFile(OutputPath("stderr"))); }
+  static std::string LineFeeds(std::string text) {
+    for (std::size_t at; (at = text.find("\r\n")) != std::string::npos;) text.erase(at, 1);
+    return text;
+  }
 
   void Write(const std::string& name, const std::string& content) {
     std::ofstream(folder_ / name, std::ios::binary) << content;

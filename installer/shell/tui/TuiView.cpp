@@ -220,9 +220,28 @@ void TuiView::StopTick() {
   tickTimer_ = 0;
 }
 
+// A key whose sequence the terminal type does not name (Home of a terminal
+// that sends "ESC [ 1 ~" where the type says "ESC O H", or an Alt chord)
+// reaches the program as Escape with its other bytes right behind it: those
+// bytes are read and the key is ignored, so that it does not exit the
+// program. A real Escape comes alone. True when a sequence was skipped.
+bool TuiView::skip_unknown_sequence() {
+  int next = getch();
+  if (next == ERR) return false;
+  if (next == '[' || next == 'O') {
+    // Parameter and intermediate bytes, up to the final byte.
+    do next = getch();
+    while (next >= 0x20 && next <= 0x3F);
+  }
+  return true;
+}
+
 void TuiView::on_input() {
   if (!screen_) return;
-  for (int key = getch(); key != ERR && screen_; key = getch()) on_key(key);
+  for (int key = getch(); key != ERR && screen_; key = getch()) {
+    if (key == kEscape && skip_unknown_sequence()) continue;
+    on_key(key);
+  }
   // A terminal that hung up or reached its end keeps standard input
   // readable with nothing to read: the program ends as "Exit" ends it,
   // instead of waking for it again and again.

@@ -81,6 +81,7 @@ class TuiView : public DialogView {
   bool open_screen();
   void close_terminal();
   void on_input();
+  bool skip_unknown_sequence();
   void on_key(int key);
   bool on_global_key(int key);
   void on_list_key(int key);

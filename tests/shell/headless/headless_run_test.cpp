@@ -365,6 +365,33 @@ TEST_F(HeadlessRunTest, InterruptEndsTheRunWithItsReport) {
   EXPECT_EQ(rows.at("127.0.0.2").at("failure_class"), "cancelled");
   EXPECT_NE(rows.at("127.0.0.2").at("state"), "Running");
 }
+
+// During the verify phase the interrupt ends the phase, not the program:
+// the report is written, the unit still waited for reads "no", and the run
+// exits 1 long before the phase's ten minutes.
+TEST_F(HeadlessRunTest, InterruptEndsTheVerifyPhaseWithItsReport) {
+  ZEQ_REQUIRE_UNITSIM();
+  StartUnits({SimUnit("127.0.0.2").Version("1.0")});
+  WriteRelease();
+  platform::ProcessHandle* process = Start(
+      {"--headless", "--discover-seconds", "1", "--verify", "600", "--events", "events.jsonl"});
+  ASSERT_NE(process, nullptr);
+  for (int tries = 0; tries < 600; ++tries) {
+    if (ReadFile(folder_ / "events.jsonl").find("verify_start") != std::string::npos) break;
+    platform::SleepMilliseconds(50);
+  }
+  ASSERT_NE(ReadFile(folder_ / "events.jsonl").find("verify_start"), std::string::npos);
+  platform::TerminateChildProcess(process);
+  EXPECT_EQ(Finish(process, 15000), 1);
+  const std::map<std::string, Row> rows = Report();
+  ASSERT_EQ(rows.count("127.0.0.2"), 1u);
+  EXPECT_EQ(rows.at("127.0.0.2").at("status"), "Success");
+  EXPECT_EQ(rows.at("127.0.0.2").at("verified"), "no");
+  EXPECT_NE(ReadFile(folder_ / "events.jsonl")
+                .find("\"event\":\"verify_end\",\"verified\":0,"
+                      "\"not_verified\":1}"),
+            std::string::npos);
+}
 #endif
 
 // A unit that never sends its login prompt would hold the run for ever:

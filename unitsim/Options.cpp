@@ -58,7 +58,7 @@ percent-decoded (%2C is a comma, %0D%0A a line end).
   version=TEXT        version string; without it the query reply has no
                       "Version" and the probe response only the group
   new-version=TEXT    the version reported once an install script has run
-                      with exit status 0
+                      with exit status 0 or restarted the unit
   mac=XX:XX:XX:XX:XX:XX  hardware address (default 02:00 and the address)
   gw=A                gateway reported as "VXMGW" (default: none)
   rsa=PATH            what the shell expands $rsa to (default /rsa)
@@ -77,6 +77,9 @@ percent-decoded (%2C is a comma, %0D%0A a line end).
   no-prompt[=login|password|shell]  never send that prompt (default login)
   exit=N              exit status of the install script (default 0)
   restart-on-install  close the telnet connection when the script is run
+  down-ms=N           with restart-on-install: after the restart the unit is
+                      down for N ms (no query or probe answer, telnet and file
+                      connections closed at once), then back (default 0)
  file-service knobs:
   fs-silent           accept connections but never reply
   fs-fault=KIND       spoil replies: crc, len13, errflag or status:N
@@ -112,7 +115,8 @@ outside printable ASCII written as \u00XX:
   telnet_line {stage: user, password, command or no-*-prompt, text,
                end: LF, CRLF, CR or CRNUL}
   login {user, ok}, command {text, expanded, status, output},
-  install {path, status}, restart {path}
+  install {path, status}, restart {path, down_ms}
+  down {service: query, probe, telnet or file}: a restarted unit still down
   put {put, name, size, mode, modified, options, reserved_zero, spoilt_reply}
   file {put, name, size, crc: ok, bad, incomplete or no trailer,
         trailer_vs_data, trailer_zero_byte, stored, path, spoilt_reply}
@@ -320,7 +324,10 @@ bool ApplyTelnetKnob(const std::string& key, const std::string& value, bool hasV
     unit->exitStatus = static_cast<int>(number);
   } else if (key == "restart-on-install")
     unit->restartOnInstall = true;
-  else
+  else if (key == "down-ms") {
+    if (!ParseNumber(value, 0, 3600000, &number)) *error = "bad down-ms " + value;
+    unit->downMs = static_cast<int>(number);
+  } else
     return false;
   return true;
 }

@@ -287,6 +287,10 @@ void Simulator::OnQueryPort(const UdpSocket& socket, const std::uint8_t* data, s
       LogSilent(unit, "query", from);
       continue;
     }
+    if (unit.Down()) {
+      log_.Event("down", unit.name).Str("service", "query");
+      continue;
+    }
     const std::string reply = BuildQueryReply(unit.Reported(), from.sin_addr.s_addr);
     sockaddr_in to = from;
     to.sin_port = htons(options_.queryPort);
@@ -321,6 +325,10 @@ void Simulator::OnProbe(const UdpSocket& socket, const std::uint8_t* data, std::
     const UnitRuntime& unit = *units_[static_cast<std::size_t>(target)];
     if (!unit.config.answersProbe) {
       LogSilent(unit, "probe", from);
+      continue;
+    }
+    if (unit.Down()) {
+      log_.Event("down", unit.name).Str("service", "probe");
       continue;
     }
     const std::string response = BuildProbeResponse(unit.Reported(), socket.port);
@@ -374,6 +382,12 @@ void Simulator::OnAccept(const Listener& listener) {
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     UnitRuntime& unit = *units_[static_cast<std::size_t>(listener.unit)];
     const char* service = listener.telnet ? "telnet" : "file";
+    // A restarting unit has no services yet: the connection ends at once.
+    if (unit.Down()) {
+      log_.Event("down", unit.name).Str("service", service);
+      close(fd);
+      continue;
+    }
     log_.Event("connect", unit.name).Str("service", service).Str("peer", Endpoint(peer));
     const bool telnet = listener.telnet;
     connections_.Start(fd, [this, &unit, telnet, service, peer](int connection) {

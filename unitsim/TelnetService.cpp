@@ -142,7 +142,10 @@ void TelnetService::Shell() {
         .Int("status", outcome.status)
         .Str("output", outcome.output);
     if (outcome.action == ShellOutcome::kRestart) {
-      log_.Event("restart", unit_.name).Str("path", outcome.scriptPath);
+      unit_.Restart();
+      log_.Event("restart", unit_.name)
+          .Str("path", outcome.scriptPath)
+          .Int("down_ms", unit_.config.downMs);
       shutdown(fd_, SHUT_RDWR);
       return;
     }

@@ -56,6 +56,9 @@ struct UnitConfig {
   MissingPrompt missingPrompt = MissingPrompt::kNone;
   int exitStatus = 0;
   bool restartOnInstall = false;
+  // How long a unit that restarted stays down (knob down-ms): no discovery
+  // answers, connections closed at once; then it is back with its release.
+  int downMs = 0;
 
   // File-service knobs.
   bool fileSilent = false;

@@ -48,6 +48,8 @@ class Parser {
       fail("unexpected argument \"" + stray_ + "\"");
     } else if (!headlessOption.empty() && result_.mode != CommandLine::Mode::Headless) {
       fail(headlessOption + " is only for a headless run (--headless)");
+    } else if (result_.verify.expectedVersion && result_.verify.seconds == 0) {
+      fail("--expect-version is only for a verified run (--verify)");
     }
     return result_;
   }
@@ -71,6 +73,8 @@ class Parser {
     if (name_ == "--stop-after-failures") return unit_count(&result_.limits.stopAfterFailures);
     if (name_ == "--canary") return unit_count(&result_.limits.canary);
     if (name_ == "--events") return events(headlessOnly);
+    if (name_ == "--verify") return timeout(&result_.verify.seconds);
+    if (name_ == "--expect-version") return expected_version();
     *headlessOnly = true;
     if (name_ == "--discover-seconds") return discover_seconds();
     if (name_ == "--run-timeout") return timeout(&result_.runTimeoutSeconds);
@@ -124,6 +128,15 @@ class Parser {
     if (text->empty()) return fail("--events needs a file, or - for the standard output");
     result_.eventsPath = *text;
     *headlessOnly = *text == "-";
+    return true;
+  }
+
+  // Any bytes: a unit's version is whatever text it reports.
+  bool expected_version() {
+    const std::optional<std::string> text = value();
+    if (!text) return false;
+    if (text->empty()) return fail("--expect-version needs the version text");
+    result_.verify.expectedVersion = *text;
     return true;
   }
 
@@ -214,11 +227,11 @@ bool ParseUnitAddress(const std::string& text, std::uint32_t* address) {
 std::string UsageText() {
   return "Usage: fieldloader [--release DIR] [--report PATH] [--unit-timeout S]\n"
          "                   [--max-parallel N] [--stop-after-failures K] [--canary N]\n"
-         "                   [--events FILE]\n"
+         "                   [--events FILE] [--verify S [--expect-version TEXT]]\n"
          "       fieldloader --headless [--discover-seconds N] [--add ADDRESS]... "
          "[--release DIR] [--report PATH] [--unit-timeout S] [--run-timeout S]\n"
          "                   [--max-parallel N] [--stop-after-failures K] [--canary N]\n"
-         "                   [--events FILE|-]\n"
+         "                   [--events FILE|-] [--verify S [--expect-version TEXT]]\n"
          "       fieldloader --help | --version\n"
          "\n"
          "Loads a release (\"ftpdwnld.txt\" and the files it names) onto Tarvo units:\n"
@@ -264,14 +277,23 @@ std::string UsageText() {
          "                        is the standard output of a headless run, whose\n"
          "                        own lines then go to standard error (default:\n"
          "                        none)\n"
+         "  --verify S            after the run, ask the units again for up to S\n"
+         "                        seconds until every finished unit reports the\n"
+         "                        new version (one other than before the run);\n"
+         "                        the report says \"yes\" or \"no\" in \"verified\",\n"
+         "                        and a unit not verified makes the exit status 1\n"
+         "                        (default: not asked; headless and the text\n"
+         "                        dialog)\n"
+         "  --expect-version TEXT with --verify: the version every finished unit\n"
+         "                        must report\n"
          "  --help, -h            print this text\n"
          "  --version             print the program's version\n"
          "\n"
-         "Exit status: 0 when every unit ended finished, 1 when some unit failed or\n"
-         "was cancelled (the text dialog: 1 for a broken package), 2 when nothing\n"
-         "could start (a broken package, no unit found, a report folder that cannot\n"
-         "be written, a terminal the text dialog cannot use) or the command line\n"
-         "was wrong, 3 when the run report could not be written.\n";
+         "Exit status: 0 when every unit ended finished, 1 when some unit failed, was\n"
+         "cancelled or was not verified (the text dialog: 1 for a broken package), 2\n"
+         "when nothing could start (a broken package, no unit found, a report folder\n"
+         "that cannot be written, a terminal the text dialog cannot use) or the\n"
+         "command line was wrong, 3 when the run report could not be written.\n";
 }
 
 std::string VersionText(const std::string& version) { return "fieldloader " + version + "\n"; }

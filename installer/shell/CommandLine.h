@@ -6,11 +6,12 @@
 //
 //   fieldloader [--release DIR] [--report PATH] [--unit-timeout S]
 //               [--max-parallel N] [--stop-after-failures K] [--canary N]
-//               [--events FILE]
+//               [--events FILE] [--verify S [--expect-version TEXT]]
 //   fieldloader --headless [--discover-seconds N] [--add ADDRESS]...
 //               [--release DIR] [--report PATH] [--unit-timeout S]
 //               [--run-timeout S] [--max-parallel N]
 //               [--stop-after-failures K] [--canary N] [--events FILE|-]
+//               [--verify S [--expect-version TEXT]]
 //   fieldloader --help | --version
 //
 // Options take their value as the next argument or after "=". A mistake
@@ -26,6 +27,7 @@
 #include <vector>
 
 #include "shell/RunLimits.h"
+#include "shell/VerifyOptions.h"
 
 struct CommandLine {
   enum class Mode { Dialog, Headless, Help, Version, Error };
@@ -62,6 +64,9 @@ struct CommandLine {
   // --events: the file for the run's event lines as given, "-" for the
   // standard output (headless only); empty: none.
   std::string eventsPath;
+  // --verify and --expect-version (the text dialog takes them too; the
+  // Win32 dialog does not).
+  VerifyOptions verify;
   // Why the command line was refused (Error mode only).
   std::string error;
 };

@@ -57,37 +57,62 @@ int HeadlessExitCode(const RunReport& report) {
   for (const UnitReportRow& row : report.units) {
     if (!InRun(row)) continue;
     ++inRun;
-    if (row.state != InstallState::Finished) failed = true;
+    if (row.state != InstallState::Finished || row.verified == Verification::No) failed = true;
   }
   if (inRun == 0) return kHeadlessNothingStarted;
   return failed ? kHeadlessSomeFailed : kHeadlessAllFinished;
 }
 
-std::string HeadlessSummary(const RunReport& report) {
+std::string HeadlessSummary(const RunReport& report, bool verified) {
   std::vector<std::vector<std::string>> lines = {
       {"Address", "Node", "Group", "Before", "After", "Status", "Failure"}};
+  if (verified) lines.front().push_back("Verified");
   int finished = 0;
   int others = 0;
+  int notVerified = 0;
   for (const UnitReportRow& row : report.units) {
     if (!InRun(row)) continue;
     (row.state == InstallState::Finished ? finished : others) += 1;
+    if (row.verified == Verification::No) ++notVerified;
     const char* failure = FailureClassName(row.failure());
     lines.push_back({DottedAddress(row.address), std::to_string(row.node), Text(row.group),
                      Text(row.jobRan() ? row.job->versionBefore : NullableText()),
                      Text(row.versionAfter), PrintableText(row.status), *failure ? failure : "-"});
+    if (verified) lines.back().push_back(VerificationName(row.verified));
   }
   return Table(lines) + std::to_string(finished) + " finished, " + std::to_string(others) +
-         " failed or cancelled\n";
+         " failed or cancelled" +
+         (verified ? ", " + std::to_string(notVerified) + " not verified" : "") + "\n";
+}
+
+std::string VerifyStartText(int units, int seconds) {
+  return "Verifying " + std::to_string(units) + (units == 1 ? " unit" : " units") + " for up to " +
+         std::to_string(seconds) + " s\n";
+}
+
+std::string VerifyLines(const RunReport& report) {
+  std::string out;
+  for (const UnitReportRow& row : report.units) {
+    if (row.verified == Verification::Yes) {
+      out += "Verified " + DottedAddress(row.address) + ": " + Text(row.versionAfter) + "\n";
+    } else if (row.verified == Verification::No) {
+      out += "Not verified " + DottedAddress(row.address) + ": " +
+             (row.versionAfter ? "reports " + PrintableText(*row.versionAfter) : "no answer") +
+             "\n";
+    }
+  }
+  return out;
 }
 
 HeadlessRunner::HeadlessRunner(Program& program, HeadlessView& view, const CommandLine& options,
-                               std::FILE* out, std::FILE* err)
+                               RunEvents* events, std::FILE* out, std::FILE* err)
     : loop_(program.loop()),
       table_(program.table()),
       dialog_(program.controller()),
       view_(view),
       reporter_(program.reporter()),
       options_(options),
+      events_(events),
       out_(out),
       err_(err) {}
 
@@ -102,6 +127,10 @@ void HeadlessRunner::Start() {
       [this](const std::string& why, int notStarted) { on_run_stopped(why, notStarted); }});
   dialog_.SetUnitTimeout(options_.unitTimeoutSeconds);
   dialog_.SetRunLimits(options_.limits);
+  reporter_.verifier().SetOptions(options_.verify, events_, [this](int units) {
+    std::fputs(VerifyStartText(units, options_.verify.seconds).c_str(), out_);
+    std::fflush(out_);
+  });
   std::fprintf(out_, "Discovering units for %d s\n", options_.discoverSeconds);
   std::fflush(out_);
   const unsigned waitMs = std::max(1u, static_cast<unsigned>(options_.discoverSeconds) * 1000u);
@@ -121,6 +150,10 @@ void HeadlessRunner::Interrupt() {
     loop_.KillTimer(discoveryTimer_);
     discoveryTimer_ = 0;
     end_without_run("interrupted before the install");
+    return;
+  }
+  if (reporter_.verifier().running()) {
+    reporter_.verifier().EndNow();
     return;
   }
   stop_run_timer();
@@ -190,13 +223,14 @@ void HeadlessRunner::on_run_stopped(const std::string& why, int notStarted) {
 
 void HeadlessRunner::on_run_ended() {
   stop_run_timer();
-  reporter_.Report([this](const RunReport& report, bool ok, const std::string& error) {
-    finish(report, ok, error);
-  });
+  reporter_.Report([this](const RunReport& report, bool ok,
+                          const std::string& error) { finish(report, ok, error); },
+                   !interrupted_ && !timedOut_);
 }
 
 void HeadlessRunner::finish(const RunReport& report, bool ok, const std::string& error) {
-  std::fprintf(out_, "\n%s", HeadlessSummary(report).c_str());
+  std::fprintf(out_, "%s\n%s", VerifyLines(report).c_str(),
+               HeadlessSummary(report, options_.verify.asked()).c_str());
   std::fflush(out_);
   if (!ok) std::fprintf(err_, "fieldloader: the run report was not written: %s\n", error.c_str());
   int code = ok ? HeadlessExitCode(report) : kHeadlessReportNotWritten;
@@ -248,7 +282,7 @@ int RunHeadless(const CommandLine& options, const std::string& reportFolder, std
     if (!broken.empty()) std::fprintf(err, "%s\n", broken.c_str());
     return kHeadlessNothingStarted;
   }
-  HeadlessRunner runner(program, view, options, out, err);
+  HeadlessRunner runner(program, view, options, events.get(), out, err);
   interruptible = &runner;
   runner.Start();
   return program.Run();

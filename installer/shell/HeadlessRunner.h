@@ -7,7 +7,8 @@
 //
 //   0  every selected unit ended Finished (the outcomes of that state in
 //      units/UnitOutcome.h)
-//   1  some unit ended Failed or was cancelled, or --run-timeout cut the run
+//   1  some unit ended Failed or was cancelled, a unit that finished was
+//      not verified (--verify), or --run-timeout cut the run
 //   2  nothing could start: a broken package, or no unit found
 //
 // The run limits (--max-parallel, --stop-after-failures, --canary) are the
@@ -15,6 +16,11 @@
 // --unit-timeout goes to the controller, whose tick cancels a job past it;
 // --run-timeout is the runner's own timer from the install's start, which
 // cancels what is left as an interrupt does.
+//
+// With --verify the report waits for the verify phase (RunVerifier.h),
+// which the runner announces; a run cut short by an interrupt or the run
+// timeout skips it, and an interrupt during it ends it with the units not
+// yet verified reading "no".
 //
 // RunHeadless makes the program's services (Program.h), hands them the
 // headless view and runs the loop.
@@ -32,6 +38,7 @@ class MainLoop;
 }
 class HeadlessView;
 class Program;
+class RunEvents;
 class RunReporter;
 class TarvoLoadDialog;
 class unit_table;
@@ -43,17 +50,25 @@ constexpr int kHeadlessNothingStarted = 2;
 constexpr int kHeadlessReportNotWritten = 3;
 
 // The run's exit code from its report: the units that were part of the run
-// (a job ran, or their state is not Idle) decide; none at all gives 2.
+// (a job ran, or their state is not Idle) decide, a finished one that was
+// not verified as a failed one does; none at all gives 2.
 int HeadlessExitCode(const RunReport& report);
 // The table printed after the run: one line per unit of the run with its
 // address, node, group, versions before and after, status and failure
-// class, then a count line. Unit texts are made printable.
-std::string HeadlessSummary(const RunReport& report);
+// class (and whether it was verified, when verified is set), then a count
+// line. Unit texts are made printable.
+std::string HeadlessSummary(const RunReport& report, bool verified = false);
+// The line that starts the verify phase: "Verifying 2 units for up to 60 s".
+std::string VerifyStartText(int units, int seconds);
+// One line per unit the verify phase waited for: verified, or not and
+// what it reports now.
+std::string VerifyLines(const RunReport& report);
 
 class HeadlessRunner {
  public:
-  HeadlessRunner(Program& program, HeadlessView& view, const CommandLine& options, std::FILE* out,
-                 std::FILE* err);
+  // events (null: none) also hears the verify phase.
+  HeadlessRunner(Program& program, HeadlessView& view, const CommandLine& options,
+                 RunEvents* events, std::FILE* out, std::FILE* err);
   ~HeadlessRunner();
   HeadlessRunner(const HeadlessRunner&) = delete;
   HeadlessRunner& operator=(const HeadlessRunner&) = delete;
@@ -63,7 +78,8 @@ class HeadlessRunner {
   // The user's interrupt (Ctrl-C): during the discovery wait the run ends as
   // one with no unit (2); during the install every unit still waiting or
   // running is cancelled and the run ends as usual, with its report and
-  // summary (1). Later calls do nothing.
+  // summary (1); during the verify phase that phase ends at once. Later
+  // calls do nothing.
   void Interrupt();
 
  private:
@@ -83,6 +99,7 @@ class HeadlessRunner {
   HeadlessView& view_;
   RunReporter& reporter_;
   const CommandLine& options_;
+  RunEvents* events_;
   std::FILE* out_;
   std::FILE* err_;
   int discoveryTimer_ = 0;

@@ -68,5 +68,9 @@ int Program::RunDialog(DialogView& view) {
       nullptr, nullptr});
   if (!Start(view)) return 1;
   controller_->OpenReleaseNotes();
-  return Run();
+  const int code = Run();
+  // A report still waiting for answers (the verify phase can take long)
+  // is written with what it has rather than lost.
+  reporter_->Flush();
+  return code;
 }

@@ -44,7 +44,8 @@ class Program {
   int Run();
   // The dialog's whole program (Win32 dialog, text UI): start-up, the
   // release notes, a report after every wave (a failure to write it shown
-  // by the view), the loop. 1 when the start-up failed.
+  // by the view), the loop, and a report still waiting when the loop ended
+  // written at once. 1 when the start-up failed.
   int RunDialog(DialogView& view);
   // Whether the latest report of RunDialog could not be written.
   bool reportFailed() const { return reportFailed_; }

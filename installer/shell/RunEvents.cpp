@@ -44,6 +44,21 @@ void RunEvents::WaveStarted(int units) {
 
 void RunEvents::WaveEnded() { write("wave_end", ",\"wave\":" + std::to_string(wave_)); }
 
+void RunEvents::VerifyStarted(int units, int seconds) {
+  write("verify_start",
+        ",\"units\":" + std::to_string(units) + ",\"seconds\":" + std::to_string(seconds));
+}
+
+void RunEvents::Verified(std::uint32_t address, const std::string& version) {
+  write("verified",
+        ",\"unit\":" + JsonString(DottedAddress(address)) + ",\"version\":" + JsonString(version));
+}
+
+void RunEvents::VerifyEnded(int verified, int notVerified) {
+  write("verify_end", ",\"verified\":" + std::to_string(verified) +
+                          ",\"not_verified\":" + std::to_string(notVerified));
+}
+
 void RunEvents::write(const std::string& event, const std::string& fields) {
   const auto now = clock_();
   if (!started_) {

@@ -6,6 +6,9 @@
 //   {"ms":810,"time":"...","event":"status","unit":"127.0.0.2","status":"Connecting"}
 //   {"ms":2405,"time":"...","event":"progress","unit":"127.0.0.2","percent":42.0}
 //   {"ms":5210,"time":"...","event":"wave_end","wave":1}
+//   {"ms":5300,"time":"...","event":"verify_start","units":1,"seconds":60}
+//   {"ms":9120,"time":"...","event":"verified","unit":"127.0.0.2","version":"2.1"}
+//   {"ms":9120,"time":"...","event":"verify_end","verified":1,"not_verified":0}
 //
 // "ms" counts from the first event, "time" is UTC. A unit's status is told
 // when its text changes and a percentage at most once a second per unit
@@ -39,6 +42,12 @@ class RunEvents {
   // A wave of the run started with this many units in it, and ended.
   void WaveStarted(int units);
   void WaveEnded();
+  // The verify phase after the run: its start (how many units it waits for,
+  // for at most how long), each unit that came back with its release, and
+  // its end with the counts.
+  void VerifyStarted(int units, int seconds);
+  void Verified(std::uint32_t address, const std::string& version);
+  void VerifyEnded(int verified, int notVerified);
 
  private:
   void write(const std::string& event, const std::string& fields);

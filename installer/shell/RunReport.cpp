@@ -167,6 +167,15 @@ const ReportColumn kReportColumns[] = {
        return r.wave ? JsonString(UtcTimeText(r.waveEndedAt)) : std::string("null");
      },
      [](const UnitReportRow& r) { return r.wave ? UtcTimeText(r.waveEndedAt) : std::string(); }},
+    {"verified", [](const UnitReportRow& r) { return JsonString(VerificationName(r.verified)); },
+     [](const UnitReportRow& r) { return std::string(VerificationName(r.verified)); }},
+    {"verified_at",
+     [](const UnitReportRow& r) {
+       return r.verifiedAt ? JsonString(UtcTimeText(r.verifiedAt)) : std::string("null");
+     },
+     [](const UnitReportRow& r) {
+       return r.verifiedAt ? UtcTimeText(r.verifiedAt) : std::string();
+     }},
 };
 
 std::string CsvHeader(const ReportColumn& column) {

@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "install/JobReport.h"
+#include "shell/RunVerifier.h"
 #include "units/tarvo_object.h"
 
 class unit_table;
@@ -55,6 +56,10 @@ struct UnitReportRow {
   // in no wave.
   int wave = 0;
   std::time_t waveEndedAt = 0;
+  // Whether the verify phase after the run saw the unit come back with its
+  // release, and when (0 unless verified).
+  Verification verified = Verification::NotAsked;
+  std::time_t verifiedAt = 0;
 };
 
 struct RunReport {

@@ -13,15 +13,25 @@ RunReporter::RunReporter(platform::MainLoop& loop, unit_table& table, TarvoLoadD
       table_(table),
       dialog_(dialog),
       folder_(std::move(folder)),
-      programVersion_(std::move(programVersion)) {}
+      programVersion_(std::move(programVersion)),
+      verifier_(
+          loop, table, [&dialog] { dialog.SendDiscoveryQuery(); }, kRequeryMs) {}
 
 RunReporter::~RunReporter() {
   if (timer_ != 0) loop_.KillTimer(timer_);
 }
 
-void RunReporter::Report(Done done) {
-  if (timer_ != 0) finish();
+void RunReporter::Report(Done done, bool verify) {
+  Flush();
   done_ = std::move(done);
+  // A report flushed during the verify phase counts the answers since the
+  // run ended; the rescan starts its own count.
+  before_ = answers();
+  verified_ = verify && verifier_.options().asked();
+  if (!verified_ || !verifier_.Start([this] { rescan(); })) rescan();
+}
+
+void RunReporter::rescan() {
   before_ = answers();
   started_ = std::chrono::steady_clock::now();
   requeried_ = false;
@@ -32,10 +42,15 @@ void RunReporter::Report(Done done) {
 }
 
 void RunReporter::ReportNow(Done done) {
-  if (timer_ != 0) finish();
+  Flush();
   done_ = std::move(done);
+  verified_ = false;
   before_ = answers();
   finish();
+}
+
+void RunReporter::Flush() {
+  if (waiting()) finish();
 }
 
 std::map<std::uint32_t, RunReporter::Answers> RunReporter::answers() const {
@@ -72,6 +87,7 @@ void RunReporter::poll() {
 }
 
 void RunReporter::finish() {
+  verifier_.Cancel();
   if (timer_ != 0) loop_.KillTimer(timer_);
   timer_ = 0;
   const std::map<std::uint32_t, Answers> after = answers();
@@ -86,6 +102,7 @@ void RunReporter::finish() {
     if (now != after.end() && now->second.count > countBefore)
       row.versionAfter = now->second.version;
   }
+  if (verified_) verifier_.Apply(report.units);
   report.units = history_.Merge(std::move(report.units), report.writtenAt);
   std::string error;
   const bool ok = WriteRunReport(folder_, report, &error);

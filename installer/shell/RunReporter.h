@@ -8,6 +8,9 @@
 // as every unit that had answered discovery before has answered again, and
 // after kRescanMs at the latest (a unit that restarts may not answer at all).
 // A report asked for while another still waits finishes that one at once.
+//
+// With --verify the verify phase (RunVerifier.h) comes first, and the
+// rescan follows it; its verdicts go into the report's rows.
 #pragma once
 
 #include <chrono>
@@ -17,6 +20,7 @@
 #include <string>
 
 #include "shell/RunReport.h"
+#include "shell/RunVerifier.h"
 
 namespace platform {
 class MainLoop;
@@ -27,6 +31,8 @@ class unit_table;
 class RunReporter {
  public:
   static constexpr unsigned kRescanMs = 3000;
+  // The discovery pace: how often the query goes out again while answers
+  // are awaited (the rescan and the verify phase).
   static constexpr unsigned kRequeryMs = 1000;
   static constexpr unsigned kPollMs = 100;
 
@@ -42,11 +48,16 @@ class RunReporter {
   RunReporter(const RunReporter&) = delete;
   RunReporter& operator=(const RunReporter&) = delete;
 
-  void Report(Done done);
+  // verify false skips the verify phase (a run that was cut short).
+  void Report(Done done, bool verify = true);
   // The report at once, without the rescan (the program is ending).
   void ReportNow(Done done);
-  bool waiting() const { return timer_ != 0; }
+  // Writes a report still waiting for answers now (the program is ending).
+  void Flush();
+  bool waiting() const { return timer_ != 0 || verifier_.running(); }
   const std::string& folder() const { return folder_; }
+  // The verify phase of the reports from then on (see RunVerifier.h).
+  RunVerifier& verifier() { return verifier_; }
 
  private:
   struct Answers {
@@ -54,6 +65,7 @@ class RunReporter {
     NullableText version;
   };
   std::map<std::uint32_t, Answers> answers() const;
+  void rescan();
   void poll();
   void finish();
 
@@ -63,6 +75,10 @@ class RunReporter {
   const std::string folder_;
   const std::string programVersion_;
   ReportHistory history_;
+  RunVerifier verifier_;
+  // Whether the report being made had a verify phase, whose verdicts it
+  // then carries.
+  bool verified_ = false;
   Done done_;
   std::map<std::uint32_t, Answers> before_;
   int timer_ = 0;

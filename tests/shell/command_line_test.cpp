@@ -80,6 +80,25 @@ TEST(CommandLineTest, EventsGoToAFileOrTheHeadlessOutput) {
   EXPECT_EQ(Parse({"--events="}).error, "--events needs a file, or - for the standard output");
 }
 
+// --verify for both front ends, with or without the version to expect,
+// which may be any bytes but nothing, and means nothing without --verify.
+TEST(CommandLineTest, VerifyWithAnOptionalExpectedVersion) {
+  const VerifyOptions none = Parse({"--headless"}).verify;
+  EXPECT_FALSE(none.asked());
+  EXPECT_FALSE(none.expectedVersion.has_value());
+  const CommandLine headless =
+      Parse({"--headless", "--verify", "300", "--expect-version=2.1 \"rc\",\xff"});
+  ASSERT_EQ(headless.mode, Mode::Headless) << headless.error;
+  EXPECT_EQ(headless.verify.seconds, 300);
+  EXPECT_EQ(headless.verify.expectedVersion, "2.1 \"rc\",\xff");
+  // The order does not matter, and the text dialog takes them too.
+  const CommandLine dialog = Parse({"--expect-version", "--x", "--verify=604800"});
+  ASSERT_EQ(dialog.mode, Mode::Dialog) << dialog.error;
+  EXPECT_EQ(dialog.verify.seconds, 604800);
+  EXPECT_EQ(dialog.verify.expectedVersion, "--x");
+  EXPECT_FALSE(Parse({"--headless", "--verify", "5"}).verify.expectedVersion.has_value());
+}
+
 TEST(CommandLineTest, ReportAndReleaseFoldersAlsoForTheDialog) {
   const CommandLine line = Parse({"--report", "C:\\reports", "--release=D:\\rel 2"});
   ASSERT_EQ(line.mode, Mode::Dialog) << line.error;
@@ -155,6 +174,17 @@ TEST(CommandLineTest, MistakesAreRefusedWithTheirReason) {
       {{"--stop-after-failures"}, "--stop-after-failures needs a value"},
       {{"--headless", "--unit-timeout", "1m"},
        "--unit-timeout needs a whole number of seconds from 1 to 604800, not \"1m\""},
+      {{"--headless", "--verify", "0"},
+       "--verify needs a whole number of seconds from 1 to 604800, not \"0\""},
+      {{"--headless", "--verify=604801"},
+       "--verify needs a whole number of seconds from 1 to 604800, not \"604801\""},
+      {{"--verify"}, "--verify needs a value"},
+      {{"--headless", "--expect-version", "2.1"},
+       "--expect-version is only for a verified run (--verify)"},
+      {{"--expect-version=2.1"}, "--expect-version is only for a verified run (--verify)"},
+      {{"--headless", "--verify", "9", "--expect-version="},
+       "--expect-version needs the version text"},
+      {{"--headless", "--verify", "9", "--expect-version"}, "--expect-version needs a value"},
   };
   for (const Case& c : cases) {
     const CommandLine line = Parse(c.arguments);
@@ -181,11 +211,14 @@ TEST(CommandLineTest, TextsForTheUser) {
   for (const char* option :
        {"--headless", "--discover-seconds N", "--add ADDRESS", "--report PATH", "--release DIR",
         "--unit-timeout S", "--run-timeout S", "--max-parallel N", "--stop-after-failures K",
-        "--canary N", "--events FILE", "--help", "--version"}) {
+        "--canary N", "--events FILE", "--verify S", "--expect-version TEXT", "--help",
+        "--version"}) {
     EXPECT_NE(usage.find(option), std::string::npos) << option;
   }
   EXPECT_EQ(usage.back(), '\n');
   EXPECT_NE(usage.find("3 when the run report could not be written"), std::string::npos);
+  EXPECT_NE(usage.find("1 when some unit failed, was\ncancelled or was not verified"),
+            std::string::npos);
   EXPECT_EQ(VersionText("1.0.0"), "fieldloader 1.0.0\n");
   EXPECT_EQ(UsageErrorText("unknown option --x"),
             "fieldloader: unknown option --x\nTry 'fieldloader --help' for more information.\n");

@@ -86,4 +86,22 @@ TEST_F(RunEventsTest, PercentagesAtMostOnceASecondPerUnit) {
   EXPECT_EQ(lines[3].Str("status"), "Installing..");
 }
 
+// The verify phase's lines, byte for byte after their clock fields.
+TEST_F(RunEventsTest, VerifyPhaseIsToldWithItsCounts) {
+  events_.VerifyStarted(2, 60);
+  now_ += milliseconds(4100);
+  events_.Verified(AddressOfOctets(127, 0, 0, 2), "2.1 \"b\"");
+  events_.VerifyEnded(1, 1);
+  std::vector<std::string> tails;
+  std::istringstream stream(file_.Text());
+  for (std::string line; std::getline(stream, line);)
+    tails.push_back(line.substr(line.find("\"event\"")));
+  EXPECT_EQ(tails,
+            (std::vector<std::string>{
+                "\"event\":\"verify_start\",\"units\":2,\"seconds\":60}",
+                "\"event\":\"verified\",\"unit\":\"127.0.0.2\",\"version\":\"2.1 \\\"b\\\"\"}",
+                "\"event\":\"verify_end\",\"verified\":1,\"not_verified\":1}"}));
+  EXPECT_EQ(Lines()[1].Int("ms"), 4100);
+}
+
 }  // namespace

@@ -52,6 +52,8 @@ UnitReportRow InstalledUnit() {
   row.job = std::make_shared<const JobReport>(std::move(job));
   row.wave = 1;
   row.waveEndedAt = 1796672857;
+  row.verified = Verification::Yes;
+  row.verifiedAt = 1796672861;
   return row;
 }
 
@@ -110,7 +112,9 @@ TEST(RunReportTest, JsonIsExactlyTheGoldenText) {
       "\"end\": null},\n"
       "      \"transcript\": \"transcripts/127.0.0.5.txt\",\n"
       "      \"wave\": 1,\n"
-      "      \"wave_ended\": \"2026-12-07T19:47:37Z\"\n"
+      "      \"wave_ended\": \"2026-12-07T19:47:37Z\",\n"
+      "      \"verified\": \"yes\",\n"
+      "      \"verified_at\": \"2026-12-07T19:47:41Z\"\n"
       "    },\n"
       "    {\n"
       "      \"address\": \"10.0.0.19\",\n"
@@ -127,7 +131,9 @@ TEST(RunReportTest, JsonIsExactlyTheGoldenText) {
       "      \"step_seconds\": null,\n"
       "      \"transcript\": null,\n"
       "      \"wave\": null,\n"
-      "      \"wave_ended\": null\n"
+      "      \"wave_ended\": null,\n"
+      "      \"verified\": \"not asked\",\n"
+      "      \"verified_at\": null\n"
       "    }\n"
       "  ]\n"
       "}\n";
@@ -139,12 +145,12 @@ TEST(RunReportTest, CsvIsExactlyTheGoldenText) {
       "address,node,group,version_before,version_after,state,status,install_error,"
       "failure_class,bytes_sent,started,start_s,ping_s,gateway_s,route_s,log_s,login_s,"
       "channel_s,copy_s,outcome_s,cancel_check_s,clean_up_s,route_removal_s,end_s,transcript,"
-      "wave,wave_ended\r\n"
+      "wave,wave_ended,verified,verified_at\r\n"
       "127.0.0.5,5,\"Nord \"\"A\"\",\n\x01\xff "
       "\xc3\xa9\x7f\xe2\x82\\\",2.0,2.1,Finished,Success,0,,"
       "4000,2026-12-07T19:47:27Z,0.012,1.000,,,,,,61.456,,,,,,transcripts/127.0.0.5.txt,"
-      "1,2026-12-07T19:47:37Z\r\n"
-      "10.0.0.19,-3,???,,,Idle,,,,,,,,,,,,,,,,,,,,,\r\n";
+      "1,2026-12-07T19:47:37Z,yes,2026-12-07T19:47:41Z\r\n"
+      "10.0.0.19,-3,???,,,Idle,,,,,,,,,,,,,,,,,,,,,,not asked,\r\n";
   EXPECT_EQ(ReportCsv(Report()), expected);
 }
 
@@ -359,6 +365,26 @@ TEST(RunReportTest, ExitCodeIsTheWorstOutcome) {
   EXPECT_EQ(HeadlessExitCode(report), 1);
   report.units.back() = FailedUnit(InstallState::Failed, FailureClass::Login);
   EXPECT_EQ(HeadlessExitCode(report), 1);
+  // A finished unit that did not come back with its release fails the run.
+  report.units.pop_back();
+  report.units.back().verified = Verification::No;
+  EXPECT_EQ(HeadlessExitCode(report), 1);
+}
+
+// A unit the verify phase gave up on: "no", without a time, in both files.
+TEST(RunReportTest, UnitNotVerifiedReadsNoWithoutATime) {
+  RunReport report = Report();
+  report.units.resize(1);
+  report.units[0].verified = Verification::No;
+  report.units[0].verifiedAt = 0;
+  const std::string json = ReportJson(report);
+  EXPECT_NE(json.find("\"wave_ended\": \"2026-12-07T19:47:37Z\",\n"
+                      "      \"verified\": \"no\",\n"
+                      "      \"verified_at\": null\n    }"),
+            std::string::npos)
+      << json;
+  const std::string csv = ReportCsv(report);
+  EXPECT_EQ(csv.substr(csv.size() - 26), "2026-12-07T19:47:37Z,no,\r\n");
 }
 
 TEST(RunReportTest, SummaryListsTheUnitsOfTheRun) {
@@ -373,6 +399,43 @@ TEST(RunReportTest, SummaryListsTheUnitsOfTheRun) {
       "10.0.0.7   7     -                                        -       -      Failed "
       "Connection  login\n"
       "1 finished, 1 failed or cancelled\n");
+}
+
+// With --verify the table gains its column and the count line the units
+// not verified; the lines before it name each unit the phase waited for.
+TEST(RunReportTest, VerifiedRunsSummaryAndLinesNameTheVerdicts) {
+  RunReport report = Report();
+  UnitReportRow late = InstalledUnit();
+  late.address = AddressOfOctets(127, 0, 0, 6);
+  late.group = "g";
+  late.versionAfter = std::nullopt;
+  late.verified = Verification::No;
+  late.verifiedAt = 0;
+  report.units.push_back(late);
+  UnitReportRow old = late;
+  old.address = AddressOfOctets(127, 0, 0, 7);
+  old.versionAfter = "2.0\x1b";
+  report.units.push_back(old);
+  report.units.push_back(FailedUnit(InstallState::Failed, FailureClass::Login));
+  EXPECT_EQ(
+      HeadlessSummary(report, true),
+      "Address    Node  Group                                    Before  After    Status    "
+      "         Failure  Verified\n"
+      "127.0.0.5  5     Nord \"A\",\\x0a\\x01\\xff \xc3\xa9\\x7f\\xe2\\x82\\x5c  2.0     2.1      "
+      "Success            -        yes\n"
+      "127.0.0.6  5     g                                        2.0     -        Success   "
+      "         -        no\n"
+      "127.0.0.7  5     g                                        2.0     2.0\\x1b  Success   "
+      "         -        no\n"
+      "10.0.0.7   7     -                                        -       -        Failed "
+      "Connection  login    not asked\n"
+      "3 finished, 1 failed or cancelled, 2 not verified\n");
+  EXPECT_EQ(VerifyStartText(1, 60), "Verifying 1 unit for up to 60 s\n");
+  EXPECT_EQ(VerifyStartText(3, 604800), "Verifying 3 units for up to 604800 s\n");
+  EXPECT_EQ(VerifyLines(report),
+            "Verified 127.0.0.5: 2.1\n"
+            "Not verified 127.0.0.6: no answer\n"
+            "Not verified 127.0.0.7: reports 2.0\\x1b\n");
 }
 
 }  // namespace

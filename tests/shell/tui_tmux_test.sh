@@ -1,7 +1,9 @@
 #!/bin/sh
 # The text front end in a terminal, against simulated units on the loopback
 # network of the test's own namespace: the list fills from discovery, two
-# units chosen with Space and started with Enter both reach "Success", the
+# units chosen with Space and started with Enter both reach "Success" and
+# are verified with their new versions (--verify; the second unit had none
+# before), the
 # marking keys ("*", Space, "f") work and marks survive a sort, a bad
 # address says so, an address typed into the box becomes a row with the
 # focus back on the list, a rescan shows "Scanning...", and Esc ends the
@@ -38,8 +40,8 @@ for unit in 127.0.0.2 127.0.0.3; do
 done
 
 "$unitsim" --log "$scratch/sim.log" --root "$scratch/files" \
-  --unit addr=127.0.0.2,node=7,group=North,version=2.1 \
-  --unit addr=127.0.0.3,node=8,group=South >"$scratch/sim.out" 2>&1 &
+  --unit addr=127.0.0.2,node=7,group=North,version=2.1,new-version=2.2 \
+  --unit addr=127.0.0.3,node=8,group=South,new-version=1.0 >"$scratch/sim.out" 2>&1 &
 sim=$!
 socket="zeq-tui-$$"
 cleanup() {
@@ -108,7 +110,7 @@ done
 
 # The program runs from elsewhere: it must make its own folder current.
 tmux -L "$socket" -f /dev/null new-session -d -s tui -x 80 -y 24 \
-  "cd /; ZEQ_WINDOWS_DIR='$scratch/logs' TERM=xterm '$release/fieldloader'; \
+  "cd /; ZEQ_WINDOWS_DIR='$scratch/logs' TERM=xterm '$release/fieldloader' --verify 30; \
    echo \"exit code \$?\"; sleep 60"
 
 wait_for "Tarvo Installer (Version" 10 || fail "no dialog"
@@ -140,6 +142,8 @@ until [ -f "$release/fieldloader-report.csv" ]; do
 done
 [ "$(grep -c ',Finished,Success,' "$release/fieldloader-report.csv")" -eq 2 ] ||
   fail "the run report does not show both units finished"
+[ "$(grep -c ',yes,[0-9TZ:-]*.$' "$release/fieldloader-report.csv")" -eq 2 ] ||
+  fail "the run report does not show both units verified"
 [ -f "$release/fieldloader-report.json" ] || fail "no JSON report"
 [ "$(ls "$release/transcripts" | wc -l)" -eq 2 ] || fail "not two transcripts"
 ! grep -r qorvane "$release/transcripts" || fail "a transcript shows the password"

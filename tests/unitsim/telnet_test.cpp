@@ -206,5 +206,48 @@ TEST_F(TelnetTest, RestartKnobClosesTheConnectionWhenTheScriptRuns) {
   EXPECT_TRUE(sim.Events("install", "127.0.0.2").empty());
 }
 
+// down-ms: the restarted unit answers no query and takes no connection for
+// its time, then answers with the version of the release it took.
+TEST_F(TelnetTest, RestartedUnitIsDownForItsTimeThenBackWithItsNewVersion) {
+  ASSERT_TRUE(Start({SimUnit("127.0.0.2")
+                         .Version("1.0")
+                         .Knob("new-version=2.0")
+                         .Knob("restart-on-install")
+                         .Knob("down-ms=3000")}))
+      << sim.Error();
+  Udp receiver;
+  ASSERT_TRUE(receiver.Bind("0.0.0.0", 55330));
+  PutScript(0755);
+  ASSERT_TRUE(LoginAsRoot(telnet, "127.0.0.2"));
+  telnet.Send("$rsa/install.script\n");
+  EXPECT_TRUE(telnet.WaitClosed(3000));
+  testsupport::SimEvent restart;
+  ASSERT_TRUE(sim.WaitForEvent("restart", "127.0.0.2", 2000, &restart));
+  EXPECT_EQ(restart.Int("down_ms"), 3000);
+
+  Udp asker;
+  std::string reply;
+  ASSERT_TRUE(asker.SendTo(QueryDatagram(), "127.0.0.2", 55330));
+  EXPECT_FALSE(receiver.Receive(&reply, nullptr, 300)) << "a down unit answered";
+  Tcp again;
+  if (again.Connect("127.0.0.2", 23)) {
+    EXPECT_TRUE(again.WaitClosed(1000));
+  }
+  std::vector<std::string> downServices;
+  for (const testsupport::SimEvent& down : sim.Events("down", "127.0.0.2"))
+    downServices.push_back(down.Str("service"));
+  EXPECT_EQ(downServices, (std::vector<std::string>{"query", "telnet"}));
+
+  // Back after its time: asked until it answers, with the new version.
+  bool answered = false;
+  for (int tries = 0; tries < 40 && !answered; ++tries) {
+    ASSERT_TRUE(asker.SendTo(QueryDatagram(), "127.0.0.2", 55330));
+    answered = receiver.Receive(&reply, nullptr, 250);
+  }
+  ASSERT_TRUE(answered) << "the unit never came back";
+  EXPECT_NE(reply.find(std::string("2.0") + '\0'), std::string::npos) << Hex(reply);
+  EXPECT_EQ(reply.find(std::string("1.0") + '\0'), std::string::npos) << Hex(reply);
+}
+
 }  // namespace
 }  // namespace simtest

@@ -22,6 +22,7 @@
 #include "shell/Program.h"
 #include "shell/ProgramStart.h"
 #include "shell/RunEvents.h"
+#include "shell/RunReporter.h"
 #include "shell/TarvoLoadDialog.h"
 #include "shell/tui/TerminalCheck.h"
 #include "shell/tui/TuiView.h"
@@ -53,6 +54,7 @@ int main(int argc, char** argv) {
   TuiView view(program.loop(), program.events());
   program.controller().SetUnitTimeout(start.options.unitTimeoutSeconds);
   program.controller().SetRunLimits(start.options.limits);
+  program.reporter().verifier().SetOptions(start.options.verify, events.get());
   int code = program.RunDialog(view);
   // Exit during a run (or a lost terminal) cancelled it: its report is
   // written now, and the exit code says that units were cancelled.

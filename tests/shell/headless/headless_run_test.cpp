@@ -10,9 +10,11 @@
 // runs the Linux program natively and the Windows one under wine.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -382,6 +384,33 @@ TEST_F(HeadlessRunTest, InterruptEndsTheRunWithItsReport) {
   EXPECT_EQ(rows.at("127.0.0.2").at("failure_class"), "cancelled");
   EXPECT_NE(rows.at("127.0.0.2").at("state"), "Running");
 }
+
+// During the verify phase the interrupt ends the phase, not the program:
+// the report is written, the unit still waited for reads "no", and the run
+// exits 1 long before the phase's ten minutes.
+TEST_F(HeadlessRunTest, InterruptEndsTheVerifyPhaseWithItsReport) {
+  ZEQ_REQUIRE_UNITSIM();
+  StartUnits({SimUnit("127.0.0.2").Version("1.0")});
+  WriteRelease();
+  platform::ProcessHandle* process = Start(
+      {"--headless", "--discover-seconds", "1", "--verify", "600", "--events", "events.jsonl"});
+  ASSERT_NE(process, nullptr);
+  for (int tries = 0; tries < 600; ++tries) {
+    if (ReadFile(folder_ / "events.jsonl").find("verify_start") != std::string::npos) break;
+    platform::SleepMilliseconds(50);
+  }
+  ASSERT_NE(ReadFile(folder_ / "events.jsonl").find("verify_start"), std::string::npos);
+  platform::TerminateChildProcess(process);
+  EXPECT_EQ(Finish(process, 15000), 1);
+  const std::map<std::string, Row> rows = Report();
+  ASSERT_EQ(rows.count("127.0.0.2"), 1u);
+  EXPECT_EQ(rows.at("127.0.0.2").at("status"), "Success");
+  EXPECT_EQ(rows.at("127.0.0.2").at("verified"), "no");
+  EXPECT_NE(ReadFile(folder_ / "events.jsonl")
+                .find("\"event\":\"verify_end\",\"verified\":0,"
+                      "\"not_verified\":1}"),
+            std::string::npos);
+}
 #endif
 
 // A unit that never sends its login prompt would hold the run for ever:
@@ -551,10 +580,94 @@ TEST_F(HeadlessRunTest, EventsOnStandardOutputLeaveTheRunsLinesToTheErrorStream)
   EXPECT_NE(err.find("1 finished, 0 failed or cancelled\n"), std::string::npos) << err;
 }
 
+// --verify: a unit that restarts during its script is silent for a while
+// and then answers with the release's version; the phase waits for it and
+// ends once every finished unit is verified, long before its two minutes.
+TEST_F(HeadlessRunTest, RestartedUnitIsVerifiedOnceBackAndThePhaseEndsEarly) {
+  ZEQ_REQUIRE_UNITSIM();
+  StartUnits({SimUnit("127.0.0.2")
+                  .Version("1.0")
+                  .Knob("new-version=2.0")
+                  .Knob("restart-on-install")
+                  .Knob("down-ms=2500"),
+              SimUnit("127.0.0.3").Version("1.0").Knob("new-version=2.0")});
+  WriteRelease();
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(Run({"--headless", "--discover-seconds", "1", "--verify", "120", "--expect-version",
+                 "2.0", "--events", "events.jsonl"},
+                90000),
+            0);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(60));
+  const std::map<std::string, Row> rows = Report();
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows.at("127.0.0.2").at("status"), "Connection Closed");
+  EXPECT_EQ(rows.at("127.0.0.3").at("status"), "Success");
+  for (const auto& [address, row] : rows) {
+    EXPECT_EQ(row.at("verified"), "yes") << address;
+    EXPECT_EQ(row.at("version_after"), "2.0") << address;
+    // Times in one format compare as text: after the job's start, by the
+    // time the report was written.
+    EXPECT_GE(row.at("verified_at"), row.at("started")) << address;
+    EXPECT_LE(row.at("verified_at"), row.at("wave_ended")) << address;
+  }
+  // The phase asked while the restarted unit was still down.
+  EXPECT_FALSE(sim_.Events("down", "127.0.0.2").empty());
+  std::istringstream text(ReadFile(folder_ / "events.jsonl"));
+  std::vector<std::string> verifyEvents;
+  for (std::string line; std::getline(text, line);) {
+    testsupport::SimEvent event;
+    ASSERT_TRUE(testsupport::ParseSimEvent(line, &event)) << line;
+    if (event.event().rfind("verif", 0) != 0) continue;
+    verifyEvents.push_back(event.event() + " " + event.Str("unit") + event.Str("units"));
+  }
+  ASSERT_EQ(verifyEvents.size(), 4u);
+  EXPECT_EQ(verifyEvents.front(), "verify_start 2");
+  EXPECT_EQ(verifyEvents.back(), "verify_end ");
+  EXPECT_EQ(std::set<std::string>(verifyEvents.begin() + 1, verifyEvents.end() - 1),
+            (std::set<std::string>{"verified 127.0.0.2", "verified 127.0.0.3"}));
+}
+
+// Without --expect-version a unit must come back with another version than
+// before: one that restarted and kept its old version is not verified and
+// the run exits 1. A unit whose job failed is not asked.
+TEST_F(HeadlessRunTest, UnitBackWithItsOldVersionIsNotVerified) {
+  ZEQ_REQUIRE_UNITSIM();
+  StartUnits({SimUnit("127.0.0.2").Version("1.0").Knob("restart-on-install").Knob("down-ms=500"),
+              SimUnit("127.0.0.3").Version("1.0").Knob("refuse-password")});
+  WriteRelease();
+  EXPECT_EQ(Run({"--headless", "--discover-seconds", "1", "--verify", "3"}), 1);
+  const std::map<std::string, Row> rows = Report();
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows.at("127.0.0.2").at("state"), "Finished");
+  EXPECT_EQ(rows.at("127.0.0.2").at("version_after"), "1.0");
+  EXPECT_EQ(rows.at("127.0.0.2").at("verified"), "no");
+  EXPECT_EQ(rows.at("127.0.0.2").at("verified_at"), "");
+  EXPECT_EQ(rows.at("127.0.0.3").at("state"), "Failed");
+  EXPECT_EQ(rows.at("127.0.0.3").at("verified"), "not asked");
+}
+
+// With --expect-version a new version is not enough: it must be that one.
+// Without --verify nothing is asked, and the same units exit 0.
+TEST_F(HeadlessRunTest, OtherVersionThanTheExpectedOneIsNotVerified) {
+  ZEQ_REQUIRE_UNITSIM();
+  StartUnits({SimUnit("127.0.0.2").Version("1.0").Knob("new-version=2.1")});
+  WriteRelease();
+  EXPECT_EQ(Run({"--headless", "--discover-seconds", "1", "--verify=2", "--expect-version=2.0"}),
+            1);
+  std::map<std::string, Row> rows = Report();
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows.at("127.0.0.2").at("version_after"), "2.1");
+  EXPECT_EQ(rows.at("127.0.0.2").at("verified"), "no");
+  EXPECT_EQ(Run({"--headless", "--discover-seconds", "1"}), 0);
+  rows = Report();
+  EXPECT_EQ(rows.at("127.0.0.2").at("verified"), "not asked");
+}
+
 TEST_F(HeadlessRunTest, CommandLineMistakesExitTwoAndHelpExitsZero) {
   EXPECT_EQ(Run({"--headless", "--bogus"}), 2);
   EXPECT_EQ(Run({"--headless", "--discover-seconds", "soon"}), 2);
   EXPECT_EQ(Run({"--headless", "--run-timeout", "0"}), 2);
+  EXPECT_EQ(Run({"--headless", "--expect-version", "2.0"}), 2);
   EXPECT_EQ(Run({"--help"}), 0);
   EXPECT_EQ(Run({"--version"}), 0);
   // None of them read the release or wrote a report.

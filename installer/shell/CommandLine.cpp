@@ -71,6 +71,7 @@ class Parser {
     if (name_ == "--stop-after-failures") return unit_count(&result_.limits.stopAfterFailures);
     if (name_ == "--canary") return unit_count(&result_.limits.canary);
     if (name_ == "--events") return events(headlessOnly);
+    if (name_ == "--retry") return report_file();
     *headlessOnly = true;
     if (name_ == "--discover-seconds") return discover_seconds();
     if (name_ == "--run-timeout") return timeout(&result_.runTimeoutSeconds);
@@ -160,6 +161,14 @@ class Parser {
     return true;
   }
 
+  bool report_file() {
+    const std::optional<std::string> text = value();
+    if (!text) return false;
+    if (text->empty()) return fail("--retry needs the report of an earlier run");
+    result_.retryReport = *text;
+    return true;
+  }
+
   bool folder(std::string* into) {
     const std::optional<std::string> text = value();
     if (!text) return false;
@@ -214,11 +223,11 @@ bool ParseUnitAddress(const std::string& text, std::uint32_t* address) {
 std::string UsageText() {
   return "Usage: fieldloader [--release DIR] [--report PATH] [--unit-timeout S]\n"
          "                   [--max-parallel N] [--stop-after-failures K] [--canary N]\n"
-         "                   [--events FILE]\n"
+         "                   [--events FILE] [--retry REPORT]\n"
          "       fieldloader --headless [--discover-seconds N] [--add ADDRESS]... "
          "[--release DIR] [--report PATH] [--unit-timeout S] [--run-timeout S]\n"
          "                   [--max-parallel N] [--stop-after-failures K] [--canary N]\n"
-         "                   [--events FILE|-]\n"
+         "                   [--events FILE|-] [--retry REPORT]\n"
          "       fieldloader --help | --version\n"
          "\n"
          "Loads a release (\"ftpdwnld.txt\" and the files it names) onto Tarvo units:\n"
@@ -264,6 +273,14 @@ std::string UsageText() {
          "                        is the standard output of a headless run, whose\n"
          "                        own lines then go to standard error (default:\n"
          "                        none)\n"
+         "  --retry REPORT        install only on the units whose latest outcome in\n"
+         "                        REPORT (the fieldloader-report.json of an earlier\n"
+         "                        run) was a failure or a cancel, adding those\n"
+         "                        discovery does not find by their address; with\n"
+         "                        --add, those units too; a report without such a\n"
+         "                        unit ends a headless run with 0 at once; the\n"
+         "                        text dialog marks them, and its \"f\" marks them\n"
+         "                        too (default: none)\n"
          "  --help, -h            print this text\n"
          "  --version             print the program's version\n"
          "\n"

@@ -6,11 +6,12 @@
 //
 //   fieldloader [--release DIR] [--report PATH] [--unit-timeout S]
 //               [--max-parallel N] [--stop-after-failures K] [--canary N]
-//               [--events FILE]
+//               [--events FILE] [--retry REPORT]
 //   fieldloader --headless [--discover-seconds N] [--add ADDRESS]...
 //               [--release DIR] [--report PATH] [--unit-timeout S]
 //               [--run-timeout S] [--max-parallel N]
 //               [--stop-after-failures K] [--canary N] [--events FILE|-]
+//               [--retry REPORT]
 //   fieldloader --help | --version
 //
 // Options take their value as the next argument or after "=". A mistake
@@ -25,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "shell/RetryReport.h"
 #include "shell/RunLimits.h"
 
 struct CommandLine {
@@ -62,6 +64,11 @@ struct CommandLine {
   // --events: the file for the run's event lines as given, "-" for the
   // standard output (headless only); empty: none.
   std::string eventsPath;
+  // --retry: the earlier run's JSON report as given (empty: none), and the
+  // units read from it before anything starts (StartProgram). The text
+  // dialog takes it too; the Win32 dialog does not.
+  std::string retryReport;
+  RetryUnits retry;
   // Why the command line was refused (Error mode only).
   std::string error;
 };

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <set>
 #include <vector>
 
 #include "platform/Console.h"
@@ -128,26 +129,45 @@ void HeadlessRunner::Interrupt() {
 }
 
 // The user's part of the dialog: every address typed and added, the list
-// brought up to date, every row selected, "Start Install". An address that
-// discovery found already is not typed: "Add" would replace the node, group
-// and version it reported with the placeholders of a hand entry.
+// brought up to date, the units selected, "Start Install".
 void HeadlessRunner::start_install() {
-  for (const std::uint32_t address : options_.addresses) {
-    if (known(address)) continue;
-    view_.TypeAddress(address);
-    dialog_.OnAdd();
-  }
+  add_named_units();
   dialog_.list().RefreshList(true);
   if (view_.RowCount() == 0) {
     end_without_run("no unit found");
     return;
   }
-  view_.SelectAll();
-  std::fprintf(out_, "Installing on %d unit%s\n", view_.RowCount(),
-               view_.RowCount() == 1 ? "" : "s");
+  select_units();
+  int selected = 0;
+  for (int row = 0; row < view_.RowCount(); ++row) selected += view_.IsRowSelected(row) ? 1 : 0;
+  std::fprintf(out_, "Installing on %d unit%s\n", selected, selected == 1 ? "" : "s");
   std::fflush(out_);
   dialog_.OnStartInstall();
   start_run_timer();
+}
+
+// The --add and --retry units. An address that discovery found already is
+// not typed: "Add" would replace the node, group and version it reported
+// with the placeholders of a hand entry.
+void HeadlessRunner::add_named_units() {
+  std::vector<std::uint32_t> named = options_.addresses;
+  named.insert(named.end(), options_.retry.addresses.begin(), options_.retry.addresses.end());
+  for (const std::uint32_t address : named) {
+    if (dialog_.list().HasUnit(address)) continue;
+    view_.TypeAddress(address);
+    dialog_.OnAdd();
+  }
+}
+
+void HeadlessRunner::select_units() {
+  if (options_.retryReport.empty()) {
+    view_.SelectAll();
+    return;
+  }
+  std::set<std::uint32_t> units = options_.retry.addresses;
+  units.insert(options_.addresses.begin(), options_.addresses.end());
+  view_.SelectOnly(units);
+  std::fputs(RetryingText(options_.retry).c_str(), out_);
 }
 
 void HeadlessRunner::start_run_timer() {
@@ -172,14 +192,6 @@ void HeadlessRunner::stop_run_timer() {
   if (runTimer_ == 0) return;
   loop_.KillTimer(runTimer_);
   runTimer_ = 0;
-}
-
-bool HeadlessRunner::known(std::uint32_t address) {
-  const tarvo_object key(table_, 0, 0, address, nullptr, 0, nullptr, nullptr);
-  table_.Lock();
-  const bool found = table_.FindByAddress(&key) != nullptr;
-  table_.Unlock();
-  return found;
 }
 
 void HeadlessRunner::on_run_stopped(const std::string& why, int notStarted) {
@@ -213,6 +225,11 @@ void HeadlessRunner::end_without_run(const std::string& reason) {
 
 int RunHeadless(const CommandLine& options, const std::string& reportFolder, std::FILE* out,
                 std::FILE* err) {
+  if (!options.retryReport.empty() && options.retry.addresses.empty() &&
+      options.addresses.empty()) {
+    std::fputs(NothingToRetryText(options.retry).c_str(), out);
+    return kHeadlessAllFinished;
+  }
   // With the events on the standard output, the run's own lines go to the
   // error stream, so that a reader of the events sees nothing else.
   std::unique_ptr<RunEvents> events;
@@ -225,6 +242,7 @@ int RunHeadless(const CommandLine& options, const std::string& reportFolder, std
   }
   // Made before the program, the events outlive its controller.
   Program program(reportFolder);
+  program.reporter().SetRetry(options.retry);
   // Before any thread starts (see WatchInterrupts); the runner exists by the
   // time the loop runs, which is when an interrupt is handled.
   // Without the watch the system's default simply holds.

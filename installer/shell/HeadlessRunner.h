@@ -10,6 +10,11 @@
 //   1  some unit ended Failed or was cancelled, or --run-timeout cut the run
 //   2  nothing could start: a broken package, or no unit found
 //
+// With --retry only the report's failed and cancelled units (and each
+// --add address) are selected, added by address when discovery did not find
+// them; a report without such a unit, and no --add, ends the run at once
+// with 0 and without a report.
+//
 // The run limits (--max-parallel, --stop-after-failures, --canary) are the
 // controller's too; when one stops the run, the runner prints why.
 // --unit-timeout goes to the controller, whose tick cancels a job past it;
@@ -71,7 +76,8 @@ class HeadlessRunner {
   void start_run_timer();
   void on_run_timeout();
   void stop_run_timer();
-  bool known(std::uint32_t address);
+  void add_named_units();
+  void select_units();
   void on_run_stopped(const std::string& why, int notStarted);
   void on_run_ended();
   void finish(const RunReport& report, bool ok, const std::string& error);

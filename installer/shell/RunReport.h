@@ -55,6 +55,9 @@ struct UnitReportRow {
   // in no wave.
   int wave = 0;
   std::time_t waveEndedAt = 0;
+  // For a unit retried from an earlier run's report (--retry), when that
+  // run started; "" for any other.
+  std::string retryOf;
 };
 
 struct RunReport {
@@ -64,6 +67,9 @@ struct RunReport {
 
   std::string programVersion;
   std::time_t writtenAt = 0;
+  // When the program run's first job started (the time a later --retry
+  // names); the time the report was written when no job has run.
+  std::time_t startedAt = 0;
   std::vector<UnitReportRow> units;
 };
 

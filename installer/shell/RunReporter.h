@@ -12,10 +12,12 @@
 
 #include <chrono>
 #include <cstdint>
+#include <ctime>
 #include <functional>
 #include <map>
 #include <string>
 
+#include "shell/RetryReport.h"
 #include "shell/RunReport.h"
 
 namespace platform {
@@ -45,6 +47,8 @@ class RunReporter {
   void Report(Done done);
   // The report at once, without the rescan (the program is ending).
   void ReportNow(Done done);
+  // The units of a --retry run: their rows name the run they retry.
+  void SetRetry(const RetryUnits& retry) { retry_ = retry; }
   bool waiting() const { return timer_ != 0; }
   const std::string& folder() const { return folder_; }
 
@@ -63,6 +67,9 @@ class RunReporter {
   const std::string folder_;
   const std::string programVersion_;
   ReportHistory history_;
+  RetryUnits retry_;
+  // The start of the program run's first job; 0 until one has run.
+  std::time_t firstJobAt_ = 0;
   Done done_;
   std::map<std::uint32_t, Answers> before_;
   int timer_ = 0;

@@ -52,6 +52,7 @@ UnitReportRow InstalledUnit() {
   row.job = std::make_shared<const JobReport>(std::move(job));
   row.wave = 1;
   row.waveEndedAt = 1796672857;
+  row.retryOf = "2026-12-06T08:00:00Z";
   return row;
 }
 
@@ -81,6 +82,7 @@ RunReport Report() {
   RunReport report;
   report.programVersion = "1.0.0";
   report.writtenAt = 1796672857;
+  report.startedAt = 1796672847;
   report.units = {InstalledUnit(), UntouchedUnit()};
   return report;
 }
@@ -91,6 +93,7 @@ TEST(RunReportTest, JsonIsExactlyTheGoldenText) {
       "  \"program\": \"fieldloader\",\n"
       "  \"program_version\": \"1.0.0\",\n"
       "  \"written\": \"2026-12-07T19:47:37Z\",\n"
+      "  \"started\": \"2026-12-07T19:47:27Z\",\n"
       "  \"units\": [\n"
       "    {\n"
       "      \"address\": \"127.0.0.5\",\n"
@@ -110,7 +113,8 @@ TEST(RunReportTest, JsonIsExactlyTheGoldenText) {
       "\"end\": null},\n"
       "      \"transcript\": \"transcripts/127.0.0.5.txt\",\n"
       "      \"wave\": 1,\n"
-      "      \"wave_ended\": \"2026-12-07T19:47:37Z\"\n"
+      "      \"wave_ended\": \"2026-12-07T19:47:37Z\",\n"
+      "      \"retry_of\": \"2026-12-06T08:00:00Z\"\n"
       "    },\n"
       "    {\n"
       "      \"address\": \"10.0.0.19\",\n"
@@ -127,7 +131,8 @@ TEST(RunReportTest, JsonIsExactlyTheGoldenText) {
       "      \"step_seconds\": null,\n"
       "      \"transcript\": null,\n"
       "      \"wave\": null,\n"
-      "      \"wave_ended\": null\n"
+      "      \"wave_ended\": null,\n"
+      "      \"retry_of\": null\n"
       "    }\n"
       "  ]\n"
       "}\n";
@@ -139,12 +144,12 @@ TEST(RunReportTest, CsvIsExactlyTheGoldenText) {
       "address,node,group,version_before,version_after,state,status,install_error,"
       "failure_class,bytes_sent,started,start_s,ping_s,gateway_s,route_s,log_s,login_s,"
       "channel_s,copy_s,outcome_s,cancel_check_s,clean_up_s,route_removal_s,end_s,transcript,"
-      "wave,wave_ended\r\n"
+      "wave,wave_ended,retry_of\r\n"
       "127.0.0.5,5,\"Nord \"\"A\"\",\n\x01\xff "
       "\xc3\xa9\x7f\xe2\x82\\\",2.0,2.1,Finished,Success,0,,"
       "4000,2026-12-07T19:47:27Z,0.012,1.000,,,,,,61.456,,,,,,transcripts/127.0.0.5.txt,"
-      "1,2026-12-07T19:47:37Z\r\n"
-      "10.0.0.19,-3,???,,,Idle,,,,,,,,,,,,,,,,,,,,,\r\n";
+      "1,2026-12-07T19:47:37Z,2026-12-06T08:00:00Z\r\n"
+      "10.0.0.19,-3,???,,,Idle,,,,,,,,,,,,,,,,,,,,,,\r\n";
   EXPECT_EQ(ReportCsv(Report()), expected);
 }
 
@@ -205,9 +210,11 @@ TEST(RunReportTest, LaterWaveKeepsTheEarlierWavesOutcomes) {
 TEST(RunReportTest, EmptyReportIsStillWellFormed) {
   RunReport report;
   report.writtenAt = 951782400;  // a leap day
+  report.startedAt = 951782399;
   EXPECT_EQ(ReportJson(report),
             "{\n  \"program\": \"fieldloader\",\n  \"program_version\": \"\",\n"
-            "  \"written\": \"2000-02-29T00:00:00Z\",\n  \"units\": []\n}\n");
+            "  \"written\": \"2000-02-29T00:00:00Z\",\n"
+            "  \"started\": \"2000-02-28T23:59:59Z\",\n  \"units\": []\n}\n");
   EXPECT_EQ(ReportCsv(report).find("\r\n") + 2, ReportCsv(report).size());
 }
 

@@ -76,6 +76,7 @@ class Parser {
     if (name_ == "--discover-seconds") return discover_seconds();
     if (name_ == "--run-timeout") return timeout(&result_.runTimeoutSeconds);
     if (name_ == "--add") return add_address();
+    if (name_ == "--check") return check();
     *headlessOnly = false;
     if (name_.rfind("-", 0) == 0 && name_.size() > 1) return fail("unknown option " + name_);
     // The dialog ignores what is not an option (a file dropped on the
@@ -161,6 +162,12 @@ class Parser {
     return true;
   }
 
+  bool check() {
+    if (!no_value()) return false;
+    result_.check = true;
+    return true;
+  }
+
   bool report_file() {
     const std::optional<std::string> text = value();
     if (!text) return false;
@@ -227,7 +234,7 @@ std::string UsageText() {
          "       fieldloader --headless [--discover-seconds N] [--add ADDRESS]... "
          "[--release DIR] [--report PATH] [--unit-timeout S] [--run-timeout S]\n"
          "                   [--max-parallel N] [--stop-after-failures K] [--canary N]\n"
-         "                   [--events FILE|-] [--retry REPORT]\n"
+         "                   [--events FILE|-] [--retry REPORT] [--check]\n"
          "       fieldloader --help | --version\n"
          "\n"
          "Loads a release (\"ftpdwnld.txt\" and the files it names) onto Tarvo units:\n"
@@ -281,6 +288,13 @@ std::string UsageText() {
          "                        unit ends a headless run with 0 at once; the\n"
          "                        text dialog marks them, and its \"f\" marks them\n"
          "                        too (default: none)\n"
+         "  --check               a dry run: read and check the release, discover,\n"
+         "                        then per unit ping, ask for a route when needed,\n"
+         "                        log in and open the file channel, copying\n"
+         "                        nothing and running nothing; each unit ends\n"
+         "                        \"Ready\" or with the failure of the step that\n"
+         "                        would fail; exit 0 when every unit is ready\n"
+         "                        (headless only)\n"
          "  --help, -h            print this text\n"
          "  --version             print the program's version\n"
          "\n"

@@ -11,7 +11,7 @@
 //               [--release DIR] [--report PATH] [--unit-timeout S]
 //               [--run-timeout S] [--max-parallel N]
 //               [--stop-after-failures K] [--canary N] [--events FILE|-]
-//               [--retry REPORT]
+//               [--retry REPORT] [--check]
 //   fieldloader --help | --version
 //
 // Options take their value as the next argument or after "=". A mistake
@@ -69,6 +69,9 @@ struct CommandLine {
   // dialog takes it too; the Win32 dialog does not.
   std::string retryReport;
   RetryUnits retry;
+  // --check: the headless run checks every selected unit (a dry run) instead
+  // of installing.
+  bool check = false;
   // Why the command line was refused (Error mode only).
   std::string error;
 };

@@ -13,6 +13,7 @@
 #include "shell/RunEvents.h"
 #include "shell/RunReporter.h"
 #include "shell/TarvoLoadDialog.h"
+#include "transfer/PackageManifest.h"
 #include "units/unit_table.h"
 
 namespace {
@@ -64,7 +65,7 @@ int HeadlessExitCode(const RunReport& report) {
   return failed ? kHeadlessSomeFailed : kHeadlessAllFinished;
 }
 
-std::string HeadlessSummary(const RunReport& report) {
+std::string HeadlessSummary(const RunReport& report, bool check) {
   std::vector<std::vector<std::string>> lines = {
       {"Address", "Node", "Group", "Before", "After", "Status", "Failure"}};
   int finished = 0;
@@ -77,8 +78,17 @@ std::string HeadlessSummary(const RunReport& report) {
                      Text(row.jobRan() ? row.job->versionBefore : NullableText()),
                      Text(row.versionAfter), PrintableText(row.status), *failure ? failure : "-"});
   }
-  return Table(lines) + std::to_string(finished) + " finished, " + std::to_string(others) +
-         " failed or cancelled\n";
+  return Table(lines) + std::to_string(finished) + (check ? " ready, " : " finished, ") +
+         std::to_string(others) + " failed or cancelled\n";
+}
+
+std::string ReleaseSummaryText(const PackageManifest& manifest) {
+  const std::size_t files = manifest.entries.size();
+  return "Release: " + std::to_string(files) + (files == 1 ? " file, " : " files, ") +
+         std::to_string(manifest.totalSize) + " bytes, " +
+         (manifest.autoInstall != 0 ? "install script " + PrintableText(manifest.installScript)
+                                    : std::string("no install script")) +
+         "\n";
 }
 
 HeadlessRunner::HeadlessRunner(Program& program, HeadlessView& view, const CommandLine& options,
@@ -103,6 +113,8 @@ void HeadlessRunner::Start() {
       [this](const std::string& why, int notStarted) { on_run_stopped(why, notStarted); }});
   dialog_.SetUnitTimeout(options_.unitTimeoutSeconds);
   dialog_.SetRunLimits(options_.limits);
+  dialog_.SetCheckOnly(options_.check);
+  if (options_.check) std::fputs(ReleaseSummaryText(dialog_.manifest()).c_str(), out_);
   std::fprintf(out_, "Discovering units for %d s\n", options_.discoverSeconds);
   std::fflush(out_);
   const unsigned waitMs = std::max(1u, static_cast<unsigned>(options_.discoverSeconds) * 1000u);
@@ -140,7 +152,8 @@ void HeadlessRunner::start_install() {
   select_units();
   int selected = 0;
   for (int row = 0; row < view_.RowCount(); ++row) selected += view_.IsRowSelected(row) ? 1 : 0;
-  std::fprintf(out_, "Installing on %d unit%s\n", selected, selected == 1 ? "" : "s");
+  std::fprintf(out_, "%s %d unit%s\n", options_.check ? "Checking" : "Installing on", selected,
+               selected == 1 ? "" : "s");
   std::fflush(out_);
   dialog_.OnStartInstall();
   start_run_timer();
@@ -208,7 +221,7 @@ void HeadlessRunner::on_run_ended() {
 }
 
 void HeadlessRunner::finish(const RunReport& report, bool ok, const std::string& error) {
-  std::fprintf(out_, "\n%s", HeadlessSummary(report).c_str());
+  std::fprintf(out_, "\n%s", HeadlessSummary(report, options_.check).c_str());
   std::fflush(out_);
   if (!ok) std::fprintf(err_, "fieldloader: the run report was not written: %s\n", error.c_str());
   int code = ok ? HeadlessExitCode(report) : kHeadlessReportNotWritten;

@@ -15,6 +15,11 @@
 // them; a report without such a unit, and no --add, ends the run at once
 // with 0 and without a report.
 //
+// With --check the run is a dry run (TarvoLoadDialog::SetCheckOnly): a
+// summary of the release comes first, each unit ends "Ready" or with the
+// failure of the step that would fail, and the exit code is read the same
+// way ("Ready" is a finished outcome).
+//
 // The run limits (--max-parallel, --stop-after-failures, --canary) are the
 // controller's too; when one stops the run, the runner prints why.
 // --unit-timeout goes to the controller, whose tick cancels a job past it;
@@ -36,6 +41,7 @@ namespace platform {
 class MainLoop;
 }
 class HeadlessView;
+struct PackageManifest;
 class Program;
 class RunReporter;
 class TarvoLoadDialog;
@@ -53,7 +59,11 @@ int HeadlessExitCode(const RunReport& report);
 // The table printed after the run: one line per unit of the run with its
 // address, node, group, versions before and after, status and failure
 // class, then a count line. Unit texts are made printable.
-std::string HeadlessSummary(const RunReport& report);
+// After a check the count line counts ready units.
+std::string HeadlessSummary(const RunReport& report, bool check = false);
+// The release a check would install: its files, their bytes and the
+// install script, or that it has none.
+std::string ReleaseSummaryText(const PackageManifest& manifest);
 
 class HeadlessRunner {
  public:

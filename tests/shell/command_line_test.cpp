@@ -192,12 +192,23 @@ TEST(CommandLineTest, RetryNamesAnEarlierReport) {
   EXPECT_EQ(Parse({"--headless", "--retry="}).error, "--retry needs the report of an earlier run");
 }
 
+// --check makes a headless run a dry run; the text dialog refuses it.
+TEST(CommandLineTest, CheckIsForAHeadlessRun) {
+  EXPECT_FALSE(Parse({"--headless"}).check);
+  const CommandLine check = Parse({"--headless", "--check", "--retry", "r.json"});
+  ASSERT_EQ(check.mode, Mode::Headless) << check.error;
+  EXPECT_TRUE(check.check);
+  EXPECT_EQ(check.retryReport, "r.json");
+  EXPECT_EQ(Parse({"--check"}).error, "--check is only for a headless run (--headless)");
+  EXPECT_EQ(Parse({"--headless", "--check=yes"}).error, "--check takes no value");
+}
+
 TEST(CommandLineTest, TextsForTheUser) {
   const std::string usage = UsageText();
   for (const char* option :
        {"--headless", "--discover-seconds N", "--add ADDRESS", "--report PATH", "--release DIR",
         "--unit-timeout S", "--run-timeout S", "--max-parallel N", "--stop-after-failures K",
-        "--canary N", "--events FILE", "--retry REPORT", "--help", "--version"}) {
+        "--canary N", "--events FILE", "--retry REPORT", "--check", "--help", "--version"}) {
     EXPECT_NE(usage.find(option), std::string::npos) << option;
   }
   EXPECT_EQ(usage.back(), '\n');

@@ -20,6 +20,7 @@
 #include "install/InstallJob.h"
 #include "shell/HeadlessRunner.h"
 #include "shell/RunReport.h"
+#include "transfer/PackageManifest.h"
 #include "units/unit_table.h"
 
 namespace {
@@ -380,6 +381,31 @@ TEST(RunReportTest, SummaryListsTheUnitsOfTheRun) {
       "10.0.0.7   7     -                                        -       -      Failed "
       "Connection  login\n"
       "1 finished, 1 failed or cancelled\n");
+}
+
+// After a check the count line counts ready units; the release summary
+// names the files, their bytes and the script, or that there is none.
+TEST(RunReportTest, CheckSummaryAndReleaseSummary) {
+  RunReport report;
+  UnitReportRow ready = InstalledUnit();
+  ready.group = "North";
+  ready.status = "Ready";
+  report.units = {ready, FailedUnit(InstallState::Failed, FailureClass::Unreachable)};
+  const std::string summary = HeadlessSummary(report, true);
+  EXPECT_NE(summary.find("  Ready              -\n"), std::string::npos) << summary;
+  EXPECT_EQ(summary.substr(summary.rfind('\n', summary.size() - 2) + 1),
+            "1 ready, 1 failed or cancelled\n");
+  PackageManifest manifest;
+  manifest.entries.resize(2);
+  manifest.totalSize = 20028;
+  manifest.autoInstall = 1;
+  manifest.installScript = "$rsa/install.script";
+  EXPECT_EQ(ReleaseSummaryText(manifest),
+            "Release: 2 files, 20028 bytes, install script $rsa/install.script\n");
+  manifest.entries.resize(1);
+  manifest.autoInstall = 0;
+  manifest.installScript.clear();
+  EXPECT_EQ(ReleaseSummaryText(manifest), "Release: 1 file, 20028 bytes, no install script\n");
 }
 
 }  // namespace

@@ -580,6 +580,46 @@ TEST_F(HeadlessRunTest, RetryOfAnUnusableOrCleanReportStartsNothing) {
   ExpectNoReport();
 }
 
+// A check logs in and copies nothing: the unit's folder stays without the
+// release, no script runs; each unit is "Ready" or names the failing step,
+// and the run exits 1 unless every unit is ready. With --retry it checks
+// the retry set alone, which is ready here, and exits 0.
+TEST_F(HeadlessRunTest, CheckCopiesNothingAndReportsEachUnitReadyOrItsFailingStep) {
+  ZEQ_REQUIRE_UNITSIM();
+  StartUnits({SimUnit("127.0.0.2"), SimUnit("127.0.0.3").Knob("refuse-password")});
+  WriteRelease();
+  EXPECT_EQ(Run({"--headless", "--check", "--discover-seconds", "1", "--add", "127.0.0.9"}), 1);
+  std::map<std::string, Row> rows = Report();
+  ASSERT_EQ(rows.size(), 3u);
+  const std::map<std::string, std::vector<std::string>> expected = {
+      {"127.0.0.2", {"Finished", "Ready", ""}},
+      {"127.0.0.3", {"Failed", "Failed Connection", "login"}},
+      {"127.0.0.9", {"Failed", "Failed Connection", "unreachable"}},
+  };
+  for (const auto& [address, outcome] : expected) {
+    EXPECT_EQ(rows.at(address).at("state"), outcome[0]) << address;
+    EXPECT_EQ(rows.at(address).at("status"), outcome[1]) << address;
+    EXPECT_EQ(rows.at(address).at("failure_class"), outcome[2]) << address;
+    EXPECT_EQ(rows.at(address).at("bytes_sent"), "0") << address;
+  }
+  ASSERT_TRUE(sim_.WaitForEvent("disconnect", "127.0.0.2", 5000));
+  EXPECT_FALSE(sim_.Events("login", "127.0.0.2").empty());
+  EXPECT_TRUE(sim_.Events("put").empty()) << "a file was sent";
+  EXPECT_TRUE(sim_.Events("install").empty()) << "a script ran";
+  EXPECT_FALSE(std::filesystem::exists(sim_.StoredPath("127.0.0.2", "/opt/tarvo/payload.bin")));
+
+  Write("old.json",
+        "{\"written\": \"2026-12-01T10:00:00Z\", \"units\": [\n"
+        "{\"address\": \"127.0.0.2\", \"state\": \"Failed\"},\n"
+        "{\"address\": \"127.0.0.3\", \"state\": \"Finished\"}]}\n");
+  EXPECT_EQ(Run({"--headless", "--check", "--discover-seconds", "1", "--retry", "old.json"}), 0);
+  rows = Report();
+  EXPECT_EQ(rows.at("127.0.0.2").at("status"), "Ready");
+  EXPECT_EQ(rows.at("127.0.0.2").at("retry_of"), "2026-12-01T10:00:00Z");
+  EXPECT_EQ(rows.at("127.0.0.3").at("state"), "Idle");
+  EXPECT_TRUE(sim_.Events("put").empty()) << "a file was sent";
+}
+
 TEST_F(HeadlessRunTest, CommandLineMistakesExitTwoAndHelpExitsZero) {
   EXPECT_EQ(Run({"--headless", "--bogus"}), 2);
   EXPECT_EQ(Run({"--headless", "--discover-seconds", "soon"}), 2);

@@ -14,7 +14,6 @@
 #include "shell/RunReporter.h"
 #include "shell/TarvoLoadDialog.h"
 #include "transfer/PackageManifest.h"
-#include "units/unit_table.h"
 
 namespace {
 
@@ -94,7 +93,6 @@ std::string ReleaseSummaryText(const PackageManifest& manifest) {
 HeadlessRunner::HeadlessRunner(Program& program, HeadlessView& view, const CommandLine& options,
                                std::FILE* out, std::FILE* err)
     : loop_(program.loop()),
-      table_(program.table()),
       dialog_(program.controller()),
       view_(view),
       reporter_(program.reporter()),

@@ -45,7 +45,6 @@ struct PackageManifest;
 class Program;
 class RunReporter;
 class TarvoLoadDialog;
-class unit_table;
 
 constexpr int kHeadlessAllFinished = 0;
 constexpr int kHeadlessSomeFailed = 1;
@@ -94,7 +93,6 @@ class HeadlessRunner {
   void end_without_run(const std::string& reason);
 
   platform::MainLoop& loop_;
-  unit_table& table_;
   TarvoLoadDialog& dialog_;
   HeadlessView& view_;
   RunReporter& reporter_;

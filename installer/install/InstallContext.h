@@ -18,4 +18,8 @@ struct InstallContext {
   platform::ThreadHandle* (*startThread)(platform::ThreadProc proc, void* argument,
                                          unsigned stackSize,
                                          unsigned long* threadId) = platform::StartThread;
+  // A check (dry run): the job goes through every step up to an open file
+  // channel, copies nothing, runs no script and ends "Ready" or with the
+  // failure of the step that would fail.
+  bool dryRun = false;
 };

@@ -7,6 +7,12 @@
 //
 // An install script that exits with 1 has failed: its unit reads "Failed"
 // with the state Failed, so a failure is never shown as "Success".
+//
+// A check (InstallContext::dryRun) takes the same steps up to the file
+// channel, so it meets the failures a real run would meet there, and the
+// route it asked for is removed as after a real run; it then copies
+// nothing, runs no script and ends "Ready". It writes nothing to the
+// install log, which records installs.
 #include "install/InstallJob.h"
 
 #include <algorithm>
@@ -47,7 +53,7 @@ std::string Dotted(std::uint32_t address) {
 class InstallJobRun {
  public:
   InstallJobRun(const InstallContext& context, tarvo_object* unit)
-      : table_(*context.table), manifest_(*context.manifest), unit_(unit) {
+      : table_(*context.table), manifest_(*context.manifest), unit_(unit), dryRun_(context.dryRun) {
     report_.transcript = JobTranscript(kUnitPassword);
     report_.steps.resize(Steps().size());
   }
@@ -137,7 +143,9 @@ class InstallJobRun {
                      std::chrono::steady_clock::now() + std::chrono::milliseconds(kRouteSettleMs));
   }
 
-  void log_start() { LogInstallEvent(unit_->address, "Install Started"); }
+  void log_start() {
+    if (!dryRun_) LogInstallEvent(unit_->address, "Install Started");
+  }
 
   void log_in();
   void open_file_channel();
@@ -153,6 +161,7 @@ class InstallJobRun {
   unit_table& table_;
   const PackageManifest& manifest_;
   tarvo_object* const unit_;
+  const bool dryRun_;
   const std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
   JobReport report_;
   int installError_ = 0;
@@ -213,6 +222,7 @@ void InstallJobRun::copy_files() {
     if (fileConnect_ != 0 && !outcome_) outcome_ = JobOutcome::CopyFailed;
     return;
   }
+  if (dryRun_) return;
   table_.Lock();
   unit_->bytesSent = 0;
   unit_->bytesTotal = manifest_.totalSize;
@@ -238,7 +248,9 @@ void InstallJobRun::copy_every_entry() {
 
 void InstallJobRun::judge_outcome() {
   if (cancel_requested()) return;
-  if (manifest_.autoInstall != 0 && installError_ == 0) {
+  if (dryRun_ && installError_ == 0) {
+    publish(JobOutcome::Ready);
+  } else if (manifest_.autoInstall != 0 && installError_ == 0) {
     judge_script();
   } else if (installError_ != 0) {
     // The failure the job met on its way, shown as the final "Failed

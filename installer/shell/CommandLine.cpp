@@ -75,10 +75,12 @@ class Parser {
     if (name_ == "--events") return events(headlessOnly);
     if (name_ == "--verify") return timeout(&result_.verify.seconds);
     if (name_ == "--expect-version") return expected_version();
+    if (name_ == "--retry") return report_file();
     *headlessOnly = true;
     if (name_ == "--discover-seconds") return discover_seconds();
     if (name_ == "--run-timeout") return timeout(&result_.runTimeoutSeconds);
     if (name_ == "--add") return add_address();
+    if (name_ == "--check") return check();
     *headlessOnly = false;
     if (name_.rfind("-", 0) == 0 && name_.size() > 1) return fail("unknown option " + name_);
     // The dialog ignores what is not an option (a file dropped on the
@@ -173,6 +175,20 @@ class Parser {
     return true;
   }
 
+  bool check() {
+    if (!no_value()) return false;
+    result_.check = true;
+    return true;
+  }
+
+  bool report_file() {
+    const std::optional<std::string> text = value();
+    if (!text) return false;
+    if (text->empty()) return fail("--retry needs the report of an earlier run");
+    result_.retryReport = *text;
+    return true;
+  }
+
   bool folder(std::string* into) {
     const std::optional<std::string> text = value();
     if (!text) return false;
@@ -228,10 +244,12 @@ std::string UsageText() {
   return "Usage: fieldloader [--release DIR] [--report PATH] [--unit-timeout S]\n"
          "                   [--max-parallel N] [--stop-after-failures K] [--canary N]\n"
          "                   [--events FILE] [--verify S [--expect-version TEXT]]\n"
+         "                   [--retry REPORT]\n"
          "       fieldloader --headless [--discover-seconds N] [--add ADDRESS]... "
          "[--release DIR] [--report PATH] [--unit-timeout S] [--run-timeout S]\n"
          "                   [--max-parallel N] [--stop-after-failures K] [--canary N]\n"
          "                   [--events FILE|-] [--verify S [--expect-version TEXT]]\n"
+         "                   [--retry REPORT] [--check]\n"
          "       fieldloader --help | --version\n"
          "\n"
          "Loads a release (\"ftpdwnld.txt\" and the files it names) onto Tarvo units:\n"
@@ -286,6 +304,21 @@ std::string UsageText() {
          "                        dialog)\n"
          "  --expect-version TEXT with --verify: the version every finished unit\n"
          "                        must report\n"
+         "  --retry REPORT        install only on the units whose latest outcome in\n"
+         "                        REPORT (the fieldloader-report.json of an earlier\n"
+         "                        run) was a failure or a cancel, adding those\n"
+         "                        discovery does not find by their address; with\n"
+         "                        --add, those units too; a report without such a\n"
+         "                        unit ends a headless run with 0 at once; the\n"
+         "                        text dialog marks them, and its \"f\" marks them\n"
+         "                        too (default: none)\n"
+         "  --check               a dry run: read and check the release, discover,\n"
+         "                        then per unit ping, ask for a route when needed,\n"
+         "                        log in and open the file channel, copying\n"
+         "                        nothing and running nothing; each unit ends\n"
+         "                        \"Ready\" or with the failure of the step that\n"
+         "                        would fail; exit 0 when every unit is ready\n"
+         "                        (headless only)\n"
          "  --help, -h            print this text\n"
          "  --version             print the program's version\n"
          "\n"

@@ -7,11 +7,12 @@
 //   fieldloader [--release DIR] [--report PATH] [--unit-timeout S]
 //               [--max-parallel N] [--stop-after-failures K] [--canary N]
 //               [--events FILE] [--verify S [--expect-version TEXT]]
+//               [--retry REPORT]
 //   fieldloader --headless [--discover-seconds N] [--add ADDRESS]...
 //               [--release DIR] [--report PATH] [--unit-timeout S]
 //               [--run-timeout S] [--max-parallel N]
 //               [--stop-after-failures K] [--canary N] [--events FILE|-]
-//               [--verify S [--expect-version TEXT]]
+//               [--verify S [--expect-version TEXT]] [--retry REPORT] [--check]
 //   fieldloader --help | --version
 //
 // Options take their value as the next argument or after "=". A mistake
@@ -26,6 +27,7 @@
 #include <string>
 #include <vector>
 
+#include "shell/RetryReport.h"
 #include "shell/RunLimits.h"
 #include "shell/VerifyOptions.h"
 
@@ -67,6 +69,14 @@ struct CommandLine {
   // --verify and --expect-version (the text dialog takes them too; the
   // Win32 dialog does not).
   VerifyOptions verify;
+  // --retry: the earlier run's JSON report as given (empty: none), and the
+  // units read from it before anything starts (StartProgram). The text
+  // dialog takes it too; the Win32 dialog does not.
+  std::string retryReport;
+  RetryUnits retry;
+  // --check: the headless run checks every selected unit (a dry run) instead
+  // of installing.
+  bool check = false;
   // Why the command line was refused (Error mode only).
   std::string error;
 };

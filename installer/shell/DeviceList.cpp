@@ -123,3 +123,11 @@ bool DeviceList::AddByAddress() {
   if (entered != 0) RefreshList(true);
   return true;
 }
+
+bool DeviceList::HasUnit(std::uint32_t address) {
+  const tarvo_object key(table_, 0, 0, address, nullptr, 0, nullptr, nullptr);
+  table_.Lock();
+  const bool found = table_.FindByAddress(&key) != nullptr;
+  table_.Unlock();
+  return found;
+}

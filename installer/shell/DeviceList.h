@@ -48,6 +48,9 @@ class DeviceList {
   // The "Add" button: enters the unit at the address box's address and
   // rebuilds the list when it is new. False when nothing was entered.
   bool AddByAddress();
+  // Whether the table holds a unit at the address (network byte order),
+  // found by discovery or added.
+  bool HasUnit(std::uint32_t address);
 
   // The rows drawn, and the unit behind one (null past the last row).
   int RowCount() const { return static_cast<int>(rows_.size()); }

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <set>
 #include <vector>
 
 #include "platform/Console.h"
@@ -12,7 +13,7 @@
 #include "shell/RunEvents.h"
 #include "shell/RunReporter.h"
 #include "shell/TarvoLoadDialog.h"
-#include "units/unit_table.h"
+#include "transfer/PackageManifest.h"
 
 namespace {
 
@@ -63,10 +64,10 @@ int HeadlessExitCode(const RunReport& report) {
   return failed ? kHeadlessSomeFailed : kHeadlessAllFinished;
 }
 
-std::string HeadlessSummary(const RunReport& report, bool verified) {
+std::string HeadlessSummary(const RunReport& report, SummaryForm form) {
   std::vector<std::vector<std::string>> lines = {
       {"Address", "Node", "Group", "Before", "After", "Status", "Failure"}};
-  if (verified) lines.front().push_back("Verified");
+  if (form.verified) lines.front().push_back("Verified");
   int finished = 0;
   int others = 0;
   int notVerified = 0;
@@ -78,11 +79,11 @@ std::string HeadlessSummary(const RunReport& report, bool verified) {
     lines.push_back({DottedAddress(row.address), std::to_string(row.node), Text(row.group),
                      Text(row.jobRan() ? row.job->versionBefore : NullableText()),
                      Text(row.versionAfter), PrintableText(row.status), *failure ? failure : "-"});
-    if (verified) lines.back().push_back(VerificationName(row.verified));
+    if (form.verified) lines.back().push_back(VerificationName(row.verified));
   }
-  return Table(lines) + std::to_string(finished) + " finished, " + std::to_string(others) +
-         " failed or cancelled" +
-         (verified ? ", " + std::to_string(notVerified) + " not verified" : "") + "\n";
+  return Table(lines) + std::to_string(finished) + (form.check ? " ready, " : " finished, ") +
+         std::to_string(others) + " failed or cancelled" +
+         (form.verified ? ", " + std::to_string(notVerified) + " not verified" : "") + "\n";
 }
 
 std::string VerifyStartText(int units, int seconds) {
@@ -104,10 +105,18 @@ std::string VerifyLines(const RunReport& report) {
   return out;
 }
 
+std::string ReleaseSummaryText(const PackageManifest& manifest) {
+  const std::size_t files = manifest.entries.size();
+  return "Release: " + std::to_string(files) + (files == 1 ? " file, " : " files, ") +
+         std::to_string(manifest.totalSize) + " bytes, " +
+         (manifest.autoInstall != 0 ? "install script " + PrintableText(manifest.installScript)
+                                    : std::string("no install script")) +
+         "\n";
+}
+
 HeadlessRunner::HeadlessRunner(Program& program, HeadlessView& view, const CommandLine& options,
                                RunEvents* events, std::FILE* out, std::FILE* err)
     : loop_(program.loop()),
-      table_(program.table()),
       dialog_(program.controller()),
       view_(view),
       reporter_(program.reporter()),
@@ -131,6 +140,8 @@ void HeadlessRunner::Start() {
     std::fputs(VerifyStartText(units, options_.verify.seconds).c_str(), out_);
     std::fflush(out_);
   });
+  dialog_.SetCheckOnly(options_.check);
+  if (options_.check) std::fputs(ReleaseSummaryText(dialog_.manifest()).c_str(), out_);
   std::fprintf(out_, "Discovering units for %d s\n", options_.discoverSeconds);
   std::fflush(out_);
   const unsigned waitMs = std::max(1u, static_cast<unsigned>(options_.discoverSeconds) * 1000u);
@@ -161,26 +172,46 @@ void HeadlessRunner::Interrupt() {
 }
 
 // The user's part of the dialog: every address typed and added, the list
-// brought up to date, every row selected, "Start Install". An address that
-// discovery found already is not typed: "Add" would replace the node, group
-// and version it reported with the placeholders of a hand entry.
+// brought up to date, the units selected, "Start Install".
 void HeadlessRunner::start_install() {
-  for (const std::uint32_t address : options_.addresses) {
-    if (known(address)) continue;
-    view_.TypeAddress(address);
-    dialog_.OnAdd();
-  }
+  add_named_units();
   dialog_.list().RefreshList(true);
   if (view_.RowCount() == 0) {
     end_without_run("no unit found");
     return;
   }
-  view_.SelectAll();
-  std::fprintf(out_, "Installing on %d unit%s\n", view_.RowCount(),
-               view_.RowCount() == 1 ? "" : "s");
+  select_units();
+  int selected = 0;
+  for (int row = 0; row < view_.RowCount(); ++row) selected += view_.IsRowSelected(row) ? 1 : 0;
+  std::fprintf(out_, "%s %d unit%s\n", options_.check ? "Checking" : "Installing on", selected,
+               selected == 1 ? "" : "s");
   std::fflush(out_);
   dialog_.OnStartInstall();
   start_run_timer();
+}
+
+// The --add and --retry units. An address that discovery found already is
+// not typed: "Add" would replace the node, group and version it reported
+// with the placeholders of a hand entry.
+void HeadlessRunner::add_named_units() {
+  std::vector<std::uint32_t> named = options_.addresses;
+  named.insert(named.end(), options_.retry.addresses.begin(), options_.retry.addresses.end());
+  for (const std::uint32_t address : named) {
+    if (dialog_.list().HasUnit(address)) continue;
+    view_.TypeAddress(address);
+    dialog_.OnAdd();
+  }
+}
+
+void HeadlessRunner::select_units() {
+  if (options_.retryReport.empty()) {
+    view_.SelectAll();
+    return;
+  }
+  std::set<std::uint32_t> units = options_.retry.addresses;
+  units.insert(options_.addresses.begin(), options_.addresses.end());
+  view_.SelectOnly(units);
+  std::fputs(RetryingText(options_.retry).c_str(), out_);
 }
 
 void HeadlessRunner::start_run_timer() {
@@ -207,14 +238,6 @@ void HeadlessRunner::stop_run_timer() {
   runTimer_ = 0;
 }
 
-bool HeadlessRunner::known(std::uint32_t address) {
-  const tarvo_object key(table_, 0, 0, address, nullptr, 0, nullptr, nullptr);
-  table_.Lock();
-  const bool found = table_.FindByAddress(&key) != nullptr;
-  table_.Unlock();
-  return found;
-}
-
 void HeadlessRunner::on_run_stopped(const std::string& why, int notStarted) {
   std::fprintf(out_, "Stopping: %s; %d waiting unit%s not started, running jobs finish\n",
                why.c_str(), notStarted, notStarted == 1 ? "" : "s");
@@ -230,7 +253,7 @@ void HeadlessRunner::on_run_ended() {
 
 void HeadlessRunner::finish(const RunReport& report, bool ok, const std::string& error) {
   std::fprintf(out_, "%s\n%s", VerifyLines(report).c_str(),
-               HeadlessSummary(report, options_.verify.asked()).c_str());
+               HeadlessSummary(report, {options_.verify.asked(), options_.check}).c_str());
   std::fflush(out_);
   if (!ok) std::fprintf(err_, "fieldloader: the run report was not written: %s\n", error.c_str());
   int code = ok ? HeadlessExitCode(report) : kHeadlessReportNotWritten;
@@ -247,6 +270,11 @@ void HeadlessRunner::end_without_run(const std::string& reason) {
 
 int RunHeadless(const CommandLine& options, const std::string& reportFolder, std::FILE* out,
                 std::FILE* err) {
+  if (!options.retryReport.empty() && options.retry.addresses.empty() &&
+      options.addresses.empty()) {
+    std::fputs(NothingToRetryText(options.retry).c_str(), out);
+    return kHeadlessAllFinished;
+  }
   // With the events on the standard output, the run's own lines go to the
   // error stream, so that a reader of the events sees nothing else.
   std::unique_ptr<RunEvents> events;
@@ -259,6 +287,7 @@ int RunHeadless(const CommandLine& options, const std::string& reportFolder, std
   }
   // Made before the program, the events outlive its controller.
   Program program(reportFolder);
+  program.reporter().SetRetry(options.retry);
   // Before any thread starts (see WatchInterrupts); the runner exists by the
   // time the loop runs, which is when an interrupt is handled.
   // Without the watch the system's default simply holds.

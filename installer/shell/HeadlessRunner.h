@@ -11,6 +11,16 @@
 //      not verified (--verify), or --run-timeout cut the run
 //   2  nothing could start: a broken package, or no unit found
 //
+// With --retry only the report's failed and cancelled units (and each
+// --add address) are selected, added by address when discovery did not find
+// them; a report without such a unit, and no --add, ends the run at once
+// with 0 and without a report.
+//
+// With --check the run is a dry run (TarvoLoadDialog::SetCheckOnly): a
+// summary of the release comes first, each unit ends "Ready" or with the
+// failure of the step that would fail, and the exit code is read the same
+// way ("Ready" is a finished outcome).
+//
 // The run limits (--max-parallel, --stop-after-failures, --canary) are the
 // controller's too; when one stops the run, the runner prints why.
 // --unit-timeout goes to the controller, whose tick cancels a job past it;
@@ -37,11 +47,11 @@ namespace platform {
 class MainLoop;
 }
 class HeadlessView;
+struct PackageManifest;
 class Program;
 class RunEvents;
 class RunReporter;
 class TarvoLoadDialog;
-class unit_table;
 
 constexpr int kHeadlessAllFinished = 0;
 constexpr int kHeadlessSomeFailed = 1;
@@ -55,14 +65,22 @@ constexpr int kHeadlessReportNotWritten = 3;
 int HeadlessExitCode(const RunReport& report);
 // The table printed after the run: one line per unit of the run with its
 // address, node, group, versions before and after, status and failure
-// class (and whether it was verified, when verified is set), then a count
-// line. Unit texts are made printable.
-std::string HeadlessSummary(const RunReport& report, bool verified = false);
+// class (and whether it was verified, after a verify phase), then a count
+// line; after a check the count line counts ready units. Unit texts are
+// made printable.
+struct SummaryForm {
+  bool verified = false;
+  bool check = false;
+};
+std::string HeadlessSummary(const RunReport& report, SummaryForm form = {});
 // The line that starts the verify phase: "Verifying 2 units for up to 60 s".
 std::string VerifyStartText(int units, int seconds);
 // One line per unit the verify phase waited for: verified, or not and
 // what it reports now.
 std::string VerifyLines(const RunReport& report);
+// The release a check would install: its files, their bytes and the
+// install script, or that it has none.
+std::string ReleaseSummaryText(const PackageManifest& manifest);
 
 class HeadlessRunner {
  public:
@@ -87,14 +105,14 @@ class HeadlessRunner {
   void start_run_timer();
   void on_run_timeout();
   void stop_run_timer();
-  bool known(std::uint32_t address);
+  void add_named_units();
+  void select_units();
   void on_run_stopped(const std::string& why, int notStarted);
   void on_run_ended();
   void finish(const RunReport& report, bool ok, const std::string& error);
   void end_without_run(const std::string& reason);
 
   platform::MainLoop& loop_;
-  unit_table& table_;
   TarvoLoadDialog& dialog_;
   HeadlessView& view_;
   RunReporter& reporter_;

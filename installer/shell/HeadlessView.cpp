@@ -16,7 +16,7 @@ void HeadlessView::InsertColumns(const ListColumn* /*columns*/, int /*count*/) {
 
 int HeadlessView::InsertRow(int index, const UnitRow& unit, bool selected) {
   if (index < 0 || index > RowCount()) index = RowCount();
-  rows_.insert(rows_.begin() + index, Row{DottedAddress(unit.address), selected});
+  rows_.insert(rows_.begin() + index, Row{DottedAddress(unit.address), unit.address, selected});
   return index;
 }
 
@@ -60,6 +60,10 @@ void HeadlessView::StopTick() {
 
 void HeadlessView::SelectAll() {
   for (Row& row : rows_) row.selected = true;
+}
+
+void HeadlessView::SelectOnly(const std::set<std::uint32_t>& units) {
+  for (Row& row : rows_) row.selected = units.count(row.unit) != 0;
 }
 
 void HeadlessView::TypeAddress(std::uint32_t networkOrder) { typed_.push_back(networkOrder); }

@@ -20,6 +20,7 @@
 #include <cstdio>
 #include <deque>
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -60,15 +61,18 @@ class HeadlessView : public DialogView {
   void StopTick() override;
   void TickSoon() override;
 
-  // The runner's side: select every row, and type an address (network byte
-  // order) for the next "Add".
+  // The runner's side: select every row, or exactly the rows of the given
+  // units (network byte order), and type an address (network byte order)
+  // for the next "Add".
   void SelectAll();
+  void SelectOnly(const std::set<std::uint32_t>& units);
   void TypeAddress(std::uint32_t networkOrder);
   bool startEnabled() const { return startEnabled_; }
 
  private:
   struct Row {
     std::string address;  // dotted, as the status lines show it
+    std::uint32_t unit = 0;
     bool selected = false;
   };
   void print_status(const std::string& address, const std::string& text);

@@ -83,6 +83,15 @@ ProgramStart StartProgram(const std::vector<std::string>& arguments) {
     case CommandLine::Mode::Dialog:
     case CommandLine::Mode::Headless: break;
   }
+  // The report of --retry is read whole before anything starts: a report
+  // that cannot be used would otherwise retry the wrong units.
+  std::string unusable;
+  if (!start.options.retryReport.empty() &&
+      !LoadRetryReport(start.options.retryReport, &start.options.retry, &unusable)) {
+    Tell(stderr, UnusableRetryReportText(start.options.retryReport, unusable), "fieldloader");
+    start.exitCode = CommandLine::kUsageExitCode;
+    return start;
+  }
   // The report and release folders are named from where the user stands;
   // everything else from the release folder.
   start.reportFolder = AbsoluteFolder(start.options.reportFolder);

@@ -167,6 +167,9 @@ const ReportColumn kReportColumns[] = {
        return r.wave ? JsonString(UtcTimeText(r.waveEndedAt)) : std::string("null");
      },
      [](const UnitReportRow& r) { return r.wave ? UtcTimeText(r.waveEndedAt) : std::string(); }},
+    {"retry_of",
+     [](const UnitReportRow& r) { return r.retryOf.empty() ? "null" : JsonString(r.retryOf); },
+     [](const UnitReportRow& r) { return CsvField(r.retryOf); }},
     {"verified", [](const UnitReportRow& r) { return JsonString(VerificationName(r.verified)); },
      [](const UnitReportRow& r) { return std::string(VerificationName(r.verified)); }},
     {"verified_at",
@@ -387,6 +390,7 @@ std::string ReportJson(const RunReport& report) {
   out += "  \"program\": \"fieldloader\",\n";
   out += "  \"program_version\": " + JsonString(report.programVersion) + ",\n";
   out += "  \"written\": \"" + UtcTimeText(report.writtenAt) + "\",\n";
+  out += "  \"started\": \"" + UtcTimeText(report.startedAt) + "\",\n";
   out += "  \"units\": [";
   for (std::size_t i = 0; i < report.units.size(); ++i) {
     out += std::string(i == 0 ? "\n" : ",\n") + JsonUnit(report.units[i]);

@@ -60,6 +60,9 @@ struct UnitReportRow {
   // release, and when (0 unless verified).
   Verification verified = Verification::NotAsked;
   std::time_t verifiedAt = 0;
+  // For a unit retried from an earlier run's report (--retry), when that
+  // run started; "" for any other.
+  std::string retryOf;
 };
 
 struct RunReport {
@@ -69,6 +72,9 @@ struct RunReport {
 
   std::string programVersion;
   std::time_t writtenAt = 0;
+  // When the program run's first job started (the time a later --retry
+  // names); the time the report was written when no job has run.
+  std::time_t startedAt = 0;
   std::vector<UnitReportRow> units;
 };
 

@@ -101,9 +101,16 @@ void RunReporter::finish() {
     const std::uint32_t countBefore = earlier == before_.end() ? 0 : earlier->second.count;
     if (now != after.end() && now->second.count > countBefore)
       row.versionAfter = now->second.version;
+    if (row.state != InstallState::Idle && retry_.addresses.count(row.address) != 0)
+      row.retryOf = retry_.runOf;
   }
   if (verified_) verifier_.Apply(report.units);
   report.units = history_.Merge(std::move(report.units), report.writtenAt);
+  for (const UnitReportRow& row : report.units) {
+    if (row.jobRan() && (firstJobAt_ == 0 || row.job->startedAt < firstJobAt_))
+      firstJobAt_ = row.job->startedAt;
+  }
+  report.startedAt = firstJobAt_ != 0 ? firstJobAt_ : report.writtenAt;
   std::string error;
   const bool ok = WriteRunReport(folder_, report, &error);
   Done done = std::move(done_);

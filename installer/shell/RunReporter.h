@@ -15,10 +15,12 @@
 
 #include <chrono>
 #include <cstdint>
+#include <ctime>
 #include <functional>
 #include <map>
 #include <string>
 
+#include "shell/RetryReport.h"
 #include "shell/RunReport.h"
 #include "shell/RunVerifier.h"
 
@@ -54,6 +56,8 @@ class RunReporter {
   void ReportNow(Done done);
   // Writes a report still waiting for answers now (the program is ending).
   void Flush();
+  // The units of a --retry run: their rows name the run they retry.
+  void SetRetry(const RetryUnits& retry) { retry_ = retry; }
   bool waiting() const { return timer_ != 0 || verifier_.running(); }
   const std::string& folder() const { return folder_; }
   // The verify phase of the reports from then on (see RunVerifier.h).
@@ -79,6 +83,9 @@ class RunReporter {
   // Whether the report being made had a verify phase, whose verdicts it
   // then carries.
   bool verified_ = false;
+  RetryUnits retry_;
+  // The start of the program run's first job; 0 until one has run.
+  std::time_t firstJobAt_ = 0;
   Done done_;
   std::map<std::uint32_t, Answers> before_;
   int timer_ = 0;

@@ -119,6 +119,9 @@ class TarvoLoadDialog : public ZEQ::IUDPReceiver, public DialogEvents {
   // The run limits (RunLimits.h) for the runs started from then on. With
   // none set, every Pending unit starts at once.
   void SetRunLimits(const RunLimits& limits) { limits_ = limits; }
+  // Whether the runs started from then on are checks (--check): their jobs
+  // copy nothing, run no script and end "Ready" (InstallContext::dryRun).
+  void SetCheckOnly(bool check) { context_.dryRun = check; }
   // Where every unit's status and each wave's start and end are told
   // (--events); null (the default) tells nobody. Not owned.
   void SetRunEvents(RunEvents* events) { events_ = events; }

@@ -65,6 +65,7 @@ enum class JobOutcome {
   FileCopyFail,      // a file was refused, shown until the job judges its outcome
   CopyFailed,        // the copy failed or the file channel did not connect
   NotStarted,        // the job's thread could not be created
+  Ready,             // a check (dry run) met no failure: the install would start
 };
 
 struct OutcomeRow {
@@ -86,6 +87,7 @@ inline constexpr OutcomeRow kOutcomes[] = {
     {JobOutcome::FileCopyFail, "File Copy Fail", InstallState::Failed, FailureClass::Copy},
     {JobOutcome::CopyFailed, "Failed Connection", InstallState::Failed, FailureClass::Copy},
     {JobOutcome::NotStarted, "Failed", InstallState::Failed, FailureClass::None},
+    {JobOutcome::Ready, "Ready", InstallState::Finished, FailureClass::None},
 };
 
 constexpr const OutcomeRow& OutcomeOf(JobOutcome outcome) {

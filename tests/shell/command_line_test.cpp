@@ -206,13 +206,40 @@ TEST(CommandLineTest, AddressesAreReadStrictly) {
   }
 }
 
+// --retry names a report for a headless run and the text dialog alike;
+// the report itself is read later, before anything starts.
+TEST(CommandLineTest, RetryNamesAnEarlierReport) {
+  EXPECT_TRUE(Parse({"--headless"}).retryReport.empty());
+  const CommandLine headless =
+      Parse({"--headless", "--retry", "old/report.json", "--add=10.0.0.9"});
+  ASSERT_EQ(headless.mode, Mode::Headless) << headless.error;
+  EXPECT_EQ(headless.retryReport, "old/report.json");
+  EXPECT_TRUE(headless.retry.addresses.empty());
+  const CommandLine dialog = Parse({"--retry=r.json"});
+  ASSERT_EQ(dialog.mode, Mode::Dialog) << dialog.error;
+  EXPECT_EQ(dialog.retryReport, "r.json");
+  EXPECT_EQ(Parse({"--headless", "--retry"}).error, "--retry needs a value");
+  EXPECT_EQ(Parse({"--headless", "--retry="}).error, "--retry needs the report of an earlier run");
+}
+
+// --check makes a headless run a dry run; the text dialog refuses it.
+TEST(CommandLineTest, CheckIsForAHeadlessRun) {
+  EXPECT_FALSE(Parse({"--headless"}).check);
+  const CommandLine check = Parse({"--headless", "--check", "--retry", "r.json"});
+  ASSERT_EQ(check.mode, Mode::Headless) << check.error;
+  EXPECT_TRUE(check.check);
+  EXPECT_EQ(check.retryReport, "r.json");
+  EXPECT_EQ(Parse({"--check"}).error, "--check is only for a headless run (--headless)");
+  EXPECT_EQ(Parse({"--headless", "--check=yes"}).error, "--check takes no value");
+}
+
 TEST(CommandLineTest, TextsForTheUser) {
   const std::string usage = UsageText();
   for (const char* option :
        {"--headless", "--discover-seconds N", "--add ADDRESS", "--report PATH", "--release DIR",
         "--unit-timeout S", "--run-timeout S", "--max-parallel N", "--stop-after-failures K",
-        "--canary N", "--events FILE", "--verify S", "--expect-version TEXT", "--help",
-        "--version"}) {
+        "--canary N", "--events FILE", "--verify S", "--expect-version TEXT", "--retry REPORT",
+        "--check", "--help", "--version"}) {
     EXPECT_NE(usage.find(option), std::string::npos) << option;
   }
   EXPECT_EQ(usage.back(), '\n');

@@ -20,6 +20,7 @@
 #include "install/InstallJob.h"
 #include "shell/HeadlessRunner.h"
 #include "shell/RunReport.h"
+#include "transfer/PackageManifest.h"
 #include "units/unit_table.h"
 
 namespace {
@@ -52,6 +53,7 @@ UnitReportRow InstalledUnit() {
   row.job = std::make_shared<const JobReport>(std::move(job));
   row.wave = 1;
   row.waveEndedAt = 1796672857;
+  row.retryOf = "2026-12-06T08:00:00Z";
   row.verified = Verification::Yes;
   row.verifiedAt = 1796672861;
   return row;
@@ -83,6 +85,7 @@ RunReport Report() {
   RunReport report;
   report.programVersion = "1.0.0";
   report.writtenAt = 1796672857;
+  report.startedAt = 1796672847;
   report.units = {InstalledUnit(), UntouchedUnit()};
   return report;
 }
@@ -93,6 +96,7 @@ TEST(RunReportTest, JsonIsExactlyTheGoldenText) {
       "  \"program\": \"fieldloader\",\n"
       "  \"program_version\": \"1.0.0\",\n"
       "  \"written\": \"2026-12-07T19:47:37Z\",\n"
+      "  \"started\": \"2026-12-07T19:47:27Z\",\n"
       "  \"units\": [\n"
       "    {\n"
       "      \"address\": \"127.0.0.5\",\n"
@@ -113,6 +117,7 @@ TEST(RunReportTest, JsonIsExactlyTheGoldenText) {
       "      \"transcript\": \"transcripts/127.0.0.5.txt\",\n"
       "      \"wave\": 1,\n"
       "      \"wave_ended\": \"2026-12-07T19:47:37Z\",\n"
+      "      \"retry_of\": \"2026-12-06T08:00:00Z\",\n"
       "      \"verified\": \"yes\",\n"
       "      \"verified_at\": \"2026-12-07T19:47:41Z\"\n"
       "    },\n"
@@ -132,6 +137,7 @@ TEST(RunReportTest, JsonIsExactlyTheGoldenText) {
       "      \"transcript\": null,\n"
       "      \"wave\": null,\n"
       "      \"wave_ended\": null,\n"
+      "      \"retry_of\": null,\n"
       "      \"verified\": \"not asked\",\n"
       "      \"verified_at\": null\n"
       "    }\n"
@@ -145,12 +151,12 @@ TEST(RunReportTest, CsvIsExactlyTheGoldenText) {
       "address,node,group,version_before,version_after,state,status,install_error,"
       "failure_class,bytes_sent,started,start_s,ping_s,gateway_s,route_s,log_s,login_s,"
       "channel_s,copy_s,outcome_s,cancel_check_s,clean_up_s,route_removal_s,end_s,transcript,"
-      "wave,wave_ended,verified,verified_at\r\n"
+      "wave,wave_ended,retry_of,verified,verified_at\r\n"
       "127.0.0.5,5,\"Nord \"\"A\"\",\n\x01\xff "
       "\xc3\xa9\x7f\xe2\x82\\\",2.0,2.1,Finished,Success,0,,"
       "4000,2026-12-07T19:47:27Z,0.012,1.000,,,,,,61.456,,,,,,transcripts/127.0.0.5.txt,"
-      "1,2026-12-07T19:47:37Z,yes,2026-12-07T19:47:41Z\r\n"
-      "10.0.0.19,-3,???,,,Idle,,,,,,,,,,,,,,,,,,,,,,not asked,\r\n";
+      "1,2026-12-07T19:47:37Z,2026-12-06T08:00:00Z,yes,2026-12-07T19:47:41Z\r\n"
+      "10.0.0.19,-3,???,,,Idle,,,,,,,,,,,,,,,,,,,,,,,not asked,\r\n";
   EXPECT_EQ(ReportCsv(Report()), expected);
 }
 
@@ -211,9 +217,11 @@ TEST(RunReportTest, LaterWaveKeepsTheEarlierWavesOutcomes) {
 TEST(RunReportTest, EmptyReportIsStillWellFormed) {
   RunReport report;
   report.writtenAt = 951782400;  // a leap day
+  report.startedAt = 951782399;
   EXPECT_EQ(ReportJson(report),
             "{\n  \"program\": \"fieldloader\",\n  \"program_version\": \"\",\n"
-            "  \"written\": \"2000-02-29T00:00:00Z\",\n  \"units\": []\n}\n");
+            "  \"written\": \"2000-02-29T00:00:00Z\",\n"
+            "  \"started\": \"2000-02-28T23:59:59Z\",\n  \"units\": []\n}\n");
   EXPECT_EQ(ReportCsv(report).find("\r\n") + 2, ReportCsv(report).size());
 }
 
@@ -418,7 +426,7 @@ TEST(RunReportTest, VerifiedRunsSummaryAndLinesNameTheVerdicts) {
   report.units.push_back(old);
   report.units.push_back(FailedUnit(InstallState::Failed, FailureClass::Login));
   EXPECT_EQ(
-      HeadlessSummary(report, true),
+      HeadlessSummary(report, {.verified = true}),
       "Address    Node  Group                                    Before  After    Status    "
       "         Failure  Verified\n"
       "127.0.0.5  5     Nord \"A\",\\x0a\\x01\\xff \xc3\xa9\\x7f\\xe2\\x82\\x5c  2.0     2.1      "
@@ -436,6 +444,29 @@ TEST(RunReportTest, VerifiedRunsSummaryAndLinesNameTheVerdicts) {
             "Verified 127.0.0.5: 2.1\n"
             "Not verified 127.0.0.6: no answer\n"
             "Not verified 127.0.0.7: reports 2.0\\x1b\n");
+// After a check the count line counts ready units; the release summary
+// names the files, their bytes and the script, or that there is none.
+TEST(RunReportTest, CheckSummaryAndReleaseSummary) {
+  RunReport report;
+  UnitReportRow ready = InstalledUnit();
+  ready.group = "North";
+  ready.status = "Ready";
+  report.units = {ready, FailedUnit(InstallState::Failed, FailureClass::Unreachable)};
+  const std::string summary = HeadlessSummary(report, {.check = true});
+  EXPECT_NE(summary.find("  Ready              -\n"), std::string::npos) << summary;
+  EXPECT_EQ(summary.substr(summary.rfind('\n', summary.size() - 2) + 1),
+            "1 ready, 1 failed or cancelled\n");
+  PackageManifest manifest;
+  manifest.entries.resize(2);
+  manifest.totalSize = 20028;
+  manifest.autoInstall = 1;
+  manifest.installScript = "$rsa/install.script";
+  EXPECT_EQ(ReleaseSummaryText(manifest),
+            "Release: 2 files, 20028 bytes, install script $rsa/install.script\n");
+  manifest.entries.resize(1);
+  manifest.autoInstall = 0;
+  manifest.installScript.clear();
+  EXPECT_EQ(ReleaseSummaryText(manifest), "Release: 1 file, 20028 bytes, no install script\n");
 }
 
 }  // namespace

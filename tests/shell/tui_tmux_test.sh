@@ -8,7 +8,9 @@
 # address says so, an address typed into the box becomes a row with the
 # focus back on the list, a rescan shows "Scanning...", and Esc ends the
 # program with exit code 0 and the terminal back in its normal screen. The dialog fits
-# 80 x 24 and grows when the terminal does.
+# 80 x 24 and grows when the terminal does. With --retry the report's failed
+# units are marked at start (the one discovery does not find is added) and
+# "f" marks them.
 #
 # A release without its manifest shows the error box and ends with code 1;
 # the reason follows the message on standard error and in the output log,
@@ -218,4 +220,32 @@ tmux -L "$socket" send-keys -t tui Escape
 wait_for "exit code 0" 10 || fail "the program did not end with code 0 on Esc"
 alternate=$(tmux -L "$socket" display-message -p -t tui '#{alternate_on}')
 [ "$alternate" = 0 ] || fail "the terminal was left in the program's screen"
+
+# --retry marks the units that failed or were cancelled in the report at
+# once, adds the one discovery does not find after its wait, and "f" marks
+# them again; the unit that finished there stays unmarked.
+cat >"$scratch/earlier.json" <<'REPORT'
+{"written": "2026-12-01T10:00:00Z", "units": [
+ {"address": "127.0.0.2", "state": "Finished", "status": "Success"},
+ {"address": "127.0.0.3", "state": "Failed", "failure_class": "login"},
+ {"address": "127.0.0.9", "state": "Failed", "status": "Cancelled"}]}
+REPORT
+tmux -L "$socket" kill-session -t tui
+tmux -L "$socket" -f /dev/null new-session -d -s tui -x 80 -y 24 \
+  "ZEQ_WINDOWS_DIR='$scratch/logs' TERM=xterm '$release/fieldloader' \
+   --retry '$scratch/earlier.json'; echo \"exit code \$?\"; sleep 60"
+wait_for "127.  0.  0.  9" 10 || fail "the retry unit discovery does not find was not added"
+wait_for "Total Tarvos Found: 3" 5 || fail "the count is not 3 with the retry unit"
+wait_marks 2
+tmux -L "$socket" capture-pane -p -t tui | grep -q '\[x\].*127\.  0\.  0\.  3' ||
+  fail "the failed unit of the report is not marked"
+snapshot retry
+tmux -L "$socket" send-keys -t tui '*'
+wait_marks 3
+tmux -L "$socket" send-keys -t tui '*'
+wait_marks 0
+tmux -L "$socket" send-keys -t tui f
+wait_marks 2
+tmux -L "$socket" send-keys -t tui Escape
+wait_for "exit code 0" 10 || fail "the retry dialog did not end with code 0 on Esc"
 echo "PASS"

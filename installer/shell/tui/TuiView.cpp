@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "shell/DialogEvents.h"
+#include "shell/RunReport.h"
 #include "shell/RunReporter.h"
 #include "shell/tui/TerminalCheck.h"
 #include "units/UnitOutcome.h"
@@ -377,8 +378,24 @@ void TuiView::mark_failed() {
   const auto at = static_cast<std::size_t>(status - columns_.begin());
   for (int row = 0; row < RowCount(); ++row) {
     const std::vector<std::string>& cells = rows_[static_cast<std::size_t>(row)].cells;
-    mark(row, at < cells.size() && IsFailureText(cells[at]));
+    const bool failed = at < cells.size() && IsFailureText(cells[at]);
+    mark(row, failed || reportFailures_.count(rows_[static_cast<std::size_t>(row)].address) != 0);
   }
+}
+
+void TuiView::MarkReportFailures(const std::set<std::uint32_t>& units) {
+  reportFailures_ = units;
+  for (int row = 0; row < RowCount(); ++row) {
+    if (units.count(rows_[static_cast<std::size_t>(row)].address) != 0) mark(row, true);
+  }
+  marks_.insert(units.begin(), units.end());
+}
+
+void TuiView::AddUnit(std::uint32_t address) {
+  const std::string typed = address_;
+  address_ = DottedAddress(address);
+  events_.OnAdd();
+  address_ = typed;
 }
 
 void TuiView::exit_program() {

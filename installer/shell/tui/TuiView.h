@@ -9,7 +9,8 @@
 // Keys: Tab and Shift-Tab move between the controls; in the list, the arrows
 // move the cursor, Space marks or unmarks the row and moves down, "*" marks
 // every row or, when all are marked, none, "f" marks exactly the rows whose
-// last result was a failure, Enter acts on the row as a double-click does;
+// last result was a failure (in this program run, or in the report given
+// to --retry), Enter acts on the row as a double-click does;
 // 1-5 or F1-F5 sort by a column (the "Install" column groups the units by
 // their status text, see DisplaySort); "a" goes to the address box, where digits
 // and dots are typed and Enter adds (and the focus goes back to the list;
@@ -64,6 +65,14 @@ class TuiView : public DialogView {
   void StartTick(unsigned periodMs) override;
   void StopTick() override;
   void TickSoon() override;
+
+  // The units that failed or were cancelled in an earlier run's report
+  // (--retry, network byte order): marked now, and "f" marks them with the
+  // units that failed in this program run.
+  void MarkReportFailures(const std::set<std::uint32_t>& units);
+  // Enters the unit at the address (network byte order) as "Add" would,
+  // leaving what the address box holds as it was.
+  void AddUnit(std::uint32_t address);
 
   // Ends the screen and gives the terminal back; safe to call again.
   void Close();
@@ -121,6 +130,7 @@ class TuiView : public DialogView {
   int scroll_ = 0;
   // The addresses of the marked units, across rebuilds of the list.
   std::set<std::uint32_t> marks_;
+  std::set<std::uint32_t> reportFailures_;
   // The status line's text in place of the key help, until the next key
   // (or, for a rescan, until scanEnds_).
   std::string statusLine_;

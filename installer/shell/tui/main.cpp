@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "platform/Console.h"
+#include "platform/MainLoop.h"
 #include "shell/HeadlessRunner.h"
 #include "shell/Program.h"
 #include "shell/ProgramStart.h"
@@ -27,6 +28,26 @@
 #include "shell/tui/TerminalCheck.h"
 #include "shell/tui/TuiView.h"
 #include "units/DisplayOrder.h"
+
+namespace {
+
+// The units of --retry are marked at once; those that discovery has not
+// found after its usual wait are added by their address. timer holds the
+// wait's timer, which lives as long as the loop.
+void RetryInTextDialog(Program& program, TuiView& view, const RetryUnits& retry, int& timer) {
+  if (retry.addresses.empty()) return;
+  program.reporter().SetRetry(retry);
+  view.MarkReportFailures(retry.addresses);
+  platform::MainLoop& loop = program.loop();
+  timer = loop.AddTimer(CommandLine::kDefaultDiscoverSeconds * 1000u, [&] {
+    loop.KillTimer(timer);
+    for (const std::uint32_t address : retry.addresses) {
+      if (!program.controller().list().HasUnit(address)) view.AddUnit(address);
+    }
+  });
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   const ProgramStart start = StartProgram(std::vector<std::string>(argv + 1, argv + argc));
@@ -55,6 +76,8 @@ int main(int argc, char** argv) {
   program.controller().SetUnitTimeout(start.options.unitTimeoutSeconds);
   program.controller().SetRunLimits(start.options.limits);
   program.reporter().verifier().SetOptions(start.options.verify, events.get());
+  int retryTimer = 0;
+  RetryInTextDialog(program, view, start.options.retry, retryTimer);
   int code = program.RunDialog(view);
   // Exit during a run (or a lost terminal) cancelled it: its report is
   // written now, and the exit code says that units were cancelled.

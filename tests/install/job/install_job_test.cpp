@@ -305,6 +305,43 @@ TEST_F(InstallJobTest, LoginThatFailsOrIsCancelledEndsInFailedConnectionWithoutC
   EXPECT_TRUE(sim_.Events("command").empty()) << "the install command is not run";
 }
 
+// A check takes every step up to the file channel, route requests and
+// their removal included, but sends no file, runs no command and writes
+// nothing to the install log: a healthy unit ends "Ready" (finished, no
+// failure class), the others with the failure a real run would meet.
+TEST_F(InstallJobTest, CheckCopiesAndRunsNothingAndEndsReadyOrWithTheFailingStep) {
+  AddFile("first.bin", 1000);
+  StartUnits({SimUnit("127.0.0.2"), SimUnit("127.0.0.3").Knob("refuse-password")});
+  tarvo_object* ready = Add("127.0.0.2");
+  tarvo_object* refused = Add("127.0.0.3");
+  // 127.0.0.9 is nobody: its telnet connection is refused.
+  tarvo_object* absent = Add("127.0.0.9");
+  pinger_.Silence(Address("127.0.0.2"));
+  context_.dryRun = true;
+  StartInstallJobs(context_);
+  WaitForAllJobs();
+  ExpectOutcome(ready, InstallState::Finished, "Ready");
+  EXPECT_EQ(Final(ready).report.failure, FailureClass::None);
+  EXPECT_EQ(Final(ready).report.bytesSent, 0u);
+  ExpectOutcome(refused, InstallState::Failed, "Failed Connection");
+  EXPECT_EQ(Final(refused).report.failure, FailureClass::Login);
+  ExpectOutcome(absent, InstallState::Failed, "Failed Connection");
+  EXPECT_EQ(Final(absent).report.failure, FailureClass::Unreachable);
+
+  const auto mac = MacOf("127.0.0.2");
+  std::vector<std::string> kinds;
+  for (const RouteCall& call : channel_.CallsFor(Address("127.0.0.2"), mac.data()))
+    kinds.push_back(call.kind);
+  EXPECT_EQ(kinds, (std::vector<std::string>{"announce", "add", "withdraw", "remove"}));
+  ASSERT_TRUE(sim_.WaitForEvent("disconnect", "127.0.0.2", 5000));
+  EXPECT_FALSE(sim_.Events("login", "127.0.0.2").empty()) << "the check logs in";
+  EXPECT_TRUE(sim_.Events("put").empty()) << "no file is sent";
+  EXPECT_TRUE(sim_.Events("command").empty()) << "no command is run";
+  EXPECT_FALSE(std::filesystem::exists(sim_.StoredPath("127.0.0.2", "/opt/tarvo/first.bin")));
+  for (const char* address : {"127.0.0.2", "127.0.0.3", "127.0.0.9"})
+    EXPECT_EQ(LogLines(address), 0) << address;
+}
+
 TEST_F(InstallJobTest, PackageWithoutInstallLineEndsAtRebootRequired) {
   manifest_.autoInstall = 0;
   AddFile("first.bin", 2000);

@@ -663,6 +663,126 @@ TEST_F(HeadlessRunTest, OtherVersionThanTheExpectedOneIsNotVerified) {
   EXPECT_EQ(rows.at("127.0.0.2").at("verified"), "not asked");
 }
 
+// The program's own report of a run where one unit failed: the retry
+// installs on that unit alone, and its row names the run it retries.
+TEST_F(HeadlessRunTest, RetryOfARealReportInstallsOnlyTheFailedUnit) {
+  ZEQ_REQUIRE_UNITSIM();
+  StartUnits({SimUnit("127.0.0.2"), SimUnit("127.0.0.3").Knob("refuse-password")});
+  WriteRelease();
+  EXPECT_EQ(Run({"--headless", "--discover-seconds", "1"}), 1);
+  const std::string earlier = ReadFile(folder_ / "fieldloader-report.json");
+  const std::size_t at = earlier.find("\"started\": \"");
+  ASSERT_NE(at, std::string::npos) << earlier;
+  const std::string started = earlier.substr(at + 12, 20);
+  std::filesystem::rename(folder_ / "fieldloader-report.json", folder_ / "earlier.json");
+  ASSERT_EQ(sim_.Events("install", "127.0.0.2").size(), 1u);
+
+  EXPECT_EQ(Run({"--headless", "--discover-seconds", "1", "--retry", "earlier.json"}), 1);
+  const std::map<std::string, Row> rows = Report();
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows.at("127.0.0.3").at("failure_class"), "login");
+  EXPECT_EQ(rows.at("127.0.0.3").at("retry_of"), started);
+  EXPECT_EQ(rows.at("127.0.0.2").at("state"), "Idle");
+  EXPECT_EQ(rows.at("127.0.0.2").at("retry_of"), "");
+  EXPECT_EQ(sim_.Events("install", "127.0.0.2").size(), 1u) << "the finished unit ran again";
+  int logins = 0;
+  for (const testsupport::SimEvent& event : sim_.Events("connect", "127.0.0.3"))
+    logins += event.Str("service") == "telnet" ? 1 : 0;
+  EXPECT_EQ(logins, 2);
+}
+
+// A report written elsewhere: the failed and cancelled units are retried,
+// the one discovery cannot find is added by its address, --add adds its own
+// unit, and the finished and untouched units are left alone.
+TEST_F(HeadlessRunTest, RetryAddsUnfoundUnitsAndTakesTheAddedOnesToo) {
+  ZEQ_REQUIRE_UNITSIM();
+  StartUnits({SimUnit("127.0.0.2"), SimUnit("127.0.0.3"), SimUnit("127.0.0.4"),
+              SimUnit("127.0.0.5").Knob("no-query").Knob("no-probe"), SimUnit("127.0.0.6"),
+              SimUnit("127.0.0.7")});
+  WriteRelease();
+  Write("old.json",
+        "{\"written\": \"2026-12-01T10:00:00Z\", \"units\": [\n"
+        "{\"address\": \"127.0.0.2\", \"state\": \"Finished\", \"status\": \"Success\"},\n"
+        "{\"address\": \"127.0.0.3\", \"state\": \"Failed\", \"failure_class\": \"copy\"},\n"
+        "{\"address\": \"127.0.0.4\", \"state\": \"Failed\", \"status\": \"Cancelled\", "
+        "\"failure_class\": \"stopped\"},\n"
+        "{\"address\": \"127.0.0.5\", \"state\": \"Failed\", \"failure_class\": "
+        "\"unreachable\"},\n"
+        "{\"address\": \"127.0.0.6\", \"state\": \"Idle\", \"status\": \"\"}]}\n");
+  EXPECT_EQ(
+      Run({"--headless", "--discover-seconds", "1", "--retry", "old.json", "--add", "127.0.0.7"}),
+      0);
+  const std::map<std::string, Row> rows = Report();
+  for (const char* retried : {"127.0.0.3", "127.0.0.4", "127.0.0.5"}) {
+    ASSERT_EQ(rows.count(retried), 1u) << retried;
+    EXPECT_EQ(rows.at(retried).at("status"), "Success") << retried;
+    EXPECT_EQ(rows.at(retried).at("retry_of"), "2026-12-01T10:00:00Z") << retried;
+  }
+  EXPECT_EQ(rows.at("127.0.0.7").at("status"), "Success");
+  EXPECT_EQ(rows.at("127.0.0.7").at("retry_of"), "");
+  for (const char* left : {"127.0.0.2", "127.0.0.6"}) {
+    EXPECT_EQ(rows.at(left).at("state"), "Idle") << left;
+    EXPECT_TRUE(sim_.Events("connect", left).empty()) << left;
+  }
+}
+
+// A report that cannot be used stops the run before discovery; one with
+// nothing to retry ends it at once with 0. Neither writes a report.
+TEST_F(HeadlessRunTest, RetryOfAnUnusableOrCleanReportStartsNothing) {
+  ZEQ_REQUIRE_UNITSIM();
+  StartUnits({SimUnit("127.0.0.2")});
+  WriteRelease();
+  Write("cut.json", "{\"written\": \"2026-12-01T10:00:00Z\", \"units\": [\n{\"address\": ");
+  Write("clean.json",
+        "{\"written\": \"2026-12-01T10:00:00Z\", \"units\": [\n"
+        "{\"address\": \"127.0.0.2\", \"state\": \"Finished\"}]}");
+  EXPECT_EQ(Run({"--headless", "--discover-seconds", "0", "--retry", "cut.json"}), 2);
+  EXPECT_EQ(Run({"--headless", "--discover-seconds", "0", "--retry", "absent.json"}), 2);
+  EXPECT_EQ(Run({"--headless", "--discover-seconds", "0", "--retry", "clean.json"}), 0);
+  EXPECT_TRUE(sim_.Events("query", "127.0.0.2").empty()) << "discovery ran";
+  ExpectNoReport();
+}
+
+// A check logs in and copies nothing: the unit's folder stays without the
+// release, no script runs; each unit is "Ready" or names the failing step,
+// and the run exits 1 unless every unit is ready. With --retry it checks
+// the retry set alone, which is ready here, and exits 0.
+TEST_F(HeadlessRunTest, CheckCopiesNothingAndReportsEachUnitReadyOrItsFailingStep) {
+  ZEQ_REQUIRE_UNITSIM();
+  StartUnits({SimUnit("127.0.0.2"), SimUnit("127.0.0.3").Knob("refuse-password")});
+  WriteRelease();
+  EXPECT_EQ(Run({"--headless", "--check", "--discover-seconds", "1", "--add", "127.0.0.9"}), 1);
+  std::map<std::string, Row> rows = Report();
+  ASSERT_EQ(rows.size(), 3u);
+  const std::map<std::string, std::vector<std::string>> expected = {
+      {"127.0.0.2", {"Finished", "Ready", ""}},
+      {"127.0.0.3", {"Failed", "Failed Connection", "login"}},
+      {"127.0.0.9", {"Failed", "Failed Connection", "unreachable"}},
+  };
+  for (const auto& [address, outcome] : expected) {
+    EXPECT_EQ(rows.at(address).at("state"), outcome[0]) << address;
+    EXPECT_EQ(rows.at(address).at("status"), outcome[1]) << address;
+    EXPECT_EQ(rows.at(address).at("failure_class"), outcome[2]) << address;
+    EXPECT_EQ(rows.at(address).at("bytes_sent"), "0") << address;
+  }
+  ASSERT_TRUE(sim_.WaitForEvent("disconnect", "127.0.0.2", 5000));
+  EXPECT_FALSE(sim_.Events("login", "127.0.0.2").empty());
+  EXPECT_TRUE(sim_.Events("put").empty()) << "a file was sent";
+  EXPECT_TRUE(sim_.Events("install").empty()) << "a script ran";
+  EXPECT_FALSE(std::filesystem::exists(sim_.StoredPath("127.0.0.2", "/opt/tarvo/payload.bin")));
+
+  Write("old.json",
+        "{\"written\": \"2026-12-01T10:00:00Z\", \"units\": [\n"
+        "{\"address\": \"127.0.0.2\", \"state\": \"Failed\"},\n"
+        "{\"address\": \"127.0.0.3\", \"state\": \"Finished\"}]}\n");
+  EXPECT_EQ(Run({"--headless", "--check", "--discover-seconds", "1", "--retry", "old.json"}), 0);
+  rows = Report();
+  EXPECT_EQ(rows.at("127.0.0.2").at("status"), "Ready");
+  EXPECT_EQ(rows.at("127.0.0.2").at("retry_of"), "2026-12-01T10:00:00Z");
+  EXPECT_EQ(rows.at("127.0.0.3").at("state"), "Idle");
+  EXPECT_TRUE(sim_.Events("put").empty()) << "a file was sent";
+}
+
 TEST_F(HeadlessRunTest, CommandLineMistakesExitTwoAndHelpExitsZero) {
   EXPECT_EQ(Run({"--headless", "--bogus"}), 2);
   EXPECT_EQ(Run({"--headless", "--discover-seconds", "soon"}), 2);

@@ -386,13 +386,13 @@ TEST(RunReportTest, UnitNotVerifiedReadsNoWithoutATime) {
   report.units[0].verified = Verification::No;
   report.units[0].verifiedAt = 0;
   const std::string json = ReportJson(report);
-  EXPECT_NE(json.find("\"wave_ended\": \"2026-12-07T19:47:37Z\",\n"
+  EXPECT_NE(json.find("\"retry_of\": \"2026-12-06T08:00:00Z\",\n"
                       "      \"verified\": \"no\",\n"
                       "      \"verified_at\": null\n    }"),
             std::string::npos)
       << json;
   const std::string csv = ReportCsv(report);
-  EXPECT_EQ(csv.substr(csv.size() - 26), "2026-12-07T19:47:37Z,no,\r\n");
+  EXPECT_EQ(csv.substr(csv.size() - 26), "2026-12-06T08:00:00Z,no,\r\n");
 }
 
 TEST(RunReportTest, SummaryListsTheUnitsOfTheRun) {
@@ -444,6 +444,8 @@ TEST(RunReportTest, VerifiedRunsSummaryAndLinesNameTheVerdicts) {
             "Verified 127.0.0.5: 2.1\n"
             "Not verified 127.0.0.6: no answer\n"
             "Not verified 127.0.0.7: reports 2.0\\x1b\n");
+}
+
 // After a check the count line counts ready units; the release summary
 // names the files, their bytes and the script, or that there is none.
 TEST(RunReportTest, CheckSummaryAndReleaseSummary) {

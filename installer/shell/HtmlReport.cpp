@@ -495,7 +495,7 @@ th,td{padding:4px 8px;text-align:left;border-bottom:1px solid #eef1f4}
 th{background:#f0f3f7;position:sticky;top:0;user-select:none}
 .js th{cursor:pointer}.js th:hover{background:#e1e7ef}
 th[aria-sort=ascending]::after{content:" \25B2"}th[aria-sort=descending]::after{content:" \25BC"}
-td[data-k]{text-align:right;font-variant-numeric:tabular-nums}
+td[data-k]{text-align:right;font-variant-numeric:tabular-nums}td:first-child{text-align:left}
 td i{display:inline-block;width:9px;height:9px;border-radius:50%;margin-right:6px}
 tr.s-failed td{background:#fdf2f2}
 #filter-box{display:inline-block;margin-bottom:8px}
@@ -557,12 +557,12 @@ std::string ReportHtml(const RunReport& report) {
       "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">"
       "<title>fieldloader run report</title>\n";
   out += kStyle;
-  out += "</head><body><main>\n" + Header(report) + OutcomeBar(groups, report.units.size()) +
-         UnitTable(report, groups);
+  out += "</head><body><main>\n" + Header(report) + OutcomeBar(groups, report.units.size());
   if (axis.startMs < 0) {
     out += "<section><h2>Timeline</h2><p>No job ran.</p></section>\n";
   } else {
     out += TimelineSection(groups, axis) + ThroughputSection(report.units, axis);
   }
+  out += UnitTable(report, groups);
   return out + "</main>\n" + kScript + "</body></html>\n";
 }

@@ -1,9 +1,10 @@
 // The run report as one page to look at, "fieldloader-report.html", written
-// beside the JSON and CSV: a header, a bar of the outcomes, the table of the
-// units (sortable and filterable by a few lines of inline script, a plain
-// table without it), a timeline of the jobs' steps and files on one time
-// axis, the bytes per second of the whole run, and a link to each unit's
-// transcript. Everything is inline (style, SVG, script): the page refers to
+// beside the JSON and CSV: a header, a bar of the outcomes, a timeline of the
+// jobs' steps and files on one time axis, the bytes per second of the whole
+// run, and the table of the units with a link to each unit's transcript
+// (sortable and filterable by a few lines of inline script, a plain table
+// without it). The charts come first: a long table would push them out of
+// sight. Everything is inline (style, SVG, script): the page refers to
 // nothing but the transcripts beside it, so it can be mailed or archived on
 // its own.
 //

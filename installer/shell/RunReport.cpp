@@ -14,10 +14,10 @@
 #include <string_view>
 
 #include "install/InstallJob.h"
-#include "shell/HtmlReport.h"
 #include "platform/Errors.h"
 #include "platform/Files.h"
 #include "platform/Sockets.h"
+#include "shell/HtmlReport.h"
 #include "units/DisplayOrder.h"
 #include "units/unit_table.h"
 

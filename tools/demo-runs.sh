@@ -36,7 +36,7 @@ EOF
 # and what the helper and the viewer were asked to do.
 show_run_files() {
   [ -f "$release/fieldloader-report.csv" ] && [ "${ZEQ_DEMO_KEEP:-0}" = 1 ] &&
-    echo "demo: run report $release/fieldloader-report.json and .csv, transcripts in" \
+    echo "demo: run report $release/fieldloader-report.json, .csv and .html, transcripts in" \
       "$release/transcripts/"
   if [ "${1:-}" = table ] && [ -f "$release/fieldloader-report.csv" ]; then
     awk -F, 'NR == 1 { for (i = 1; i <= NF; ++i) column[$i] = i; next }

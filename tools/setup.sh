@@ -6,8 +6,8 @@
 # (xvfb) and a screenshot tool (imagemagick's import) for the dialog tests,
 # tmux for the text UI test and the demo, a monospaced font to draw the text
 # UI's screenshot, the network and process tools the tests and the demo use
-# inside their private namespaces, and dpkg-dev and lintian to make and check
-# the Debian package.
+# inside their private namespaces, dpkg-dev and lintian to make and check
+# the Debian package, and chromium to draw the run report's page.
 #
 # With --demo it installs only what the demo needs: the native compiler and
 # build tools, ncurses, the namespace tools, and tmux with imagemagick and
@@ -19,7 +19,7 @@ set -eu
 packages="g++ clang cmake ninja-build libgtest-dev googletest libbenchmark-dev zlib1g-dev libncurses-dev
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 xvfb xauth imagemagick tmux
   fonts-dejavu-core iproute2 util-linux procps dpkg-dev lintian
-  inetutils-telnetd inetutils-inetd"
+  inetutils-telnetd inetutils-inetd chromium"
 if [ "${1:-}" = --demo ]; then
   packages="g++ cmake ninja-build libncurses-dev iproute2 util-linux procps tmux imagemagick
     fonts-dejavu-core"

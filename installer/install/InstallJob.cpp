@@ -103,6 +103,9 @@ class InstallJobRun {
   // Step 1: a cancel that came between the starter and this step stays.
   void start() {
     report_.startedAt = std::time(nullptr);
+    const auto sinceEpoch = std::chrono::system_clock::now().time_since_epoch();
+    report_.startedAtMs =
+        std::chrono::duration_cast<std::chrono::milliseconds>(sinceEpoch).count() - elapsed_ms();
     table_.Lock();
     unit_->MarkConnecting();
     reachedFrom_ = unit_->reachedFrom;
@@ -232,14 +235,22 @@ void InstallJobRun::copy_files() {
   files_->Close();
 }
 
+// Each file's times go into the job's own report; a file that failed
+// counts the bytes its put got through before it broke off.
 void InstallJobRun::copy_every_entry() {
+  std::uint32_t bytesBefore = 0;
   for (const ManifestEntry& entry : manifest_.entries) {
+    FileTime& file = report_.files.emplace_back(FileTime{entry.remotePath, entry.size});
+    file.startMs = elapsed_ms();
     const int result = files_->PutFile(entry.localPath, entry.remotePath, 0, workBuffer_.data(),
                                        workBuffer_.size());
+    file.endMs = elapsed_ms();
+    bytesBefore += entry.size;
     if (result == 0) continue;
     installError_ = result;
     outcome_ = JobOutcome::CopyFailed;
     table_.Lock();
+    file.bytes = unit_->bytesSent - (bytesBefore - entry.size);
     if (unit_->state != InstallState::CancelRequested) unit_->Finish(JobOutcome::FileCopyFail);
     table_.Unlock();
     return;

@@ -20,6 +20,16 @@ struct StepTime {
   long long endMs = -1;
 };
 
+// One file of the copy, in the order the job put them: its name on the unit,
+// the bytes that reached the unit (all of the file unless the put failed)
+// and when the put started and ended, in milliseconds since the job started.
+struct FileTime {
+  std::string remoteName;
+  std::uint32_t bytes = 0;
+  long long startMs = -1;
+  long long endMs = -1;
+};
+
 // The telnet dialogue as the job drove it: one line per thing sent (">"),
 // seen ("<") or noted ("#"). Received text is kept line by line, without
 // its carriage returns. Every occurrence of the secret in a line is
@@ -45,7 +55,11 @@ class JobTranscript {
 
 struct JobReport {
   std::time_t startedAt = 0;  // wall-clock start of the job
+  // The same start in milliseconds since 1970 (UTC): the instant the step
+  // and file times count from, so that the jobs of a run share one axis.
+  long long startedAtMs = 0;
   std::vector<StepTime> steps;
+  std::vector<FileTime> files;
   std::uint32_t bytesSent = 0;
   NullableText versionBefore;
   int installError = 0;

@@ -17,6 +17,7 @@
 #include "platform/Errors.h"
 #include "platform/Files.h"
 #include "platform/Sockets.h"
+#include "shell/HtmlReport.h"
 #include "units/DisplayOrder.h"
 #include "units/unit_table.h"
 
@@ -424,6 +425,7 @@ bool WriteRunReport(const std::string& folder, const RunReport& report, std::str
   std::filesystem::create_directories(anyJob ? root / RunReport::kTranscriptFolder : root, ignored);
   if (!WriteFile(root / RunReport::kJsonName, ReportJson(report), error)) return false;
   if (!WriteFile(root / RunReport::kCsvName, ReportCsv(report), error)) return false;
+  if (!WriteFile(root / RunReport::kHtmlName, ReportHtml(report), error)) return false;
   for (const UnitReportRow& row : report.units) {
     if (!row.jobRan()) continue;
     if (!WriteFile(root / PathFromUtf8(TranscriptName(row.address)), TranscriptText(row), error)) {

@@ -1,8 +1,9 @@
 // The run report: what became of every unit of the device table, written
-// after each install run (and each wave of one) as "fieldloader-report.json"
-// and "fieldloader-report.csv", with the telnet transcript of each unit's
-// latest job in "transcripts/<address>.txt". Each unit keeps its latest
-// outcome from any wave of the program run, with the wave's number and end.
+// after each install run (and each wave of one) as "fieldloader-report.json",
+// "fieldloader-report.csv" and a page to look at (HtmlReport.h), with the
+// telnet transcript of each unit's latest job in "transcripts/<address>.txt".
+// Each unit keeps its latest outcome from any wave of the program run, with
+// the wave's number and end.
 //
 // The rows are taken from the table in one pass under its lock (a copy, so
 // the files are written without holding it); everything after that is text
@@ -68,6 +69,7 @@ struct UnitReportRow {
 struct RunReport {
   static constexpr const char* kJsonName = "fieldloader-report.json";
   static constexpr const char* kCsvName = "fieldloader-report.csv";
+  static constexpr const char* kHtmlName = "fieldloader-report.html";
   static constexpr const char* kTranscriptFolder = "transcripts";
 
   std::string programVersion;
@@ -125,10 +127,10 @@ std::string ReportCsv(const RunReport& report);
 // The transcript file of one unit: its lines, each ended by a line end.
 std::string TranscriptText(const UnitReportRow& row);
 
-// Writes the two report files and the transcripts of the units whose job
-// ran into folder (UTF-8 path; made when missing). False with the reason in
-// *error (the file and the system's reason) when a file could not be
-// written.
+// Writes the three report files (JSON, CSV and the page of HtmlReport.h)
+// and the transcripts of the units whose job ran into folder (UTF-8 path;
+// made when missing). False with the reason in *error (the file and the
+// system's reason) when a file could not be written.
 bool WriteRunReport(const std::string& folder, const RunReport& report, std::string* error);
 
 // Makes the report folder when missing and tries a file in it, before a run

@@ -106,7 +106,7 @@ wait_for "^ftpdwnld.txt cannot be read: No such file or directory" 1 broken ||
 grep -A1 "^Install corrupted, missing files needed for install.$" \
   "$scratch/broken/fieldloader-output.log" | grep -q "^ftpdwnld.txt cannot be read" ||
   fail "the output log does not give the reason after the message"
-for name in fieldloader-report.json fieldloader-report.csv transcripts; do
+for name in fieldloader-report.json fieldloader-report.csv fieldloader-report.html transcripts; do
   [ ! -e "$scratch/broken/$name" ] || fail "the broken package left $name"
 done
 

@@ -208,6 +208,46 @@ TEST_F(InstallJobTest, ReportCarriesStepTimesBytesVersionAndAMaskedTranscript) {
   for (const std::string& line : lines) EXPECT_EQ(line.find('\r'), std::string::npos) << line;
 }
 
+// Each file's put is timed on the job's clock, inside the copy step and one
+// after the other, and the job's start is on the wall clock, so that the
+// jobs of a run share one time axis in the report.
+TEST_F(InstallJobTest, ReportTimesEveryFileOfTheCopyOnTheWallClock) {
+  AddFile("first.bin", 30000);
+  AddFile("second.bin", 10000);
+  AddFile("third.bin", 1);
+  StartUnits({SimUnit("127.0.0.2").Knob("rate=200000")});
+  tarvo_object* unit = Add("127.0.0.2");
+  const auto wallMs = [] {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+  };
+  const long long before = wallMs();
+  StartInstallJobs(context_);
+  WaitForAllJobs();
+  const long long after = wallMs();
+  const JobReport report = Final(unit).report;
+  EXPECT_GE(report.startedAtMs, before - 1);
+  EXPECT_LE(report.startedAtMs, after);
+  EXPECT_NEAR(static_cast<double>(report.startedAtMs) / 1000, report.startedAt, 1.0);
+  ASSERT_EQ(report.files.size(), 3u);
+  const StepTime copy = report.steps[StepIndex("copy")];
+  long long previous = copy.startMs;
+  const char* names[] = {"/opt/tarvo/first.bin", "/opt/tarvo/second.bin", "/opt/tarvo/third.bin"};
+  const std::uint32_t sizes[] = {30000, 10000, 1};
+  for (std::size_t i = 0; i < 3; ++i) {
+    const FileTime& file = report.files[i];
+    EXPECT_EQ(file.remoteName, names[i]);
+    EXPECT_EQ(file.bytes, sizes[i]) << names[i];
+    EXPECT_GE(file.startMs, previous) << names[i];
+    EXPECT_GE(file.endMs, file.startMs) << names[i];
+    previous = file.endMs;
+  }
+  EXPECT_LE(previous, copy.endMs);
+  // 30000 bytes at 200000 bytes a second take a while.
+  EXPECT_GE(report.files[0].endMs - report.files[0].startMs, 100);
+}
+
 // Without a gateway the route goes via the reached-from address and the unit
 // is told to route back; with one, only the host route is asked for. Both
 // get the removals after the outcome, and the pause before the login.
@@ -453,6 +493,11 @@ TEST_F(InstallJobTest, CancelDuringTheCopyEndsCancelledWithoutACopyFailure) {
     EXPECT_FALSE(event.Bool("stored")) << "the put was cut short";
   }
   EXPECT_NE(Final(unit).report.installError, 0);
+  // The file broken off counts the bytes that got through.
+  const std::vector<FileTime> files = Final(unit).report.files;
+  ASSERT_EQ(files.size(), 1u);
+  EXPECT_GT(files[0].bytes, 0u);
+  EXPECT_LT(files[0].bytes, 400000u);
 }
 
 // The shell holds the install script: a cancel then closes the session, no

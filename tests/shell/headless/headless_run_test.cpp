@@ -160,13 +160,16 @@ class HeadlessRunTest : public testing::Test {
 
   // A run that installed nothing leaves no report files and no transcripts.
   void ExpectNoReport() {
-    for (const char* name : {"fieldloader-report.json", "fieldloader-report.csv", "transcripts"})
+    for (const char* name : {"fieldloader-report.json", "fieldloader-report.csv",
+                             "fieldloader-report.html", "transcripts"})
       EXPECT_FALSE(std::filesystem::exists(folder_ / name)) << name;
   }
 
-  // The CSV report's rows by address; the JSON report must be there too.
+  // The CSV report's rows by address; the JSON report and the page must be
+  // there too.
   std::map<std::string, Row> Report(const std::filesystem::path& folder) {
     EXPECT_TRUE(std::filesystem::exists(folder / "fieldloader-report.json"));
+    EXPECT_TRUE(std::filesystem::exists(folder / "fieldloader-report.html"));
     const auto records = ParseCsv(ReadFile(folder / "fieldloader-report.csv"));
     std::map<std::string, Row> rows;
     if (records.empty()) {
@@ -269,6 +272,11 @@ TEST_F(HeadlessRunTest, MixedFleetIsReportedUnitByUnit) {
   }
   EXPECT_FALSE(sim_.Events("install", "127.0.0.6").empty());
   EXPECT_TRUE(sim_.Events("install", "127.0.0.3").empty());
+  // The page shows the same run, with each file the jobs put on the timeline.
+  const std::string page = ReadFile(folder_ / "fieldloader-report.html");
+  EXPECT_NE(page.find(">Unknown Error &middot; 1 job</text>"), std::string::npos);
+  EXPECT_NE(page.find("payload.bin 20000 B "), std::string::npos);
+  EXPECT_NE(page.find("install.script 28 B "), std::string::npos);
 }
 
 TEST_F(HeadlessRunTest, AllFinishedExitsZeroAndReportGoesWhereAsked) {

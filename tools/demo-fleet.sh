@@ -45,8 +45,8 @@ fleet() {
 10.20.1.27 group=North,node=107,no-echo Success
 10.20.1.28 group=North,node=108,no-echo Success
 10.20.1.29 group=North,node=109,refuse-password Failed_Connection
-10.20.1.30 group=North,node=110,exit=3 Unknown_Error
-10.20.1.31 group=North,node=111,restart-on-install Connection_Closed
+10.20.1.30 group=North,node=110,exit=3,exit-runs=1 Unknown_Error
+10.20.1.31 group=North,node=111,restart-on-install,down-ms=4000 Connection_Closed
 10.20.1.32 group=North,node=112,version=4.0.7 Success
 10.20.2.21 group=South,node=201 Success
 10.20.2.22 group=South,node=202 Success

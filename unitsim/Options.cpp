@@ -76,6 +76,8 @@ percent-decoded (%2C is a comma, %0D%0A a line end).
   banner[=TEXT]       a banner line before the login prompt
   no-prompt[=login|password|shell]  never send that prompt (default login)
   exit=N              exit status of the install script (default 0)
+  exit-runs=K         only the first K runs of the script exit with exit=N, the
+                      later ones with 0 (a fault that a retry gets past)
   restart-on-install  close the telnet connection when the script is run
   down-ms=N           with restart-on-install: after the restart the unit is
                       down for N ms (no query or probe answer, telnet and file
@@ -322,6 +324,9 @@ bool ApplyTelnetKnob(const std::string& key, const std::string& value, bool hasV
   else if (key == "exit") {
     if (!ParseNumber(value, -2147483647LL, 2147483647LL, &number)) *error = "bad exit " + value;
     unit->exitStatus = static_cast<int>(number);
+  } else if (key == "exit-runs") {
+    if (!ParseNumber(value, 1, 1000000, &number)) *error = "bad exit-runs " + value;
+    unit->exitRuns = static_cast<int>(number);
   } else if (key == "restart-on-install")
     unit->restartOnInstall = true;
   else if (key == "down-ms") {

@@ -130,7 +130,7 @@ bool TelnetService::Login() {
 bool TelnetService::SendPrompt() { return Send(lastSent_ == '\n' ? "# " : "\r\n# "); }
 
 void TelnetService::Shell() {
-  UnitShell shell(unit_.config, unit_.folder);
+  UnitShell shell(unit_.config, unit_.folder, unit_.scriptRuns);
   for (;;) {
     if (unit_.config.missingPrompt == MissingPrompt::kShell) return Swallow("no-shell-prompt");
     std::string line;

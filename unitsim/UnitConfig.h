@@ -55,6 +55,9 @@ struct UnitConfig {
   std::string banner;
   MissingPrompt missingPrompt = MissingPrompt::kNone;
   int exitStatus = 0;
+  // How many script runs exit with exitStatus (knob exit-runs); the later
+  // ones exit with 0. 0: every run.
+  int exitRuns = 0;
   bool restartOnInstall = false;
   // How long a unit that restarted stays down (knob down-ms): no discovery
   // answers, connections closed at once; then it is back with its release.

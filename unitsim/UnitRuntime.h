@@ -18,6 +18,9 @@ struct UnitRuntime {
   // Puts seen by the file service, over all connections; the fault knob
   // fs-fault-put counts them.
   std::atomic<int> puts{0};
+  // Install scripts run, over all connections; the knob exit-runs counts
+  // them.
+  std::atomic<int> scriptRuns{0};
   // Set when an install script ran with status 0 or restarted the unit:
   // from then on a unit with new-version reports that version.
   std::atomic<bool> installed{false};

@@ -33,8 +33,8 @@ bool IsNameChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) || 
 
 }  // namespace
 
-UnitShell::UnitShell(const UnitConfig& unit, std::string unitFolder)
-    : unit_(unit), folder_(std::move(unitFolder)) {}
+UnitShell::UnitShell(const UnitConfig& unit, std::string unitFolder, std::atomic<int>& scriptRuns)
+    : unit_(unit), folder_(std::move(unitFolder)), scriptRuns_(scriptRuns) {}
 
 std::string UnitShell::Expand(const std::string& line) const {
   std::string out;
@@ -158,7 +158,8 @@ void UnitShell::RunScript(const std::string& path, ShellOutcome* outcome) const 
     // The script is not run: the unit's install step is simulated, and its
     // result is what the exit knob says.
     outcome->action = ShellOutcome::kRanScript;
-    outcome->status = unit_.exitStatus;
+    const int run = scriptRuns_.fetch_add(1);
+    outcome->status = unit_.exitRuns > 0 && run >= unit_.exitRuns ? 0 : unit_.exitStatus;
   }
 }
 

@@ -5,6 +5,7 @@
 // and acts on the outcome (a restart closes the connection).
 #pragma once
 
+#include <atomic>
 #include <string>
 
 #include "UnitConfig.h"
@@ -22,7 +23,8 @@ struct ShellOutcome {
 
 class UnitShell {
  public:
-  UnitShell(const UnitConfig& unit, std::string unitFolder);
+  // scriptRuns counts the unit's script runs over all its connections.
+  UnitShell(const UnitConfig& unit, std::string unitFolder, std::atomic<int>& scriptRuns);
   ShellOutcome Run(const std::string& line);
   int lastStatus() const { return lastStatus_; }
 
@@ -35,6 +37,7 @@ class UnitShell {
 
   const UnitConfig& unit_;
   std::string folder_;
+  std::atomic<int>& scriptRuns_;
   int lastStatus_ = 0;
 };
 

@@ -50,6 +50,9 @@ class Parser {
       fail(headlessOption + " is only for a headless run (--headless)");
     } else if (result_.verify.expectedVersion && result_.verify.seconds == 0) {
       fail("--expect-version is only for a verified run (--verify)");
+    } else if (result_.check && result_.verify.seconds > 0) {
+      // A check installs nothing, so no unit could come back with a release.
+      fail("--verify is not for a check (--check), which installs nothing");
     }
     return result_;
   }

@@ -159,7 +159,22 @@ std::string Cell(const std::string& html, long long sortKey) {
   return "<td data-k=\"" + std::to_string(sortKey) + "\">" + html + "</td>";
 }
 
-std::string UnitRow(const UnitReportRow& row, std::size_t group) {
+// The columns only some runs fill: shown when a row of the report has them.
+struct OptionalColumns {
+  bool retried = false;   // --retry
+  bool verified = false;  // --verify
+};
+
+OptionalColumns ColumnsOf(const RunReport& report) {
+  OptionalColumns columns;
+  for (const UnitReportRow& row : report.units) {
+    columns.retried |= !row.retryOf.empty();
+    columns.verified |= row.verified != Verification::NotAsked;
+  }
+  return columns;
+}
+
+std::string UnitRow(const UnitReportRow& row, std::size_t group, OptionalColumns columns) {
   const JobReport* job = row.job.get();
   const Span span = job ? JobSpan(*job) : Span();
   const long long duration = span.endMs < 0 ? -1 : span.endMs - span.startMs;
@@ -177,6 +192,11 @@ std::string UnitRow(const UnitReportRow& row, std::size_t group) {
   out += Cell(job ? TimeOfDay(job->startedAt) : std::string(), job ? job->startedAtMs : -1);
   out += Cell(duration < 0 ? std::string() : SecondsText(duration) + " s", duration);
   out += Cell(row.wave ? std::to_string(row.wave) : std::string(), row.wave);
+  if (columns.retried) out += Cell(HtmlText(row.retryOf));
+  if (columns.verified) {
+    out += Cell(std::string(VerificationName(row.verified)) +
+                (row.verifiedAt ? " " + TimeOfDay(row.verifiedAt) : std::string()));
+  }
   const std::string transcript = HtmlText(TranscriptName(row.address));
   out += Cell(job ? "<a href=\"" + transcript + "\">transcript</a>" : std::string());
   return out + "</tr>\n";
@@ -201,13 +221,17 @@ std::string UnitTable(const RunReport& report, const std::vector<OutcomeGroup>& 
   }
   std::string out = "<section><h2>Units</h2>" + OutcomeFilter(groups) +
                     "<div class=\"scroll\"><table id=\"units\"><thead><tr>";
-  for (const char* column :
-       {"Address", "Node", "Group", "Version before", "Version after", "Status", "Failure", "Bytes",
-        "Start (UTC)", "Duration", "Wave", "Transcript"}) {
+  const OptionalColumns columns = ColumnsOf(report);
+  for (const char* column : {"Address", "Node", "Group", "Version before", "Version after",
+                             "Status", "Failure", "Bytes", "Start (UTC)", "Duration", "Wave"}) {
     out += std::string("<th>") + column + "</th>";
   }
-  out += "</tr></thead><tbody>\n";
-  for (std::size_t i = 0; i < report.units.size(); ++i) out += UnitRow(report.units[i], groupOf[i]);
+  if (columns.retried) out += "<th>Retry of</th>";
+  if (columns.verified) out += "<th>Verified (UTC)</th>";
+  out += "<th>Transcript</th></tr></thead><tbody>\n";
+  for (std::size_t i = 0; i < report.units.size(); ++i) {
+    out += UnitRow(report.units[i], groupOf[i], columns);
+  }
   return out + "</tbody></table></div></section>\n";
 }
 

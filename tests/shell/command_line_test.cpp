@@ -185,6 +185,8 @@ TEST(CommandLineTest, MistakesAreRefusedWithTheirReason) {
       {{"--headless", "--verify", "9", "--expect-version="},
        "--expect-version needs the version text"},
       {{"--headless", "--verify", "9", "--expect-version"}, "--expect-version needs a value"},
+      {{"--headless", "--check", "--verify", "9"},
+       "--verify is not for a check (--check), which installs nothing"},
   };
   for (const Case& c : cases) {
     const CommandLine line = Parse(c.arguments);

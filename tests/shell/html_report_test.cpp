@@ -239,6 +239,27 @@ TEST(HtmlReportTest, PageHasHeaderOutcomesTableAndTranscriptLinks) {
   EXPECT_EQ(body.find("transcripts/10.0.0.4.txt"), std::string::npos);
 }
 
+// A retried or verified run shows those columns before the transcript;
+// other runs do not have them.
+TEST(HtmlReportTest, RetryAndVerifyColumnsAppearOnlyForRunsThatHaveThem) {
+  RunReport report = SmallReport();
+  EXPECT_EQ(ReportHtml(report).find("<th>Retry of</th>"), std::string::npos);
+  EXPECT_EQ(ReportHtml(report).find("<th>Verified (UTC)</th>"), std::string::npos);
+  report.units[0].retryOf = "2026-12-06T08:00:00Z";
+  report.units[0].verified = Verification::Yes;
+  report.units[0].verifiedAt = 1796672861;
+  report.units[1].verified = Verification::No;
+  const std::string page = ReportHtml(report);
+  EXPECT_NE(page.find("<th>Wave</th><th>Retry of</th><th>Verified (UTC)</th><th>Transcript</th>"),
+            std::string::npos);
+  const std::string body = Between(page, "<tbody>", "</tbody>");
+  EXPECT_EQ(Count(body, "<td"), 4u * 14u);
+  EXPECT_NE(body.find("<td>2026-12-06T08:00:00Z</td><td>yes 19:47:41</td><td><a href="),
+            std::string::npos);
+  EXPECT_NE(body.find("<td></td><td>no</td>"), std::string::npos);
+  EXPECT_NE(body.find("<td></td><td>not asked</td>"), std::string::npos);
+}
+
 TEST(HtmlReportTest, PageRefersToNothingOutsideItself) {
   for (const RunReport& report : {SmallReport(), testsupport::SyntheticReport(48)}) {
     const std::string page = ReportHtml(report);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <vector>
 #include <iterator>
 
 #include "SimTest.h"
@@ -192,6 +193,26 @@ TEST_F(TelnetTest, ExitKnobIsTheStatusThatEchoReports) {
   testsupport::SimEvent install;
   ASSERT_TRUE(sim.WaitForEvent("install", "127.0.0.2", 2000, &install));
   EXPECT_EQ(install.Int("status"), 3);
+}
+
+// exit-runs: the fault lasts for the first runs only, over connections,
+// so that a second install gets past it.
+TEST_F(TelnetTest, ExitRunsKnobFailsOnlyTheFirstRuns) {
+  ASSERT_TRUE(Start({SimUnit("127.0.0.2").Knob("exit=3").Knob("exit-runs=1")})) << sim.Error();
+  PutScript(0755);
+  ASSERT_TRUE(LoginAsRoot(telnet, "127.0.0.2"));
+  EXPECT_EQ(Run("$rsa/install.script\n"), "$rsa/install.script\r\n# ");
+  EXPECT_EQ(Run("echo $?\n"), "echo $?\r\n3\r\n# ");
+  Tcp again;
+  ASSERT_TRUE(LoginAsRoot(again, "127.0.0.2"));
+  again.Send("$rsa/install.script\n");
+  EXPECT_EQ(again.ReadUntil("\n# ", 3000), "$rsa/install.script\r\n# ");
+  again.Send("echo $?\n");
+  EXPECT_EQ(again.ReadUntil("\n# ", 3000), "echo $?\r\n0\r\n# ");
+  std::vector<int> statuses;
+  for (const testsupport::SimEvent& event : sim.Events("install", "127.0.0.2"))
+    statuses.push_back(static_cast<int>(event.Int("status")));
+  EXPECT_EQ(statuses, (std::vector<int>{3, 0}));
 }
 
 TEST_F(TelnetTest, RestartKnobClosesTheConnectionWhenTheScriptRuns) {

@@ -745,8 +745,15 @@ TEST_F(HeadlessRunTest, RetryOfAnUnusableOrCleanReportStartsNothing) {
         "{\"written\": \"2026-12-01T10:00:00Z\", \"units\": [\n"
         "{\"address\": \"127.0.0.2\", \"state\": \"Finished\"}]}");
   EXPECT_EQ(Run({"--headless", "--discover-seconds", "0", "--retry", "cut.json"}), 2);
+  EXPECT_EQ(StandardError().rfind("fieldloader: cannot use the report cut.json: line 2: ", 0), 0u)
+      << StandardError();
   EXPECT_EQ(Run({"--headless", "--discover-seconds", "0", "--retry", "absent.json"}), 2);
+  EXPECT_EQ(StandardError().rfind("fieldloader: cannot use the report absent.json: ", 0), 0u)
+      << StandardError();
   EXPECT_EQ(Run({"--headless", "--discover-seconds", "0", "--retry", "clean.json"}), 0);
+  EXPECT_EQ(StandardOutput(),
+            "Nothing to retry: no unit failed or was cancelled in the run of "
+            "2026-12-01T10:00:00Z\n");
   EXPECT_TRUE(sim_.Events("query", "127.0.0.2").empty()) << "discovery ran";
   ExpectNoReport();
 }

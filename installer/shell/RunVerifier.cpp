@@ -26,6 +26,13 @@ bool ConfirmsRelease(const std::optional<std::string>& answered,
   return answered != before;
 }
 
+std::string VerifyEndText(int verified, int notVerified) {
+  const int units = verified + notVerified;
+  return "Verified " + std::to_string(verified) + " of " + std::to_string(units) +
+         (units == 1 ? " unit" : " units") +
+         (notVerified > 0 ? ", " + std::to_string(notVerified) + " not verified" : "");
+}
+
 RunVerifier::RunVerifier(platform::MainLoop& loop, unit_table& table,
                          std::function<void()> sendQuery, unsigned paceMs)
     : loop_(loop), table_(table), sendQuery_(std::move(sendQuery)), paceMs_(paceMs) {}
@@ -33,10 +40,12 @@ RunVerifier::RunVerifier(platform::MainLoop& loop, unit_table& table,
 RunVerifier::~RunVerifier() { stop(); }
 
 void RunVerifier::SetOptions(const VerifyOptions& options, RunEvents* events,
-                             std::function<void(int units)> started) {
+                             std::function<void(int units)> started,
+                             std::function<void(int verified, int notVerified)> ended) {
   options_ = options;
   events_ = events;
   onStart_ = std::move(started);
+  onEnd_ = std::move(ended);
 }
 
 bool RunVerifier::Start(std::function<void()> done) {
@@ -102,10 +111,10 @@ int RunVerifier::pending() const {
 void RunVerifier::EndNow() {
   if (!running()) return;
   stop();
-  if (events_ != nullptr) {
-    const int notVerified = pending();
-    events_->VerifyEnded(static_cast<int>(targets_.size()) - notVerified, notVerified);
-  }
+  const int notVerified = pending();
+  const int verified = static_cast<int>(targets_.size()) - notVerified;
+  if (events_ != nullptr) events_->VerifyEnded(verified, notVerified);
+  if (onEnd_) onEnd_(verified, notVerified);
   std::function<void()> done = std::move(done_);
   done_ = nullptr;
   if (done) done();

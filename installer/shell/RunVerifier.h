@@ -36,6 +36,8 @@ enum class Verification { NotAsked, Yes, No };
 
 // "not asked", "yes" or "no": the report's text.
 const char* VerificationName(Verification verification);
+// The end of a phase in a line: "Verified 3 of 4 units, 1 not verified".
+std::string VerifyEndText(int verified, int notVerified);
 
 // Whether a unit's answer shows the release it took: the expected version
 // when one is given, else any version other than the one its job started
@@ -59,9 +61,11 @@ class RunVerifier {
 
   // What the phases from then on confirm, and where a unit verified and
   // the phase's start and end are told (null: nobody). started hears the
-  // number of units a phase waits for as it begins.
+  // number of units a phase waits for as it begins, ended how many of them
+  // were verified and how many not.
   void SetOptions(const VerifyOptions& options, RunEvents* events,
-                  std::function<void(int units)> started = nullptr);
+                  std::function<void(int units)> started = nullptr,
+                  std::function<void(int verified, int notVerified)> ended = nullptr);
   const VerifyOptions& options() const { return options_; }
 
   // Starts a phase for the units whose job Finished; done is called from
@@ -98,6 +102,7 @@ class RunVerifier {
   VerifyOptions options_;
   RunEvents* events_ = nullptr;
   std::function<void(int units)> onStart_;
+  std::function<void(int verified, int notVerified)> onEnd_;
   std::vector<Target> targets_;
   std::function<void()> done_;
   int timer_ = 0;

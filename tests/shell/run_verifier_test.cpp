@@ -147,9 +147,13 @@ TEST_F(RunVerifierTest, EndsOnceEveryFinishedUnitIsVerified) {
   Answer("127.0.0.3", 3, "2.1");
   Answer("127.0.0.4", 1, "2.1");
   int started = 0;
-  verifier_.SetOptions(Options(60), nullptr, [&started](int units) { started = units; });
+  std::pair<int, int> told;
+  verifier_.SetOptions(
+      Options(60), nullptr, [&started](int units) { started = units; },
+      [&told](int verified, int notVerified) { told = {verified, notVerified}; });
   ASSERT_TRUE(RunPhase());
   EXPECT_EQ(started, 2);
+  EXPECT_EQ(told, std::make_pair(2, 0));
   EXPECT_EQ(ended_, 1);
   EXPECT_GE(passes_, 3);
   EXPECT_EQ(Verdicts(),
@@ -175,6 +179,12 @@ TEST_F(RunVerifierTest, StaleOldOrWrongVersionsAreNotVerified) {
   EXPECT_EQ(Verdicts(), (std::map<std::string, Verification>{{"127.0.0.2", Verification::No},
                                                              {"127.0.0.3", Verification::No},
                                                              {"127.0.0.4", Verification::No}}));
+}
+
+TEST(VerifyEndTextTest, CountsTheVerifiedAndNamesTheOthers) {
+  EXPECT_EQ(VerifyEndText(1, 0), "Verified 1 of 1 unit");
+  EXPECT_EQ(VerifyEndText(3, 1), "Verified 3 of 4 units, 1 not verified");
+  EXPECT_EQ(VerifyEndText(0, 2), "Verified 0 of 2 units, 2 not verified");
 }
 
 TEST_F(RunVerifierTest, NoPhaseWithoutTheOptionOrAFinishedUnit) {

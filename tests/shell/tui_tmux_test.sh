@@ -133,6 +133,7 @@ until [ "$(count_on_screen Success)" -eq 2 ]; do
 done
 [ "$(grep -c '"install"' "$scratch/sim.log")" -ge 2 ] || fail "the simulator saw fewer than two installs"
 snapshot installed
+wait_for "Verified 2 of 2 units" 30 || fail "the status line does not tell the verify phase's end"
 
 # The wave's end writes the run report beside the release, after a rescan of
 # at most a few seconds.

@@ -212,6 +212,11 @@ void TuiView::StartTick(unsigned periodMs) {
   });
 }
 
+void TuiView::ShowNote(const std::string& text) {
+  statusLine_ = text;
+  if (screen_ && shown_) draw();
+}
+
 void TuiView::TickSoon() {
   loop_.Post([this] { events_.OnTick(); });
 }

@@ -73,6 +73,9 @@ class TuiView : public DialogView {
   // Enters the unit at the address (network byte order) as "Add" would,
   // leaving what the address box holds as it was.
   void AddUnit(std::uint32_t address);
+  // A line on the status line until the next key: what the program is
+  // doing when no key asked for it (the verify phase after a run).
+  void ShowNote(const std::string& text);
 
   // Ends the screen and gives the terminal back; safe to call again.
   void Close();

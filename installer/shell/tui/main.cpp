@@ -75,7 +75,18 @@ int main(int argc, char** argv) {
   TuiView view(program.loop(), program.events());
   program.controller().SetUnitTimeout(start.options.unitTimeoutSeconds);
   program.controller().SetRunLimits(start.options.limits);
-  program.reporter().verifier().SetOptions(start.options.verify, events.get());
+  // The verify phase can take minutes after the last job: the status line
+  // says it runs, and how it ended.
+  program.reporter().verifier().SetOptions(
+      start.options.verify, events.get(),
+      [&view, &start](int units) {
+        std::string text = VerifyStartText(units, start.options.verify.seconds);
+        text.pop_back();
+        view.ShowNote(text);
+      },
+      [&view](int verified, int notVerified) {
+        view.ShowNote(VerifyEndText(verified, notVerified));
+      });
   int retryTimer = 0;
   RetryInTextDialog(program, view, start.options.retry, retryTimer);
   int code = program.RunDialog(view);

@@ -313,7 +313,11 @@ TEST_F(HeadlessRunTest, BadReportFolderExitsTwoAndAnUnwrittenReportThree) {
   platform::ProcessHandle* process =
       Start({"--headless", "--discover-seconds", "3", "--report", reports.string()});
   ASSERT_NE(process, nullptr);
-  for (int tries = 0; tries < 200 && !std::filesystem::exists(reports); ++tries)
+  // The folder is checked (a file written in it and removed) before
+  // discovery starts; taking it away any sooner races that check, which
+  // Windows refuses while the file is open.
+  for (int tries = 0; tries < 200 && StandardOutput().find("Discovering") == std::string::npos;
+       ++tries)
     platform::SleepMilliseconds(50);
   ASSERT_TRUE(std::filesystem::is_directory(reports));
   std::filesystem::remove_all(reports);

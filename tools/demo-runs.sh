@@ -39,9 +39,8 @@ show_run_files() {
     echo "demo: run report $release/fieldloader-report.json, .csv and .html, transcripts in" \
       "$release/transcripts/"
   if [ "${1:-}" = table ] && [ -f "$release/fieldloader-report.csv" ]; then
-    awk -F, 'NR == 1 { for (i = 1; i <= NF; ++i) column[$i] = i; next }
-             { printf "  %-12s %-18s %s\n", $column["address"], $column["status"], $column["failure_class"] }' \
-      "$release/fieldloader-report.csv" | tr -d '"'
+    report_rows address status failure_class |
+      awk -F'\t' '{ printf "  %-12s %-18s %s\n", $1, $2, $3 }'
   fi
   [ -s "$release/pathkeeper.log" ] && echo "demo: pathkeeper.log:" && cat "$release/pathkeeper.log"
   [ -f "$work/opened.txt" ] && echo "demo: the installer opened $(cat "$work/opened.txt")"
@@ -66,13 +65,14 @@ run_headless() {
   [ "$code" = 1 ] || { echo "demo: expected exit code 1 (some units fail on purpose)" >&2; problems=1; }
   # Every unit that finished came back with the release, the restarted one
   # too.
-  unverified=$(report_column_where state Finished verified | awk '$2 != "yes" { print $1 }')
+  unverified=$(report_rows address state verified |
+    awk -F'\t' '$2 == "Finished" && $3 != "yes" { print $1 }')
   [ -z "$unverified" ] || { echo "demo: not verified after the install:" $unverified >&2; problems=1; }
   if grep -r -l qorvane "$release/transcripts" 2>/dev/null; then
     echo "demo: the password is in the transcripts above" >&2
     problems=1
   fi
-  check_outcomes "$(report_outcomes)" && [ "$problems" = 0 ] && run_retry
+  check_outcomes "$(report_rows address status | tr '\t' ' ')" && [ "$problems" = 0 ] && run_retry
 }
 
 # The second line of the headless demo: the report of the first run names
@@ -84,7 +84,8 @@ run_retry() {
     echo $? >"$work/retry.code"; } | tee "$work/retry.out"
   code=$(cat "$work/retry.code")
   echo "demo: fieldloader --headless --retry ended with exit code $code"
-  retried=$(report_column_where state Finished status; report_column_where state Failed status)
+  retried=$(report_rows address state status |
+    awk -F'\t' '$2 == "Finished" || $2 == "Failed" { print $1, $3 }')
   expected="10.20.1.29 Failed Connection
 10.20.1.30 Success"
   if [ "$code" != 1 ] || [ "$(echo "$retried" | sort)" != "$expected" ]; then
@@ -96,25 +97,13 @@ run_retry() {
   echo "demo: the retry installed only the two failed units; 10.20.1.30 succeeded this time"
 }
 
-# report_column_where COLUMN VALUE SHOWN: "address shown-value" for each unit
-# of the run report's CSV whose COLUMN is VALUE.
-report_column_where() {
-  tr -d '"' <"$release/fieldloader-report.csv" |
-    awk -F, -v c="$1" -v v="$2" -v s="$3" \
-      'NR == 1 { for (i = 1; i <= NF; ++i) column[$i] = i; next }
-       $column[c] == v { print $column["address"], $column[s] }'
-}
-
-# "address status text" per unit from the run report's CSV, whose first line
-# names the columns.
-report_outcomes() {
-  awk -F, 'NR == 1 {
-             for (i = 1; i <= NF; ++i) { gsub(/"/, "", $i); column[$i] = i }
-             next
-           }
-           { address = $column["address"]; status = $column["status"]
-             gsub(/"/, "", address); gsub(/"/, "", status); print address, status }' \
-    "$release/fieldloader-report.csv" 2>/dev/null
+# report_rows COLUMN...: the named columns of each unit in the run report's
+# CSV (whose first line names them), tab-separated, a line per unit.
+report_rows() {
+  tr -d '"\r' <"$release/fieldloader-report.csv" 2>/dev/null |
+    awk -F, -v names="$*" '
+      NR == 1 { for (i = 1; i <= NF; ++i) column[$i] = i; n = split(names, want, " "); next }
+      { line = $column[want[1]]; for (i = 2; i <= n; ++i) line = line "\t" $column[want[i]]; print line }'
 }
 
 # check_outcomes TEXT: TEXT holds "address status text" lines; every unit of

@@ -169,9 +169,7 @@ class Parser {
     if (!ParseUnitAddress(*text, &address)) {
       return fail("--add needs an IPv4 address such as 192.168.1.20, not \"" + *text + "\"");
     }
-    // The job starter skips address 0, and no unit has the broadcast
-    // address: either would be a unit that silently never installs.
-    if (address == 0 || address == 0xFFFFFFFFu) {
+    if (!CanBeUnitAddress(address)) {
       return fail("--add " + *text + " is not a unit's address");
     }
     result_.addresses.push_back(address);

@@ -87,6 +87,12 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments);
 // A strict dotted quad: four decimal numbers of at most three digits, each
 // at most 255 and without a leading zero. Gives the address in network byte order.
 bool ParseUnitAddress(const std::string& text, std::uint32_t* address);
+// Whether a unit can have the address: not 0, which the job starter skips,
+// and not the broadcast address. Either would be a unit that silently never
+// installs.
+constexpr bool CanBeUnitAddress(std::uint32_t address) {
+  return address != 0 && address != 0xFFFFFFFFu;
+}
 
 // The text of --help, ending with a line end.
 std::string UsageText();

@@ -81,7 +81,7 @@ bool ReadUnits(JsonReader& reader, RetryUnits* units) {
     ReportRow row;
     if (!ReadRow(reader, &row)) return false;
     std::uint32_t address = 0;
-    if (!ParseUnitAddress(row.address, &address) || address == 0 || address == 0xFFFFFFFFu) {
+    if (!ParseUnitAddress(row.address, &address) || !CanBeUnitAddress(address)) {
       return reader.Fail("\"" + row.address + "\" is not a unit's address");
     }
     retry[address] = IsRetryOutcome(row.state, row.status, row.failureClass);
@@ -130,9 +130,15 @@ bool ReadTop(JsonReader& reader, RetryUnits* units) {
 
 bool IsRetryOutcome(const std::string& state, const std::string& status,
                     const std::string& failureClass) {
-  if (state == "Finished") return false;
-  return state == "Failed" || state == "CancelRequested" || status == "Cancelled" ||
-         failureClass == "cancelled" || failureClass == "timeout" || failureClass == "stopped";
+  // The texts as the report writes them.
+  const auto stateIs = [&state](InstallState s) { return state == InstallStateName(s); };
+  const auto classIs = [&failureClass](FailureClass c) {
+    return failureClass == FailureClassName(c);
+  };
+  if (stateIs(InstallState::Finished)) return false;
+  return stateIs(InstallState::Failed) || stateIs(InstallState::CancelRequested) ||
+         status == unit_status::kCancelled || classIs(FailureClass::Cancelled) ||
+         classIs(FailureClass::Timeout) || classIs(FailureClass::Stopped);
 }
 
 bool ReadRetryReport(std::string_view text, RetryUnits* units, std::string* error) {
